@@ -1,0 +1,148 @@
+#include "app/console_window.h"
+
+#include "app/about_box.h"
+#include "app/dialog_units.h"
+#include "app/resources.h"
+#include "edid/edid_page.h"
+#include "routing/routing_page.h"
+#include "settings/audio_page.h"
+#include "settings/ip_settings_page.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+
+namespace mc {
+
+namespace {
+
+constexpr char kCaption[] = "RUVI 2.0(18Z)Evavoz16:16 V1.0";
+constexpr char kTurnOnPort[] = "Turn on Port";
+constexpr char kCommLabel[] = "Comm:";
+constexpr char kSearchMachine[] = "Search Machine";
+constexpr char kAboutMenuText[] = "&About 4K 8X8 matrix...";
+
+// Tabs in their order; the tab index is the page's place in the tab widget.
+constexpr const char* kTabTexts[] = {"Matrix Out1 ~ Out8", "Matrix Out9 ~ Out16", "EDID Management", "IP Setting",
+                                     "  Audio  "};
+
+constexpr int kPortIconPixels = 32;
+
+} // namespace
+
+ConsoleWindow::ConsoleWindow(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("consoleWindow"));
+    setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowIcon(applicationIcon());
+    // Caption, system menu and minimize box; no maximize box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(dialogFont());
+    setFixedSize(DialogUnits(font()).size(599, 334));
+
+    buildPortControls();
+    buildPages();
+    buildAboutAction();
+}
+
+ConsoleWindow::~ConsoleWindow() = default;
+
+void ConsoleWindow::buildPortControls() {
+    const DialogUnits du(font());
+
+    portButton_ = new QPushButton(QString::fromLatin1(kTurnOnPort), this);
+    portButton_->setObjectName(QStringLiteral("portButton"));
+    portButton_->setGeometry(du.rect(52, 7, 53, 14));
+
+    portIcon_ = new QLabel(this);
+    portIcon_->setObjectName(QStringLiteral("portIcon"));
+    portIcon_->setGeometry(du.rect(7, 10, 20, 20));
+    portIcon_->setAccessibleName(tr("Port state"));
+    showPortIcon(false);
+
+    auto* commLabel = new QLabel(QString::fromLatin1(kCommLabel), this);
+    commLabel->setObjectName(QStringLiteral("commLabel"));
+    // Right-aligned and widened to its text if the substituted font runs wider,
+    // so "Comm:" keeps its place just left of the selector.
+    const QRect commRect = du.rect(33, 27, 21, 8);
+    const int commWidth = std::max(commRect.width(), commLabel->sizeHint().width());
+    commLabel->setGeometry(commRect.right() + 1 - commWidth, commRect.y(), commWidth, commRect.height());
+    commLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    comSelector_ = new QComboBox(this);
+    comSelector_->setObjectName(QStringLiteral("comSelector"));
+    // The drop-down's height in the layout is that of its open list.
+    const QRect comRect = du.rect(54, 25, 52, 154);
+    comSelector_->setGeometry(comRect.x(), comRect.y(), comRect.width(), comSelector_->sizeHint().height());
+    comSelector_->setMaxVisibleItems(comRect.height() / comSelector_->sizeHint().height());
+    for (int n = kFirstComPort; n <= kLastComPort; ++n) {
+        comSelector_->addItem(QString::fromStdString(comPortItemText(n)));
+    }
+    comSelector_->setCurrentIndex(state_.comPort - kFirstComPort);
+    commLabel->setBuddy(comSelector_);
+
+    statusLine_ = new QLabel(this);
+    statusLine_->setObjectName(QStringLiteral("statusLine"));
+    statusLine_->setGeometry(du.rect(13, 45, 87, 8));
+    statusLine_->setAccessibleName(tr("Status"));
+
+    searchButton_ = new QPushButton(QString::fromLatin1(kSearchMachine), this);
+    searchButton_->setObjectName(QStringLiteral("searchButton"));
+    searchButton_->setGeometry(du.rect(7, 57, 101, 22));
+}
+
+void ConsoleWindow::buildPages() {
+    const DialogUnits du(font());
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("pageTabs"));
+    tabs_->setGeometry(du.rect(112, 7, 468, 320));
+
+    routing1_ = new RoutingPage(RoutingPage::FirstBank, *this);
+    routing2_ = new RoutingPage(RoutingPage::SecondBank, *this);
+    edidPage_ = new EdidPage(*this);
+    ipSettingsPage_ = new IpSettingsPage(*this);
+    audioPage_ = new AudioPage(*this);
+
+    QWidget* const pages[] = {routing1_, routing2_, edidPage_, ipSettingsPage_, audioPage_};
+    static_assert(std::size(pages) == std::size(kTabTexts));
+    for (std::size_t i = 0; i < std::size(pages); ++i) {
+        tabs_->addTab(pages[i], QString::fromLatin1(kTabTexts[i]));
+    }
+    tabs_->setCurrentIndex(0);
+}
+
+void ConsoleWindow::buildAboutAction() {
+    // Windows puts this item on the system menu; elsewhere it is the window's
+    // context menu, and F1.
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    auto* about = new QAction(QString::fromLatin1(kAboutMenuText), this);
+    about->setObjectName(QStringLiteral("aboutAction"));
+    about->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(about, &QAction::triggered, this, &ConsoleWindow::showAboutBox);
+    addAction(separator);
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void ConsoleWindow::showAboutBox() {
+    AboutBox box(this);
+    box.exec();
+}
+
+void ConsoleWindow::showPortIcon(bool open) {
+    portIcon_->setPixmap((open ? openPortIcon() : closedPortIcon()).pixmap(kPortIconPixels, kPortIconPixels));
+    portIcon_->setAccessibleDescription(open ? tr("Port open") : tr("Port closed"));
+}
+
+bool ConsoleWindow::send(const TextCommand& command) {
+    if (!state_.portOpen || command.empty()) {
+        return false;
+    }
+    // Handed to the serial channel once the device link is wired in.
+    return false;
+}
+
+} // namespace mc
