@@ -2,6 +2,8 @@
 
 namespace mc {
 
-std::string comPortItemText(int comPort) { return "COM" + std::to_string(comPort); }
+std::string comPortItemText(int comPort) {
+    return "COM" + std::to_string(comPort);
+}
 
 } // namespace mc

@@ -13,7 +13,9 @@ constexpr int kSampleLength = sizeof(kWidthSample) - 1;
 constexpr int kDialogPointSize = 8;
 
 // Rounded a * b / c, as the platform converts dialog units.
-int mulDiv(int a, int b, int c) { return (2 * a * b + c) / (2 * c); }
+int mulDiv(int a, int b, int c) {
+    return (2 * a * b + c) / (2 * c);
+}
 
 } // namespace
 
@@ -24,15 +26,21 @@ DialogUnits::DialogUnits(const QFont& font) {
     baseY_ = std::max(1, metrics.height());
 }
 
-int DialogUnits::x(int units) const { return mulDiv(units, baseX_, 4); }
+int DialogUnits::x(int units) const {
+    return mulDiv(units, baseX_, 4);
+}
 
-int DialogUnits::y(int units) const { return mulDiv(units, baseY_, 8); }
+int DialogUnits::y(int units) const {
+    return mulDiv(units, baseY_, 8);
+}
 
 QRect DialogUnits::rect(int left, int top, int width, int height) const {
     return {x(left), y(top), x(width), y(height)};
 }
 
-QSize DialogUnits::size(int width, int height) const { return {x(width), y(height)}; }
+QSize DialogUnits::size(int width, int height) const {
+    return {x(width), y(height)};
+}
 
 QFont dialogFont() {
     QFont font(QStringLiteral("MS Sans Serif"));

@@ -21,7 +21,9 @@ MessagePresenter defaultMessagePresenter() {
     };
 }
 
-void showMessage(QWidget* parent, const QString& text) { presenter()(parent, text); }
+void showMessage(QWidget* parent, const QString& text) {
+    presenter()(parent, text);
+}
 
 void setMessagePresenter(MessagePresenter replacement) {
     presenter() = replacement ? std::move(replacement) : defaultMessagePresenter();

@@ -13,10 +13,16 @@ QIcon loadIcon(const QString& name) {
 
 } // namespace
 
-QIcon applicationIcon() { return loadIcon(QStringLiteral("application")); }
+QIcon applicationIcon() {
+    return loadIcon(QStringLiteral("application"));
+}
 
-QIcon openPortIcon() { return loadIcon(QStringLiteral("port-open")); }
+QIcon openPortIcon() {
+    return loadIcon(QStringLiteral("port-open"));
+}
 
-QIcon closedPortIcon() { return loadIcon(QStringLiteral("port-closed")); }
+QIcon closedPortIcon() {
+    return loadIcon(QStringLiteral("port-closed"));
+}
 
 } // namespace mc

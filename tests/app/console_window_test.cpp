@@ -50,7 +50,8 @@ private slots:
         QCOMPARE(w.findChild<QPushButton*>(QStringLiteral("portButton"))->text(), QStringLiteral("Turn on Port"));
         QCOMPARE(w.findChild<QPushButton*>(QStringLiteral("searchButton"))->text(), QStringLiteral("Search Machine"));
         QVERIFY(w.findChild<QLabel*>(QStringLiteral("statusLine"))->text().trimmed().isEmpty());
-        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("portIcon"))->accessibleDescription(), QStringLiteral("Port closed"));
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("portIcon"))->accessibleDescription(),
+                 QStringLiteral("Port closed"));
         QVERIFY(!w.state().portOpen);
     }
 

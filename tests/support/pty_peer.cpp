@@ -61,9 +61,12 @@ std::unique_ptr<PtyPeer> PtyPeer::create() {
     return std::unique_ptr<PtyPeer>(new PtyPeer(master, name));
 }
 
-PtyPeer::PtyPeer(int master, std::string slavePath) : master_(master), slavePath_(std::move(slavePath)) {}
+PtyPeer::PtyPeer(int master, std::string slavePath) : master_(master), slavePath_(std::move(slavePath)) {
+}
 
-PtyPeer::~PtyPeer() { hangUp(); }
+PtyPeer::~PtyPeer() {
+    hangUp();
+}
 
 bool PtyPeer::linkAs(const std::string& dir, int comPort) const {
     const std::filesystem::path link = std::filesystem::path(dir) / ("com" + std::to_string(comPort));
@@ -135,8 +138,12 @@ PortDirectory::~PortDirectory() {
     }
 }
 
-std::string PortDirectory::portPath(int comPort) const { return path_ + "/com" + std::to_string(comPort); }
+std::string PortDirectory::portPath(int comPort) const {
+    return path_ + "/com" + std::to_string(comPort);
+}
 
-void PortDirectory::exportToEnvironment() const { ::setenv("MATRIX_CONSOLE_PORTS", path_.c_str(), 1); }
+void PortDirectory::exportToEnvironment() const {
+    ::setenv("MATRIX_CONSOLE_PORTS", path_.c_str(), 1);
+}
 
 } // namespace mc::test
