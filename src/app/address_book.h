@@ -17,7 +17,7 @@ inline constexpr std::size_t kAddressDescriptionLength = 10;
 inline constexpr std::size_t kAddressAsteriskSearch = 50;
 // The book needs a few KiB at most; more of a file is not read (a huge or
 // binary file costs no more than this).
-inline constexpr std::size_t kAddressBookReadLimit = 64 * 1024;
+inline constexpr std::size_t kAddressBookReadLimit = std::size_t{64} * 1024;
 
 inline constexpr std::string_view kAddressBookCreateFailedMessage =
     "There is no KTAddrMg.ini and faild to create new empty ini file !";

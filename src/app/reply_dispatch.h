@@ -18,7 +18,7 @@ inline constexpr int kByteDropped = -1;
 
 // Bytes kept while a line is being handled (see ReplyDispatch). At 57600 baud
 // this is over ten seconds of continuous traffic behind an open message box.
-inline constexpr std::size_t kDeferredByteLimit = 64 * 1024;
+inline constexpr std::size_t kDeferredByteLimit = std::size_t{64} * 1024;
 
 // Reply dispatch: the console window hands it every received byte, on the
 // window thread, in arrival order. Bytes become lines; a complete line goes to

@@ -210,6 +210,8 @@ constexpr std::array<Keyword, 13> kKeywords = {{
 }};
 
 template <class... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
+// Older clang lacks class template argument deduction for aggregates.
+template <class... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 } // namespace
 

@@ -131,7 +131,7 @@ protected:
 
     [[nodiscard]] std::filesystem::path file() const { return directory / kAddressBookFileName; }
 
-    std::string contents() const {
+    [[nodiscard]] std::string contents() const {
         std::ifstream in(file(), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }

@@ -224,7 +224,7 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(directory); }
 
-    std::string read(const std::string& name) const {
+    [[nodiscard]] std::string read(const std::string& name) const {
         std::ifstream file(directory / name, std::ios::binary);
         return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     }
