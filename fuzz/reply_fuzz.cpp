@@ -1,0 +1,133 @@
+// Arbitrary received bytes through reply dispatch: line assembly, the text
+// reply parser and the EDID read-back (files kept in memory), with messages
+// that feed further bytes re-entrantly as a modal box's event loop does. The
+// same bytes also go straight to the reply decoder, the EDID hex scan and the
+// address book parser. Any value outside what the pages accept traps.
+
+#include "app/address_book.h"
+#include "app/edid_capture.h"
+#include "app/reply_dispatch.h"
+#include "app/reply_parser.h"
+#include "app/reply_target.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using namespace mc;
+
+void require(bool condition) {
+    if (!condition) {
+        __builtin_trap();
+    }
+}
+
+bool isPort(int n) {
+    return n >= 1 && n <= 16;
+}
+
+bool hasLineEnd(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+class MemoryFiles : public EdidFiles {
+public:
+    bool failSaves = false;
+    std::map<std::string, EdidImage> files;
+
+    [[nodiscard]] bool exists(const std::string& name) const override { return files.count(name) != 0; }
+    SaveResult save(const std::string& name, const EdidImage& image) override {
+        if (failSaves) {
+            return SaveResult::CannotCreate;
+        }
+        files[name] = image;
+        return SaveResult::Saved;
+    }
+};
+
+class CheckingTarget : public ReplyTarget {
+public:
+    std::function<void()> onMessage;
+
+    void setOutputSelection(int output, int input) override {
+        require(isPort(output));
+        require(input == kNoSelection || (input >= 0 && input <= 15));
+    }
+    void refreshRouting() override {}
+    void selectInputEdid(int input, int item) override {
+        require(isPort(input));
+        require(item >= kNoSelection);
+    }
+    void refreshEdidPage() override {}
+    void showCapturedEdid(const EdidImage& /*image*/) override {}
+    void setMacText(std::string_view text) override { require(text.size() <= 17 && !hasLineEnd(text)); }
+    void showHostAddress(std::uint32_t /*address*/) override {}
+    void showNetMask(std::uint32_t /*mask*/) override {}
+    void showRouterAddress(std::uint32_t /*address*/) override {}
+    void setTcpPortText(std::string_view text) override { require(text.size() <= 4 && !hasLineEnd(text)); }
+    void setDhcp(bool /*on*/) override {}
+    void refreshIpSettings() override {}
+    void setAudioState(int output, int state) override {
+        require(isPort(output));
+        require(state == kAudioOn || state == kAudioMute);
+    }
+    void refreshAudio() override {}
+    void setStatusText(std::string_view /*text*/) override {}
+    void refreshConsole() override {}
+    void confirmSearch(int comPort) override { require(ConsoleState::isValidComPort(comPort)); }
+    void startPortErrorTimer() override {}
+    void showMessage(std::string_view /*text*/) override {
+        if (onMessage) {
+            onMessage();
+        }
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) {
+        return 0;
+    }
+    // First byte: which modes to keep armed and whether saves fail.
+    const std::uint8_t options = data[0];
+    const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+
+    ConsoleState state;
+    state.searchInProgress = (options & 1U) != 0;
+    state.edidFileName = "Matrix_EDID_out1_%02d.bin";
+    state.edidToFile = (options & 2U) != 0;
+    MemoryFiles files;
+    files.failSaves = (options & 4U) != 0;
+    CheckingTarget target;
+    ReplyDispatch dispatch(state, target, files);
+
+    std::size_t next = 0;
+    const std::size_t nestedBurst = (options >> 4U) + 1U;
+    target.onMessage = [&] {
+        for (std::size_t i = 0; i < nestedBurst && next < bytes.size(); ++i) {
+            require(dispatch.receive(static_cast<std::uint8_t>(bytes[next++]), 1, false) == kByteAccepted);
+        }
+    };
+    while (next < bytes.size()) {
+        require(dispatch.receive(static_cast<std::uint8_t>(bytes[next++]), 1, false) == kByteAccepted);
+        require(state.replyLine.size() <= kReplyLineLimit);
+        if ((options & 8U) != 0 && !state.edidToFile) {
+            state.edidToFile = true; // keep the EDID read-back busy
+        }
+    }
+
+    (void)decodeReply(bytes);
+    EdidImage image{};
+    scanEdidData(bytes, image);
+    const AddressBook book = parseAddressBook(bytes);
+    for (const AddressEntry& entry : book.entries) {
+        require(entry.description().size() <= kAddressDescriptionLength);
+    }
+    return 0;
+}
