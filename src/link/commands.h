@@ -63,6 +63,9 @@ struct Ipv4Address {
 
 // Longest TCP port text the IP settings page takes.
 inline constexpr std::size_t kTcpPortTextMaxLength = 4;
+// Longest MAC text that still fits the write buffer: the largest block
+// without it (DHCP off, four-character TCP port, empty MAC line) is 112 bytes.
+inline constexpr std::size_t kMacTextMaxLength = kWriteBufferSize - 112;
 
 // What one save of the IP settings page sends.
 struct NetworkSettings {

@@ -264,10 +264,11 @@ TEST(NetworkSettings, RefusesTextsThatWouldOverflowOrSplitTheBlock) {
     settings.mac = "AA\r\nSET DHCP 1";
     EXPECT_FALSE(networkSettingsCommand(settings));
 
-    // The longest MAC text that still fits gives exactly the write buffer.
-    settings.mac = "";
-    const std::size_t fixed = bytesOf(networkSettingsCommand(settings)).size();
-    settings.mac = std::string(kWriteBufferSize - fixed, 'A');
+    // The longest MAC text the page takes gives exactly the write buffer
+    // with the longest of the other lines.
+    settings.dhcp = false;
+    settings.tcpPort = "8000";
+    settings.mac = std::string(kMacTextMaxLength, 'A');
     const auto fits = networkSettingsCommand(settings);
     ASSERT_TRUE(fits);
     EXPECT_EQ(fits->size(), kWriteBufferSize);
