@@ -72,6 +72,7 @@ bool IpSettingsPage::macUnlocked() {
 
 void IpSettingsPage::buildControls() {
     const DialogUnits du(font());
+    // Controls are created in reading order, which is their tab order.
     auto* group = new QGroupBox(QString::fromLatin1(kGroupTitle), this);
     group->setObjectName(QStringLiteral("ipAddressGroup"));
     const QRect groupRect = du.rect(kGroupRect.x(), kGroupRect.y(), kGroupRect.width(), kGroupRect.height());
@@ -124,13 +125,6 @@ void IpSettingsPage::buildControls() {
     saveButton_->setAutoDefault(false);
     place(saveButton_, kSaveRect.x(), kSaveRect.y(), kSaveRect.width(), kSaveRect.height());
     connect(saveButton_, &QPushButton::clicked, this, &IpSettingsPage::onSave);
-
-    setTabOrder(dhcpBox_, hostAddress_);
-    setTabOrder(hostAddress_->octetField(IpAddressEdit::kOctets - 1), netMask_);
-    setTabOrder(netMask_->octetField(IpAddressEdit::kOctets - 1), routerAddress_);
-    setTabOrder(routerAddress_->octetField(IpAddressEdit::kOctets - 1), macEdit_);
-    setTabOrder(macEdit_, tcpPortEdit_);
-    setTabOrder(tcpPortEdit_, saveButton_);
 }
 
 void IpSettingsPage::setMacText(std::string text) {
