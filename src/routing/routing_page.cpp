@@ -25,7 +25,7 @@ constexpr std::array<int, RoutingPage::kInputs> kRadioX = {18,  44,  70,  94,  1
 constexpr std::array<int, RoutingPage::kInputs> kRadioWidth = {23, 23, 23, 23, 23, 23, 23, 23,
                                                                23, 29, 30, 29, 29, 30, 30, 32};
 
-// The template's irregular spots: the "In1" radios of rows 6 to 8 stand a
+// The layout's irregular spots: the "In1" radios of rows 6 to 8 stand a
 // little off their column, and "In9" to "In16" of row 8 one unit lower.
 constexpr int firstRadioX(int row) {
     switch (row) {
@@ -88,7 +88,7 @@ void RoutingPage::buildRow(int row) {
         radio->setObjectName(QStringLiteral("out%1In%2").arg(output).arg(input + 1));
         const int x = input == 0 ? firstRadioX(row) : kRadioX[input];
         // Radios sit in their row's box, so assistive technology reads the
-        // output as their context; the template's coordinates are the page's.
+        // output as their context; the layout's coordinates are the page's.
         radio->setGeometry(
             du.rect(x, radioY(row, input), kRadioWidth[input], kRadioHeight).translated(-boxRect.topLeft()));
         // No tab stop, as on the switcher's own console: a row is entered with
