@@ -113,6 +113,14 @@ struct BoundsCase {
 std::vector<BoundsCase> boundsCases() {
     std::vector<BoundsCase> cases;
 
+    // Offset 0: the first slot is the extension header itself (clock bytes 2
+    // and 3); the eighth slot would start at 254 and is dropped.
+    EdidBuilder offsetZero;
+    offsetZero.ceaExtension(0).set(254, {0x11, 0x22});
+    cases.push_back(
+        {"offsetZero", offsetZero, "video",
+         "Preferred Timing:0x0@0Hz\r\nExtension Detailed Timing1:0x0@0Hz\r\n\r\nShort Video Descripter\r\n"});
+
     // Offset 240: the chain would put the fifth header at byte 260.
     EdidBuilder farOffset = chainTo(228, 240);
     farOffset.set(228, {0x1F});
