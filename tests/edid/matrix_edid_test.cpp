@@ -1,0 +1,112 @@
+// matrix-edid run as a program: framing of its output, byte-exact reports,
+// and what happens with unreadable files.
+#include "edid/edid_decoder.h"
+#include "edid/edid_file.h"
+#include "edid/edid_summary.h"
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace mc {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kSamples = fs::path(MC_TEST_DATA_DIR) / "edid-samples";
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun runTool(const std::vector<std::string>& args) {
+    const fs::path errFile = fs::temp_directory_path() / ("matrix-edid-test-" + std::to_string(::getpid()) + ".err");
+    std::string command = "'" MC_MATRIX_EDID "'";
+    for (const std::string& arg : args) {
+        command += " '" + arg + "'";
+    }
+    command += " 2>'" + errFile.string() + "'";
+    ToolRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return run;
+    }
+    std::array<char, 4096> buffer{};
+    std::size_t n = 0;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+        run.out.append(buffer.data(), n);
+    }
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(errFile, std::ios::binary);
+    run.err.assign(std::istreambuf_iterator<char>(err), {});
+    fs::remove(errFile);
+    return run;
+}
+
+std::string expectedOutput(const fs::path& file) {
+    const auto image = readEdidFile(file.string());
+    if (!image) {
+        return {};
+    }
+    const EdidReports reports = decodeEdid(*image);
+    return "==== video\n" + reports.video + "==== audio\n" + reports.audio + "==== general\n" + reports.general +
+           "==== summary\n" + fillEdidSummary(reports);
+}
+
+TEST(MatrixEdid, printsTheReportsAndSummaryByteForByte) {
+    const fs::path file = kSamples / "108-marantz-mji0031.bin";
+    const ToolRun run = runTool({file.string()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, expectedOutput(file));
+    EXPECT_EQ(run.out.rfind("==== video\nPreferred Timing:1920x1080@60Hz\r\n", 0), 0U);
+    EXPECT_NE(run.out.find("\r\n==== summary\nManufacture's Name:MJI\r\n"), std::string::npos);
+}
+
+TEST(MatrixEdid, decodesTheOtherFilesWhenOneIsUnreadable) {
+    const fs::path first = kSamples / "001-aoc-aoc2703.bin";
+    const fs::path missing = kSamples / "missing.bin";
+    const fs::path last = kSamples / "195-hannspree-hsg1ac3.bin";
+    const ToolRun run = runTool({first.string(), missing.string(), kSamples.string(), last.string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, expectedOutput(first) + expectedOutput(last));
+    EXPECT_NE(run.err.find("cannot read " + missing.string()), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("cannot read " + kSamples.string()), std::string::npos) << run.err;
+}
+
+TEST(MatrixEdid, readsAtMost256BytesAndFillsShortFilesWithOnes) {
+    const fs::path dir = fs::temp_directory_path() / ("matrix-edid-test-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::vector<char> bytes(300, 0);
+    bytes[299] = 0x7F;
+    {
+        std::ofstream(dir / "long.bin", std::ios::binary).write(bytes.data(), 300);
+        std::ofstream(dir / "empty.bin", std::ios::binary);
+    }
+    const ToolRun run = runTool({(dir / "long.bin").string(), (dir / "empty.bin").string()});
+    fs::remove_all(dir);
+    EXPECT_EQ(run.status, 0);
+    // 300 zero bytes decode as the all-zero image; an empty file as all ones.
+    EXPECT_EQ(run.out.rfind("==== video\nPreferred Timing:0x0@0Hz\r\n==== audio\n\r\n", 0), 0U) << run.out;
+    EXPECT_NE(run.out.find("==== video\nPreferred Timing:4095x8190i@10Hz \r\n"), std::string::npos) << run.out;
+}
+
+TEST(MatrixEdid, withoutFilesPrintsUsage) {
+    const ToolRun run = runTool({});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("usage: matrix-edid FILE.bin..."), std::string::npos);
+}
+
+} // namespace
+} // namespace mc

@@ -1,0 +1,63 @@
+// matrix-edid FILE.bin...: decodes EDID files as the console does and prints,
+// for each readable file in the order given, the three reports and the EDID
+// summary byte for byte (CR LF kept). Each part is introduced by a marker line
+// "==== video", "==== audio", "==== general" or "==== summary" ending in a
+// single LF; report lines always end in CR LF, so a marker can never be taken
+// for a report line. A file that cannot be read is reported on stderr, the
+// others are still decoded, and the exit status is then 1.
+#include "edid/edid_decoder.h"
+#include "edid/edid_file.h"
+#include "edid/edid_summary.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+constexpr int kExitUnreadable = 1;
+constexpr int kExitUsage = 2;
+
+void write(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void printSection(std::string_view marker, std::string_view text) {
+    write("==== ");
+    write(marker);
+    write("\n");
+    write(text);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: matrix-edid FILE.bin...\n");
+        return kExitUsage;
+    }
+    int status = 0;
+    for (int i = 1; i < argc; ++i) {
+        errno = 0;
+        const auto image = mc::readEdidFile(argv[i]);
+        if (!image) {
+            const int error = errno;
+            std::fflush(stdout);
+            std::fprintf(stderr, "matrix-edid: cannot read %s: %s\n", argv[i],
+                         error != 0 ? std::strerror(error) : "read failed");
+            status = kExitUnreadable;
+            continue;
+        }
+        const mc::EdidReports reports = mc::decodeEdid(*image);
+        printSection("video", reports.video);
+        printSection("audio", reports.audio);
+        printSection("general", reports.general);
+        printSection("summary", mc::fillEdidSummary(reports));
+    }
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "matrix-edid: cannot write the output\n");
+        return kExitUnreadable;
+    }
+    return status;
+}
