@@ -30,6 +30,8 @@ constexpr auto kIdlePause = std::chrono::milliseconds(20);
 // that stops reading cannot stall the emulator.
 constexpr auto kWriteTimeout = std::chrono::milliseconds(2000);
 constexpr std::size_t kReadChunk = 4096;
+// Longest wait for the console to take the last replies before a hang-up.
+constexpr auto kHangupGrace = std::chrono::milliseconds(2000);
 
 volatile std::sig_atomic_t gStopSignal = 0;
 
@@ -69,7 +71,7 @@ bool waitFor(int fd, short events, std::chrono::milliseconds timeout, const sigs
     pollfd p{fd, events, 0};
     const timespec ts = toTimespec(timeout);
     const int ready = ::ppoll(fd >= 0 ? &p : nullptr, fd >= 0 ? 1 : 0, timeout.count() < 0 ? nullptr : &ts, &waitMask);
-    revents = ready > 0 ? p.revents : 0;
+    revents = ready > 0 ? p.revents : short{0};
     return gStopSignal == 0;
 }
 
@@ -152,6 +154,7 @@ int serve(SerialLine& line, Session& session, LogWriter& log, const sigset_t& wa
             }
         }
         if (out.hangUp) {
+            line.waitUntilTaken(kHangupGrace);
             log.write("info", "hanging up after " + std::to_string(session.receivedBytes()) + " bytes", false);
             return 0;
         }

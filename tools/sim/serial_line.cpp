@@ -1,12 +1,15 @@
 #include "sim/serial_line.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace mc::sim {
@@ -96,6 +99,46 @@ SerialLine::SerialLine(int fd, std::string path, std::string slavePath)
 
 SerialLine::~SerialLine() {
     close();
+}
+
+void SerialLine::waitUntilTaken(std::chrono::milliseconds limit) const {
+    if (fd_ < 0) {
+        return;
+    }
+    if (!isPseudoTerminal()) {
+        ::tcdrain(fd_);
+        return;
+    }
+    // The master side cannot tell what the slave has not read yet; a second
+    // descriptor of the slave can, once the kernel has moved the bytes into
+    // the slave's queue (that happens a little after the write, possibly in
+    // parts). So: done when the queue, once seen filled, has stayed empty for
+    // a moment, or has stayed empty for a while from the start. If the
+    // console holds the slave exclusively, just give it time.
+    constexpr auto kStep = std::chrono::milliseconds(5);
+    constexpr auto kSettle = std::chrono::milliseconds(20);
+    constexpr auto kQuiet = std::chrono::milliseconds(100);
+    constexpr auto kBlindWait = std::chrono::milliseconds(300);
+    const int slave = ::open(slavePath_.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave < 0) {
+        std::this_thread::sleep_for(std::min(limit, kBlindWait));
+        return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<std::chrono::steady_clock::time_point> lastFilled;
+    for (auto now = start; now - start < limit; now = std::chrono::steady_clock::now()) {
+        int unread = 0;
+        if (::ioctl(slave, FIONREAD, &unread) != 0) {
+            break;
+        }
+        if (unread > 0) {
+            lastFilled = now;
+        } else if (lastFilled ? now - *lastFilled >= kSettle : now - start >= kQuiet) {
+            break;
+        }
+        std::this_thread::sleep_for(kStep);
+    }
+    ::close(slave);
 }
 
 void SerialLine::close() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,11 @@ public:
     // What a console opens: the link, or the device.
     [[nodiscard]] const std::string& path() const { return path_; }
     [[nodiscard]] bool isPseudoTerminal() const { return !slavePath_.empty(); }
+
+    // Waits, at most `limit`, until the other end has taken what was written:
+    // a hang-up discards whatever the console has not read yet, and a cable
+    // pulled after a reply would still have delivered it.
+    void waitUntilTaken(std::chrono::milliseconds limit) const;
 
     // Closes the line (the console sees it hang up) and removes the link if
     // it still points at this pseudo-terminal.
