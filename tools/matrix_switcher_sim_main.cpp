@@ -123,19 +123,21 @@ int serve(SerialLine& line, Session& session, LogWriter& log, const sigset_t& wa
         if (!waitFor(line.fd(), POLLIN, std::chrono::milliseconds(-1), waitMask, revents)) {
             break;
         }
+        if (revents == 0) {
+            continue;
+        }
         ssize_t n = -1;
+        std::string failure = "hung up";
         if ((revents & POLLIN) != 0) {
             n = ::read(line.fd(), buffer.data(), buffer.size());
             if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
                 continue;
             }
-        } else if (revents == 0) {
-            continue;
+            failure = n < 0 ? std::strerror(errno) : "closed";
         }
         if (n <= 0) {
             if (!line.isPseudoTerminal()) {
-                log.write("info", "device " + line.path() + " failed: " + (n < 0 ? std::strerror(errno) : "closed"),
-                          false);
+                log.write("info", "device " + line.path() + " failed: " + failure, false);
                 return 1;
             }
             if (consoleAttached) {

@@ -214,6 +214,20 @@ TEST(SimProcess, hangupModeAnswersThenDropsTheLineAndEnds) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(ports.portPath(2))));
 }
 
+// A bench test runs it on a real serial device; a pseudo-terminal's slave
+// side stands in for one here.
+TEST(SimProcess, servesADeviceGivenByItsPath) {
+    auto cable = test::PtyPeer::create();
+    ASSERT_TRUE(cable);
+    test::PortDirectory scratch;
+    SimProcess sim({"--device", cable->slavePath(), "--log", scratch.path() + "/sim.log"});
+    ASSERT_EQ(sim.firstLine(), "ready " + cable->slavePath());
+    ASSERT_TRUE(cable->write(kProbe));
+    EXPECT_EQ(cable->read(fullStatus().size(), kTimeout), fullStatus());
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.exitStatus(), 0);
+}
+
 TEST(SimProcess, refusesToReplaceAnExistingPortEntry) {
     test::PortDirectory ports;
     { std::ofstream(ports.portPath(5)) << "someone else's"; }
