@@ -1,0 +1,234 @@
+// matrix-switcher-sim: plays the 16x16 HDMI matrix switcher on the far end of
+// a serial line, for the demo, the end-to-end tests and bench tests. The
+// switcher itself lives in mc_sim; this file only moves bytes and logs them.
+#include "sim/log_format.h"
+#include "sim/options.h"
+#include "sim/serial_line.h"
+#include "sim/session.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace mc::sim;
+using Clock = std::chrono::steady_clock;
+
+// While no console holds the pseudo-terminal, its master reports POLLHUP at
+// once; this pause between polls keeps that state from spinning.
+constexpr auto kIdlePause = std::chrono::milliseconds(20);
+// A reply the line cannot take within this time is dropped, so a console
+// that stops reading cannot stall the emulator.
+constexpr auto kWriteTimeout = std::chrono::milliseconds(2000);
+constexpr std::size_t kReadChunk = 4096;
+// Longest wait for the console to take the last replies before a hang-up.
+constexpr auto kHangupGrace = std::chrono::milliseconds(2000);
+
+volatile std::sig_atomic_t gStopSignal = 0;
+
+extern "C" void onStopSignal(int signal) {
+    gStopSignal = signal;
+}
+
+class LogWriter {
+public:
+    explicit LogWriter(std::FILE* file) : file_(file) {}
+    LogWriter(const LogWriter&) = delete;
+    LogWriter& operator=(const LogWriter&) = delete;
+    ~LogWriter() {
+        if (file_ != stderr) {
+            std::fclose(file_);
+        }
+    }
+
+    // Flushed at once: tests read the log while the emulator runs.
+    void write(std::string_view kind, std::string_view detail, bool quoted) {
+        const std::string record = logRecord(std::chrono::system_clock::now(), kind, detail, quoted);
+        std::fwrite(record.data(), 1, record.size(), file_);
+        std::fflush(file_);
+    }
+
+private:
+    std::FILE* file_;
+};
+
+timespec toTimespec(std::chrono::milliseconds ms) {
+    return {static_cast<std::time_t>(ms.count() / 1000), static_cast<long>((ms.count() % 1000) * 1000000)};
+}
+
+// Waits for events on fd (or just for the time, fd < 0) with the stop
+// signals let through; false when a stop signal came.
+bool waitFor(int fd, short events, std::chrono::milliseconds timeout, const sigset_t& waitMask, short& revents) {
+    pollfd p{fd, events, 0};
+    const timespec ts = toTimespec(timeout);
+    const int ready = ::ppoll(fd >= 0 ? &p : nullptr, fd >= 0 ? 1 : 0, timeout.count() < 0 ? nullptr : &ts, &waitMask);
+    revents = ready > 0 ? p.revents : short{0};
+    return gStopSignal == 0;
+}
+
+// Writes all bytes or gives up after kWriteTimeout; false when dropped.
+bool writeAll(int fd, std::string_view bytes, const sigset_t& waitMask) {
+    const auto deadline = Clock::now() + kWriteTimeout;
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        short revents = 0;
+        if (left.count() <= 0 || !waitFor(fd, POLLOUT, left, waitMask, revents)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void logExchange(LogWriter& log, const Exchange& exchange) {
+    const ReceivedLine& line = exchange.line;
+    if (line.overlong) {
+        log.write("overlong", std::to_string(line.receivedBytes) + " bytes, first \"" + escapeBytes(line.raw) + "\"",
+                  false);
+    } else {
+        log.write("rx", line.raw, true);
+    }
+    std::string_view reply = exchange.reply;
+    while (!reply.empty()) {
+        const std::size_t end = reply.find('\n');
+        const std::size_t length = end == std::string_view::npos ? reply.size() : end + 1;
+        log.write("tx", reply.substr(0, length), true);
+        reply.remove_prefix(length);
+    }
+}
+
+// Serves the line until a stop signal, a hang-up of hangup mode or a dead
+// device. Returns the exit status.
+int serve(SerialLine& line, Session& session, LogWriter& log, const sigset_t& waitMask) {
+    std::vector<char> buffer(kReadChunk);
+    bool consoleAttached = false;
+    while (gStopSignal == 0) {
+        short revents = 0;
+        if (!waitFor(line.fd(), POLLIN, std::chrono::milliseconds(-1), waitMask, revents)) {
+            break;
+        }
+        if (revents == 0) {
+            continue;
+        }
+        ssize_t n = -1;
+        std::string failure = "hung up";
+        if ((revents & POLLIN) != 0) {
+            n = ::read(line.fd(), buffer.data(), buffer.size());
+            if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+                continue;
+            }
+            failure = n < 0 ? std::strerror(errno) : "closed";
+        }
+        if (n <= 0) {
+            if (!line.isPseudoTerminal()) {
+                log.write("info", "device " + line.path() + " failed: " + failure, false);
+                return 1;
+            }
+            if (consoleAttached) {
+                log.write("info", "console closed the line", false);
+                consoleAttached = false;
+            }
+            waitFor(-1, 0, kIdlePause, waitMask, revents);
+            continue;
+        }
+        consoleAttached = true;
+        const SessionOutput out = session.receive(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+        for (const Exchange& exchange : out.exchanges) {
+            logExchange(log, exchange);
+            if (!exchange.reply.empty() && !writeAll(line.fd(), exchange.reply, waitMask)) {
+                log.write("info", "reply dropped: the line does not take it", false);
+            }
+        }
+        if (out.hangUp) {
+            line.waitUntilTaken(kHangupGrace);
+            log.write("info", "hanging up after " + std::to_string(session.receivedBytes()) + " bytes", false);
+            return 0;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    std::string error;
+    const auto options = parseOptions(args, error);
+    if (!options) {
+        std::fprintf(stderr, "matrix-switcher-sim: %s\n%.*s", error.c_str(), static_cast<int>(usageText().size()),
+                     usageText().data());
+        return 2;
+    }
+    if (options->help) {
+        std::fwrite(usageText().data(), 1, usageText().size(), stdout);
+        return 0;
+    }
+
+    std::FILE* logFile = stderr;
+    if (!options->logFile.empty()) {
+        logFile = std::fopen(options->logFile.c_str(), "a");
+        if (logFile == nullptr) {
+            std::fprintf(stderr, "matrix-switcher-sim: cannot open log %s: %s\n", options->logFile.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    }
+    LogWriter log(logFile);
+
+    // The stop signals stay blocked except inside ppoll, so one that arrives
+    // between two polls is not lost.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    sigset_t waitMask;
+    sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const std::string linkPath = options->portsDir + "/com" + std::to_string(options->com);
+    auto line = options->device.empty() ? SerialLine::createPseudoTerminal(linkPath, error)
+                                        : SerialLine::openDevice(options->device, error);
+    if (!line) {
+        std::fprintf(stderr, "matrix-switcher-sim: %s\n", error.c_str());
+        return 1;
+    }
+
+    Session session(options->session);
+    log.write("info", "ready " + line->path(), false);
+    std::printf("ready %s\n", line->path().c_str());
+    std::fflush(stdout);
+
+    const int status = serve(*line, session, log, waitMask);
+    line->close();
+    if (gStopSignal != 0) {
+        log.write("info",
+                  std::string("stopped by ") + (gStopSignal == SIGINT    ? "SIGINT"
+                                                : gStopSignal == SIGTERM ? "SIGTERM"
+                                                                         : "SIGHUP"),
+                  false);
+    }
+    return status;
+}

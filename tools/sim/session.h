@@ -1,0 +1,71 @@
+#pragma once
+
+#include "sim/command_interpreter.h"
+#include "sim/line_assembler.h"
+#include "sim/switcher_state.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mc::sim {
+
+// How the switcher behaves on the line, for testing the console's failure
+// paths. In every mode the commands still change the state; only what goes
+// back differs.
+enum class Mode {
+    normal,  // answers every line
+    silent,  // never answers
+    garbage, // answers every line with noise that holds no line feed
+    hangup,  // answers like normal, then drops the line after a number of bytes
+};
+
+// Noise per line in garbage mode, in bytes.
+inline constexpr std::size_t kGarbageMinLength = 16;
+inline constexpr std::size_t kGarbageMaxLength = 63;
+
+struct SessionOptions {
+    Mode mode = Mode::normal;
+    // hangup mode: the line is dropped once this many bytes have been
+    // received; bytes beyond it are never looked at. 0 drops the line at the
+    // first byte, before answering anything.
+    std::uint64_t hangupAfter = 0;
+};
+
+// One received line and what went back for it.
+struct Exchange {
+    ReceivedLine line;
+    std::string reply;
+};
+
+struct SessionOutput {
+    std::vector<Exchange> exchanges;
+    bool hangUp = false; // drop the line now
+};
+
+// The switcher on one line, without the I/O: bytes in, exchanges out.
+class Session {
+public:
+    explicit Session(SessionOptions options, SwitcherState state = SwitcherState());
+
+    [[nodiscard]] SessionOutput receive(std::string_view bytes);
+
+    [[nodiscard]] const SwitcherState& state() const { return state_; }
+    [[nodiscard]] std::uint64_t receivedBytes() const { return received_; }
+    [[nodiscard]] bool hungUp() const { return hungUp_; }
+
+private:
+    std::string replyTo(const ReceivedLine& line);
+    std::string noise();
+
+    SessionOptions options_;
+    SwitcherState state_;
+    CommandInterpreter interpreter_;
+    LineAssembler assembler_;
+    std::uint64_t received_ = 0;
+    bool hungUp_ = false;
+    std::uint32_t noiseState_ = 0x2545f491; // fixed seed: the same noise on every run
+};
+
+} // namespace mc::sim
