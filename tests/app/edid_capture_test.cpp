@@ -15,7 +15,7 @@ using test::RecordingTarget;
 using Calls = std::vector<std::string>;
 
 EdidImage sampleImage() {
-    std::ifstream file(std::string(MC_EDID_SAMPLES_DIR) + "/004-dell-dela1cf.bin", std::ios::binary);
+    std::ifstream file(std::string(MC_TEST_DATA_DIR) + "/edid-samples/004-dell-dela1cf.bin", std::ios::binary);
     EdidImage image{};
     file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
     EXPECT_EQ(file.gcount(), 256);
