@@ -31,7 +31,7 @@ class ByteHandover : public QObject, public ByteSink {
 public:
     using ByteHandler = std::function<void(std::uint8_t byte, int comPort)>;
 
-    static constexpr std::size_t kDefaultCapacity = 64 * 1024;
+    static constexpr std::size_t kDefaultCapacity = std::size_t{64} * 1024;
 
     // Lives on the window thread; the handler runs there.
     explicit ByteHandover(ByteHandler handler, std::size_t capacity = kDefaultCapacity, QObject* parent = nullptr);

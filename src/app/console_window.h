@@ -57,7 +57,7 @@ private:
     void buildPages();
     void buildAboutAction();
     void buildPortLink();
-    QTimer* timer(ConsoleTimer which) const;
+    [[nodiscard]] QTimer* timer(ConsoleTimer which) const;
 
     // ConnectionView
     void showPortIcon(bool open) override;

@@ -66,7 +66,7 @@ std::optional<std::string> win32ComPortDeviceName(int n) {
         return std::nullopt;
     }
     // COM10 and above exist only in the device namespace.
-    return (n < 10 ? std::string("COM") : std::string("\\\\.\\COM")) + std::to_string(n);
+    return (n < 10 ? std::string("COM") : std::string(R"(\\.\COM)")) + std::to_string(n);
 }
 
 std::optional<std::string> comPortDevicePath(int n) {

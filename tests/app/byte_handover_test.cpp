@@ -67,7 +67,7 @@ private slots:
         Delivery seen;
         ByteHandover handover(seen.handler(), 1024);
         const std::vector<std::uint8_t> sent = pattern(50000);
-        std::jthread worker([&](std::stop_token stop) {
+        std::jthread worker([&](const std::stop_token& stop) {
             std::size_t at = 0;
             for (std::size_t burst = 1; at < sent.size(); burst = burst % 300 + 1) {
                 const std::size_t count = std::min(burst, sent.size() - at);
@@ -90,7 +90,7 @@ private slots:
         ByteHandover handover(seen.handler(), 16);
         const std::vector<std::uint8_t> sent = pattern(1000);
         std::atomic<bool> done{false};
-        std::jthread worker([&](std::stop_token stop) {
+        std::jthread worker([&](const std::stop_token& stop) {
             handover.receiveBytes(sent, 1, stop);
             done = true;
         });
@@ -146,7 +146,7 @@ private slots:
         Delivery seen;
         ByteHandover handover(seen.handler(), 4);
         std::atomic<bool> done{false};
-        std::jthread worker([&](std::stop_token stop) {
+        std::jthread worker([&](const std::stop_token& stop) {
             const std::vector<std::uint8_t> ten = pattern(10);
             handover.receiveBytes(ten, 1, stop);
             done = true;
@@ -164,7 +164,7 @@ private slots:
     void cancelReleasesAWaitingWorkerAndRefusesLaterBytes() {
         Delivery seen;
         ByteHandover handover(seen.handler(), 2);
-        std::jthread worker([&](std::stop_token stop) {
+        std::jthread worker([&](const std::stop_token& stop) {
             const std::vector<std::uint8_t> five = pattern(5);
             handover.receiveBytes(five, 1, stop);
         });

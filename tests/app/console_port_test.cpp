@@ -235,7 +235,7 @@ private slots:
                 break; // backed up: the worker is waiting for room
             }
         }
-        QVERIFY(written > 64 * 1024);
+        QVERIFY(written > std::size_t{64} * 1024);
 
         std::atomic<bool> finished{false};
         std::thread watchdog([&finished] {

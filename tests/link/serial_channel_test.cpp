@@ -52,6 +52,12 @@ protected:
     SerialChannel channel_; // destroyed before the sink it delivers to
 };
 
+std::chrono::nanoseconds processCpuTime() {
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
 // A second descriptor on the slave side, to look at its queue and settings.
 class SlaveProbe {
 public:
@@ -70,7 +76,7 @@ public:
         ::ioctl(fd_, FIONREAD, &n);
         return n;
     }
-    bool waitQueued(int count, std::chrono::milliseconds timeout) const {
+    [[nodiscard]] bool waitQueued(int count, std::chrono::milliseconds timeout) const {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (queued() < count) {
             if (std::chrono::steady_clock::now() > deadline) {
@@ -207,13 +213,9 @@ TEST_F(SerialChannelTest, farEndHangingUpSetsTheErrorFlagNotifiesOnceAndDoesNotS
     // The notice repeats the last byte read; the flag is what counts.
     EXPECT_EQ(sink_.text(), "xyy");
 
-    timespec before{};
-    timespec after{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+    const auto cpuBefore = processCpuTime();
     std::this_thread::sleep_for(300ms);
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
-    const double cpuMs = (after.tv_sec - before.tv_sec) * 1e3 + (after.tv_nsec - before.tv_nsec) / 1e6;
-    EXPECT_LT(cpuMs, 100.0) << "the worker keeps waking on the hung-up line";
+    EXPECT_LT(processCpuTime() - cpuBefore, 100ms) << "the worker keeps waking on the hung-up line";
     EXPECT_EQ(sink_.handOversStarted(), 2U);
 
     // Writes still fail quietly into the flag, and the port still closes.
