@@ -114,6 +114,7 @@ void Connection::timerFired(ConsoleTimer timer) {
             state_.portOpen = false;
         }
         view_.stopConsoleTimer(ConsoleTimer::ErrorClose);
+        errorCloseArmed_ = false;
         return;
     }
 
@@ -151,7 +152,12 @@ bool Connection::admitReceivedByte(int comPort) {
         return false;
     }
     if (channel_.portError()) {
-        view_.startConsoleTimer(ConsoleTimer::ErrorClose, kErrorClosePeriod);
+        // Started once, not restarted by every further byte: a steady stream
+        // of bytes would otherwise keep pushing the close back.
+        if (!errorCloseArmed_) {
+            errorCloseArmed_ = true;
+            view_.startConsoleTimer(ConsoleTimer::ErrorClose, kErrorClosePeriod);
+        }
         return false;
     }
     return true;

@@ -103,6 +103,7 @@ private:
     ByteSink& owner_;
     ConnectionView& view_;
     int savedComPort_ = kFirstComPort;
+    bool errorCloseArmed_ = false; // timer 5 is running
 };
 
 } // namespace mc

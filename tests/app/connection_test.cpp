@@ -2,6 +2,7 @@
 #include "link/recording_sink.h"
 #include "support/pty_peer.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
@@ -287,6 +288,22 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnErr
     ASSERT_TRUE(channel_.portError());
     EXPECT_FALSE(connection_.admitReceivedByte(1));
     EXPECT_TRUE(view_.isRunning(ConsoleTimer::ErrorClose));
+
+    // Further bytes do not restart it, so a steady stream cannot hold off the close.
+    EXPECT_FALSE(connection_.admitReceivedByte(1));
+    auto timer5Starts = [&] {
+        return std::count_if(view_.started.begin(), view_.started.end(),
+                             [](const auto& s) { return s.first == ConsoleTimer::ErrorClose; });
+    };
+    EXPECT_EQ(timer5Starts(), 1);
+    connection_.timerFired(ConsoleTimer::ErrorClose);
+    EXPECT_FALSE(channel_.isOpen());
+    // After the close, the next error starts it afresh.
+    state_.line.baudRate = 12345;
+    connection_.portButtonClicked();
+    ASSERT_TRUE(channel_.portError());
+    EXPECT_FALSE(connection_.admitReceivedByte(1));
+    EXPECT_EQ(timer5Starts(), 2);
 }
 
 TEST_F(ConnectionTest, lineAssemblyIsBoundedAndEmptiedAtEachLineFeed) {
