@@ -1,24 +1,12 @@
 #pragma once
 
+#include "link/line_settings.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 
 namespace mc {
-
-// Line settings of the switcher's control port. They have no control of their
-// own in the console and stay fixed for the whole run.
-struct LineSettings {
-    int baudRate = 57600;
-    char parity = 'N';
-    int dataBits = 8;
-    int stopBits = 1;
-    // EV_RXCHAR | EV_RXFLAG: one notification per received byte.
-    std::uint32_t eventMask = 3;
-    int writeBufferSize = 1024;
-
-    friend bool operator==(const LineSettings&, const LineSettings&) = default;
-};
 
 inline constexpr int kFirstComPort = 1;
 inline constexpr int kLastComPort = 99;

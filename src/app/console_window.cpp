@@ -1,7 +1,9 @@
 #include "app/console_window.h"
 
 #include "app/about_box.h"
+#include "app/byte_handover.h"
 #include "app/dialog_units.h"
+#include "app/message_box.h"
 #include "app/resources.h"
 #include "edid/edid_page.h"
 #include "routing/routing_page.h"
@@ -13,13 +15,14 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QThread>
+#include <QTimer>
 
 namespace mc {
 
 namespace {
 
 constexpr char kCaption[] = "RUVI 2.0(18Z)Evavoz16:16 V1.0";
-constexpr char kTurnOnPort[] = "Turn on Port";
 constexpr char kCommLabel[] = "Comm:";
 constexpr char kSearchMachine[] = "Search Machine";
 constexpr char kAboutMenuText[] = "&About 4K 8X8 matrix...";
@@ -45,14 +48,20 @@ ConsoleWindow::ConsoleWindow(QWidget* parent) : QDialog(parent) {
     buildPortControls();
     buildPages();
     buildAboutAction();
+    buildPortLink();
 }
 
-ConsoleWindow::~ConsoleWindow() = default;
+ConsoleWindow::~ConsoleWindow() {
+    // The window is going away: a worker waiting to hand over bytes is
+    // released, not waited for, and the port closes.
+    handover_->cancel();
+    channel_->closePort();
+}
 
 void ConsoleWindow::buildPortControls() {
     const DialogUnits du(font());
 
-    portButton_ = new QPushButton(QString::fromLatin1(kTurnOnPort), this);
+    portButton_ = new QPushButton(QString::fromLatin1(kTurnOnPortText), this);
     portButton_->setObjectName(QStringLiteral("portButton"));
     portButton_->setGeometry(du.rect(52, 7, 53, 14));
 
@@ -91,6 +100,25 @@ void ConsoleWindow::buildPortControls() {
     searchButton_ = new QPushButton(QString::fromLatin1(kSearchMachine), this);
     searchButton_->setObjectName(QStringLiteral("searchButton"));
     searchButton_->setGeometry(du.rect(7, 57, 101, 22));
+}
+
+void ConsoleWindow::buildPortLink() {
+    handover_ =
+        std::make_unique<ByteHandover>([this](std::uint8_t byte, int comPort) { handleReceivedByte(byte, comPort); });
+    channel_ = std::make_unique<SerialChannel>();
+    ConnectionView& view = *this;
+    connection_ = std::make_unique<Connection>(state_, *channel_, *handover_, view);
+
+    searchTimer_ = new QTimer(this);
+    searchTimer_->setObjectName(QStringLiteral("searchTimer"));
+    errorCloseTimer_ = new QTimer(this);
+    errorCloseTimer_->setObjectName(QStringLiteral("errorCloseTimer"));
+    connect(searchTimer_, &QTimer::timeout, this, [this] { connection_->timerFired(ConsoleTimer::Search); });
+    connect(errorCloseTimer_, &QTimer::timeout, this, [this] { connection_->timerFired(ConsoleTimer::ErrorClose); });
+
+    connect(portButton_, &QPushButton::clicked, this, [this] { connection_->portButtonClicked(); });
+    connect(comSelector_, &QComboBox::activated, this, [this](int index) { connection_->comSelectionChanged(index); });
+    connect(searchButton_, &QPushButton::clicked, this, [this] { connection_->searchMachineClicked(); });
 }
 
 void ConsoleWindow::buildPages() {
@@ -137,12 +165,45 @@ void ConsoleWindow::showPortIcon(bool open) {
     portIcon_->setAccessibleDescription(open ? tr("Port open") : tr("Port closed"));
 }
 
+void ConsoleWindow::setPortButtonText(std::string_view text) {
+    portButton_->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void ConsoleWindow::setStatusText(std::string_view text) {
+    statusLine_->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void ConsoleWindow::showMessage(std::string_view text) {
+    mc::showMessage(this, QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void ConsoleWindow::selectComItem(int index) {
+    comSelector_->setCurrentIndex(index);
+}
+
+QTimer* ConsoleWindow::timer(ConsoleTimer which) const {
+    return which == ConsoleTimer::Search ? searchTimer_ : errorCloseTimer_;
+}
+
+void ConsoleWindow::startConsoleTimer(ConsoleTimer which, std::chrono::milliseconds period) {
+    timer(which)->start(period);
+}
+
+void ConsoleWindow::stopConsoleTimer(ConsoleTimer which) {
+    timer(which)->stop();
+}
+
+void ConsoleWindow::pauseWindowThread(std::chrono::milliseconds duration) {
+    // Bytes that arrive meanwhile wait in the hand-over.
+    QThread::msleep(static_cast<unsigned long>(duration.count()));
+}
+
+void ConsoleWindow::handleReceivedByte(std::uint8_t byte, int comPort) {
+    connection_->handleReceivedByte(byte, comPort);
+}
+
 bool ConsoleWindow::send(const TextCommand& command) {
-    if (!state_.portOpen || command.empty()) {
-        return false;
-    }
-    // Handed to the serial channel once the device link is wired in.
-    return false;
+    return connection_->send(command);
 }
 
 } // namespace mc

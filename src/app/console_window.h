@@ -1,26 +1,33 @@
 #pragma once
 
+#include "app/connection.h"
 #include "app/console_state.h"
 #include "link/text_command.h"
 
 #include <QDialog>
+#include <cstdint>
+#include <memory>
 
 class QComboBox;
 class QLabel;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 
 namespace mc {
 
 class AudioPage;
+class ByteHandover;
 class EdidPage;
 class IpSettingsPage;
 class RoutingPage;
+class SerialChannel;
 
 // The console's single window: the COM port controls on the left, the five
 // pages in a tab widget on the right. It owns the shared state and is the
-// sender every page hands its commands to.
-class ConsoleWindow : public QDialog, public CommandSender {
+// sender every page hands its commands to. Owns the serial channel; every
+// received byte comes to handleReceivedByte on this window's thread.
+class ConsoleWindow : public QDialog, public CommandSender, private ConnectionView {
     Q_OBJECT
 public:
     explicit ConsoleWindow(QWidget* parent = nullptr);
@@ -30,6 +37,12 @@ public:
 
     [[nodiscard]] ConsoleState& state() { return state_; }
     [[nodiscard]] const ConsoleState& state() const { return state_; }
+
+    // Reply dispatch of one received byte, in arrival order, on this thread.
+    void handleReceivedByte(std::uint8_t byte, int comPort);
+
+    [[nodiscard]] SerialChannel& channel() { return *channel_; }
+    [[nodiscard]] Connection& connection() { return *connection_; }
 
     [[nodiscard]] RoutingPage* routingPage(int bank) const { return bank == 0 ? routing1_ : routing2_; }
     [[nodiscard]] EdidPage* edidPage() const { return edidPage_; }
@@ -43,9 +56,27 @@ private:
     void buildPortControls();
     void buildPages();
     void buildAboutAction();
-    void showPortIcon(bool open);
+    void buildPortLink();
+    [[nodiscard]] QTimer* timer(ConsoleTimer which) const;
+
+    // ConnectionView
+    void showPortIcon(bool open) override;
+    void setPortButtonText(std::string_view text) override;
+    void setStatusText(std::string_view text) override;
+    void showMessage(std::string_view text) override;
+    void selectComItem(int index) override;
+    void startConsoleTimer(ConsoleTimer which, std::chrono::milliseconds period) override;
+    void stopConsoleTimer(ConsoleTimer which) override;
+    void pauseWindowThread(std::chrono::milliseconds duration) override;
 
     ConsoleState state_;
+    // Declared in this order so that the channel, and with it the port
+    // worker, ends before the hand-over it delivers to.
+    std::unique_ptr<ByteHandover> handover_;
+    std::unique_ptr<SerialChannel> channel_;
+    std::unique_ptr<Connection> connection_;
+    QTimer* searchTimer_ = nullptr;
+    QTimer* errorCloseTimer_ = nullptr;
 
     QPushButton* portButton_ = nullptr;
     QLabel* portIcon_ = nullptr;

@@ -1,0 +1,29 @@
+// mc-port-check [n]: opens COMn (default COM1) as the console does, starts
+// the port worker, closes the port and tells whether it opened.
+#include "link/serial_channel.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+class DiscardingSink : public mc::ByteSink {
+public:
+    void receiveBytes(std::span<const std::uint8_t> /*bytes*/, int /*comPort*/, std::stop_token /*stop*/) override {}
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const int comPort = argc > 1 ? std::atoi(argv[1]) : 1;
+    DiscardingSink sink;
+    mc::SerialChannel channel;
+    const bool opened = channel.openPort(sink, comPort, mc::LineSettings{});
+    if (opened) {
+        channel.startPortWorker();
+    }
+    channel.closePort();
+    std::printf("COM%d: %s%s\n", comPort, opened ? "opened" : "cannot be opened",
+                channel.portError() ? " (port error)" : "");
+    return opened ? 0 : 1;
+}

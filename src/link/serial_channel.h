@@ -1,0 +1,94 @@
+#pragma once
+
+#include "link/line_settings.h"
+#include "link/pending_commands.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stop_token>
+#include <string_view>
+
+namespace mc {
+
+// Most bytes the port worker reads (one read per byte) before it hands them
+// over in one call: one cross-thread hand-over per byte is far too slow.
+inline constexpr std::size_t kReceiveBurstLimit = 256;
+
+// Longest a write may take in all before it counts as failed.
+inline constexpr std::chrono::milliseconds kWriteTimeout{1000};
+
+// The owner's side of the channel: where received bytes go. The console
+// window's hand-over implements it.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+
+    // Port worker thread. The bytes of one burst, in arrival order. The call
+    // may wait while the owner has no room for them (back-pressure), but must
+    // return soon after `stop` is requested; bytes it cannot take then go with
+    // the closing port. After a failed read the channel sets its port error
+    // flag first and then still hands over one byte, so the owner sees the
+    // flag at its next byte.
+    // The owner must outlive the port worker: close the port or destroy the
+    // channel before the owner.
+    virtual void receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) = 0;
+};
+
+// One serial COM port for the console window, with its port worker thread.
+// All calls except portError() come from one thread (the window thread); the
+// port worker does every read and write. Backends: termios on POSIX, the
+// Win32 communications API on Windows, chosen at compile time.
+class SerialChannel {
+public:
+    enum class State {
+        Closed,   // no port, no worker
+        OpenIdle, // port open, worker not started
+        Running,  // port open, worker running
+        Stopping, // worker asked to end (inside closePort and openPort)
+    };
+
+    SerialChannel();
+    virtual ~SerialChannel();
+    SerialChannel(const SerialChannel&) = delete;
+    SerialChannel& operator=(const SerialChannel&) = delete;
+
+    // Opens and configures COMn exclusively; first ends a running worker and
+    // closes a port already open. False when the device cannot be opened
+    // (missing, or held by another program); the port error flag is then left
+    // alone. A configuration failure after the open sets the port error flag
+    // and still returns true.
+    bool openPort(ByteSink& owner, int comPort, const LineSettings& line);
+
+    // Starts the port worker on an open, idle port. False otherwise.
+    bool startPortWorker();
+
+    // Copies the bytes and wakes the port worker, which purges the port and
+    // writes them; returns at once. Commands sent while the port is open but
+    // its worker not yet started are written when it starts. Refused without
+    // an open port, when longer than the write buffer, or when too many are
+    // pending. Does not test the console's port-open flag.
+    SendResult sendTextCommand(std::string_view bytes);
+
+    // Ends the worker, drops pending commands and closes the port. Safe when
+    // nothing is open. Never waits on the owner: a worker waiting in a
+    // hand-over is released by the stop request.
+    void closePort();
+
+    // Set by any failed port call; cleared only by the console.
+    [[nodiscard]] bool portError() const;
+    void clearPortError();
+
+    [[nodiscard]] State state() const;
+    [[nodiscard]] bool isOpen() const { return state() != State::Closed; }
+    // The n of the COMn last opened.
+    [[nodiscard]] int comPort() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace mc

@@ -1,0 +1,21 @@
+#pragma once
+
+#ifndef _WIN32
+
+#include "link/line_settings.h"
+
+#include <termios.h>
+
+namespace mc {
+
+// Puts a terminal into raw mode with the given line settings: no echo, no
+// translation, receiver on, modem lines ignored. False when a setting has no
+// termios equivalent (the terminal is then left raw at its old speed).
+bool applyLineSettings(termios& tio, const LineSettings& line);
+
+// The termios speed constant for a baud rate; B0 when there is none.
+speed_t termiosSpeed(int baudRate);
+
+} // namespace mc
+
+#endif
