@@ -1,5 +1,7 @@
 #pragma once
 
+#include "edid/edid_decoder.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -35,6 +37,8 @@ struct ConsoleState {
     std::string edidFileName;
     EdidImage receivedEdid{};
     std::string replyLine;
+    // The last EDID read back or loaded, decoded; the EDID page sums it up.
+    EdidReports edidReports;
     int comPort = kFirstComPort;
     LineSettings line;
 
