@@ -1,7 +1,5 @@
 #include "edid/choice_box.h"
 
-#include <QLineEdit>
-
 namespace mc {
 
 ChoiceBox::ChoiceBox(const QStringList& items, QWidget* parent) : QComboBox(parent) {
@@ -19,11 +17,8 @@ int ChoiceBox::selectedItem() const {
 }
 
 void ChoiceBox::selectItem(int item) {
+    // Also rewrites the edit field, to the item's text or to nothing.
     setCurrentIndex(item >= 0 && item < count() ? item : kNoItem);
-    // An editable box keeps its edit text when the index goes to -1.
-    if (currentIndex() == kNoItem) {
-        lineEdit()->clear();
-    }
 }
 
 } // namespace mc

@@ -17,10 +17,6 @@ namespace mc {
 inline constexpr int kInputEdidItemCount = kLastEdidChoice + 1;
 extern const std::array<std::string_view, kInputEdidItemCount> kInputEdidItems;
 
-[[nodiscard]] constexpr bool isInputEdidChoice(int item) {
-    return item >= 0 && item < kInputEdidItemCount;
-}
-
 // A port an EDID is read back from.
 struct EdidPort {
     enum Kind { Output, Input };
