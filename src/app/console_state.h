@@ -1,5 +1,6 @@
 #pragma once
 
+#include "edid/edid_decoder.h"
 #include "link/line_settings.h"
 
 #include <array>
@@ -23,6 +24,8 @@ struct ConsoleState {
     std::string edidFileName;
     EdidImage receivedEdid{};
     std::string replyLine;
+    // The last EDID read back or loaded, decoded; the EDID page sums it up.
+    EdidReports edidReports;
     int comPort = kFirstComPort;
     LineSettings line;
 

@@ -129,7 +129,7 @@ void ConsoleWindow::buildPages() {
 
     routing1_ = new RoutingPage(RoutingPage::FirstBank, *this);
     routing2_ = new RoutingPage(RoutingPage::SecondBank, *this);
-    edidPage_ = new EdidPage(*this);
+    edidPage_ = new EdidPage(*this, state_);
     ipSettingsPage_ = new IpSettingsPage(*this);
     audioPage_ = new AudioPage(*this);
 

@@ -1,19 +1,80 @@
 #pragma once
 
+#include "edid/edid_image.h"
+
+#include <QString>
 #include <QWidget>
+#include <array>
+#include <functional>
+#include <string>
+
+class QPlainTextEdit;
+class QPushButton;
 
 namespace mc {
 
+class ChoiceBox;
 class CommandSender;
+struct ConsoleState;
 
-// The EDID management page.
+// The EDID management page: the EDID each input presents to its source, the
+// read-back of an EDID from any port into a file, the upload of an EDID file
+// into a user slot of an input, and the summary of the last EDID read or
+// loaded. The EDID file name, the EDID-to-file mode and the EDID reports are
+// the console's state, shared with the reply path.
 class EdidPage : public QWidget {
     Q_OBJECT
 public:
-    explicit EdidPage(CommandSender& sender, QWidget* parent = nullptr);
+    static constexpr int kInputs = 16;
+
+    // Asks the operator for the EDID file to load; an empty name cancels.
+    using FileChooser = std::function<QString(QWidget* parent)>;
+
+    EdidPage(CommandSender& sender, ConsoleState& state, QWidget* parent = nullptr);
+
+    // The input's (1..16) EDID choice as the switcher last reported it or the
+    // operator picked it: 0..48, or -1 for none (also for other inputs).
+    [[nodiscard]] int inputEdidChoice(int input) const;
+    // Selects the input's (1..16) EDID choice at once, without a refresh. An
+    // item the drop-down does not have leaves it with no selection; other
+    // inputs are ignored.
+    void selectInputEdid(int input, int item);
+
+    // Members -> controls: the summary text.
+    void refresh();
+    // Rebuilds the summary from the console's EDID reports and refreshes.
+    void fillSummary();
+    // Replaces the console's EDID reports with the image's, then fills the
+    // summary. For a loaded file and for an EDID read back from the switcher.
+    void showEdid(const EdidImage& image);
+
+    // The summary as the reports gave it: whole lines, each ending in CR LF.
+    [[nodiscard]] const std::string& summary() const { return summary_; }
+
+    // Tests replace the file-open dialog; an empty chooser restores it.
+    void setFileChooser(FileChooser chooser);
+
+protected:
+    // Swallows Enter so that the console window neither closes nor clicks a
+    // default button from this page.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void buildInputRows();
+    void buildReadAndLoad();
+    void applyEdid(int input);
+    void readEdid();
+    void loadEdid();
+
     CommandSender& sender_;
+    ConsoleState& state_;
+    FileChooser chooseFile_;
+    std::string summary_;
+
+    std::array<ChoiceBox*, kInputs> inputEdid_{};
+    ChoiceBox* readPort_ = nullptr;
+    ChoiceBox* userSlot_ = nullptr;
+    QPlainTextEdit* summaryEdit_ = nullptr;
 };
 
 } // namespace mc
