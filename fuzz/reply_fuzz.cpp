@@ -80,7 +80,6 @@ public:
     void setStatusText(std::string_view /*text*/) override {}
     void refreshConsole() override {}
     void confirmSearch(int comPort) override { require(ConsoleState::isValidComPort(comPort)); }
-    void startPortErrorTimer() override {}
     void showMessage(std::string_view /*text*/) override {
         if (onMessage) {
             onMessage();
@@ -111,11 +110,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t nestedBurst = (options >> 4U) + 1U;
     target.onMessage = [&] {
         for (std::size_t i = 0; i < nestedBurst && next < bytes.size(); ++i) {
-            require(dispatch.receive(static_cast<std::uint8_t>(bytes[next++]), 1, false) == kByteAccepted);
+            dispatch.receive(static_cast<std::uint8_t>(bytes[next++]));
         }
     };
     while (next < bytes.size()) {
-        require(dispatch.receive(static_cast<std::uint8_t>(bytes[next++]), 1, false) == kByteAccepted);
+        dispatch.receive(static_cast<std::uint8_t>(bytes[next++]));
         require(state.replyLine.size() <= kReplyLineLimit);
         if ((options & 8U) != 0 && !state.edidToFile) {
             state.edidToFile = true; // keep the EDID read-back busy

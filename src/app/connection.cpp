@@ -173,22 +173,6 @@ void Connection::confirmSearch() {
     view_.stopConsoleTimer(ConsoleTimer::Search);
 }
 
-void Connection::handleReceivedByte(std::uint8_t byte, int comPort) {
-    if (!admitReceivedByte(comPort)) {
-        return;
-    }
-    if (state_.replyLine.size() < kReplyLineLimit) {
-        state_.replyLine.push_back(static_cast<char>(byte));
-    }
-    if (byte != '\n') {
-        return;
-    }
-    if (state_.searchInProgress) {
-        confirmSearch();
-    }
-    state_.replyLine.clear();
-}
-
 bool Connection::send(const TextCommand& command) {
     if (!state_.portOpen) {
         return false;

@@ -38,10 +38,6 @@ inline constexpr std::chrono::milliseconds kErrorClosePeriod{1};
 // Pause after a COM selection has opened a port.
 inline constexpr std::chrono::milliseconds kSelectionPause{200};
 
-// The reply line kept by the line assembly here; longer lines are cut, and a
-// cut line still ends at its line feed.
-inline constexpr std::size_t kReplyLineLimit = 4096;
-
 // What the connection logic shows and drives in the console window.
 class ConnectionView {
 public:
@@ -82,9 +78,6 @@ public:
     bool admitReceivedByte(int comPort);
     // Runs at every complete line while a search waits: the switcher answered.
     void confirmSearch();
-    // Reply dispatch followed by line assembly: at each line feed a waiting
-    // search is confirmed and the line emptied.
-    void handleReceivedByte(std::uint8_t byte, int comPort);
 
     // Hands a command to the channel if the port-open flag is set.
     bool send(const TextCommand& command);

@@ -1,20 +1,15 @@
 #pragma once
 
 #include "edid/edid_decoder.h"
+#include "edid/edid_image.h"
 #include "link/line_settings.h"
 
-#include <array>
-#include <cstdint>
 #include <string>
 
 namespace mc {
 
 inline constexpr int kFirstComPort = 1;
 inline constexpr int kLastComPort = 99;
-inline constexpr std::size_t kEdidImageSize = 256;
-
-using EdidImage = std::array<std::uint8_t, kEdidImageSize>;
-
 // The console window's shared state that is not a widget: what the port
 // controls, the reply parser and the EDID read-back work on.
 struct ConsoleState {

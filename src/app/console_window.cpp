@@ -33,6 +33,10 @@ constexpr const char* kTabTexts[] = {"Matrix Out1 ~ Out8", "Matrix Out9 ~ Out16"
 
 constexpr int kPortIconPixels = 32;
 
+QString latin1(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 } // namespace
 
 ConsoleWindow::ConsoleWindow(QWidget* parent) : QDialog(parent) {
@@ -49,6 +53,7 @@ ConsoleWindow::ConsoleWindow(QWidget* parent) : QDialog(parent) {
     buildPages();
     buildAboutAction();
     buildPortLink();
+    addressBook_ = loadAddressBook(".", [this](std::string_view text) { showMessage(text); });
 }
 
 ConsoleWindow::~ConsoleWindow() {
@@ -108,6 +113,8 @@ void ConsoleWindow::buildPortLink() {
     channel_ = std::make_unique<SerialChannel>();
     ConnectionView& view = *this;
     connection_ = std::make_unique<Connection>(state_, *channel_, *handover_, view);
+    ReplyTarget& target = *this;
+    replies_ = std::make_unique<ReplyDispatch>(state_, target, edidFiles_);
 
     searchTimer_ = new QTimer(this);
     searchTimer_->setObjectName(QStringLiteral("searchTimer"));
@@ -166,15 +173,15 @@ void ConsoleWindow::showPortIcon(bool open) {
 }
 
 void ConsoleWindow::setPortButtonText(std::string_view text) {
-    portButton_->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    portButton_->setText(latin1(text));
 }
 
 void ConsoleWindow::setStatusText(std::string_view text) {
-    statusLine_->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    statusLine_->setText(latin1(text));
 }
 
 void ConsoleWindow::showMessage(std::string_view text) {
-    mc::showMessage(this, QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    mc::showMessage(this, latin1(text));
 }
 
 void ConsoleWindow::selectComItem(int index) {
@@ -199,7 +206,76 @@ void ConsoleWindow::pauseWindowThread(std::chrono::milliseconds duration) {
 }
 
 void ConsoleWindow::handleReceivedByte(std::uint8_t byte, int comPort) {
-    connection_->handleReceivedByte(byte, comPort);
+    if (connection_->admitReceivedByte(comPort)) {
+        replies_->receive(byte);
+    }
+}
+
+void ConsoleWindow::setOutputSelection(int output, int input) {
+    constexpr int kOutputsPerPage = 8;
+    RoutingPage* page = output <= kOutputsPerPage ? routing1_ : routing2_;
+    page->setOutputSelection((output - 1) % kOutputsPerPage, input);
+}
+
+void ConsoleWindow::refreshRouting() {
+    routing1_->refresh();
+    routing2_->refresh();
+}
+
+void ConsoleWindow::selectInputEdid(int input, int item) {
+    edidPage_->selectInputEdid(input, item);
+}
+
+void ConsoleWindow::refreshEdidPage() {
+    edidPage_->refresh();
+}
+
+void ConsoleWindow::showCapturedEdid(const EdidImage& image) {
+    edidPage_->showEdid(image);
+}
+
+void ConsoleWindow::setMacText(std::string_view text) {
+    ipSettingsPage_->setMacText(std::string(text));
+}
+
+void ConsoleWindow::showHostAddress(std::uint32_t address) {
+    ipSettingsPage_->showHostAddress(address);
+}
+
+void ConsoleWindow::showNetMask(std::uint32_t mask) {
+    ipSettingsPage_->showNetMask(mask);
+}
+
+void ConsoleWindow::showRouterAddress(std::uint32_t address) {
+    ipSettingsPage_->showRouterAddress(address);
+}
+
+void ConsoleWindow::setTcpPortText(std::string_view text) {
+    ipSettingsPage_->setTcpPortText(std::string(text));
+}
+
+void ConsoleWindow::setDhcp(bool on) {
+    ipSettingsPage_->setDhcp(on);
+}
+
+void ConsoleWindow::refreshIpSettings() {
+    ipSettingsPage_->refresh();
+}
+
+void ConsoleWindow::setAudioState(int output, int state) {
+    audioPage_->setAudioState(output, state);
+}
+
+void ConsoleWindow::refreshAudio() {
+    audioPage_->refresh();
+}
+
+void ConsoleWindow::refreshConsole() {
+    // Nothing left to copy: setStatusText shows the text on the status line at once.
+}
+
+void ConsoleWindow::confirmSearch(int /*comPort*/) {
+    connection_->confirmSearch();
 }
 
 bool ConsoleWindow::send(const TextCommand& command) {

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "app/address_book.h"
 #include "app/connection.h"
 #include "app/console_state.h"
+#include "app/edid_capture.h"
+#include "app/reply_dispatch.h"
+#include "app/reply_target.h"
 #include "link/text_command.h"
 
 #include <QDialog>
@@ -26,8 +30,9 @@ class SerialChannel;
 // The console's single window: the COM port controls on the left, the five
 // pages in a tab widget on the right. It owns the shared state and is the
 // sender every page hands its commands to. Owns the serial channel; every
-// received byte comes to handleReceivedByte on this window's thread.
-class ConsoleWindow : public QDialog, public CommandSender, private ConnectionView {
+// received byte comes to handleReceivedByte on this window's thread, and what
+// the replies report reaches the pages through the ReplyTarget calls.
+class ConsoleWindow : public QDialog, public CommandSender, private ConnectionView, private ReplyTarget {
     Q_OBJECT
 public:
     explicit ConsoleWindow(QWidget* parent = nullptr);
@@ -43,6 +48,7 @@ public:
 
     [[nodiscard]] SerialChannel& channel() { return *channel_; }
     [[nodiscard]] Connection& connection() { return *connection_; }
+    [[nodiscard]] const AddressBook& addressBook() const { return addressBook_; }
 
     [[nodiscard]] RoutingPage* routingPage(int bank) const { return bank == 0 ? routing1_ : routing2_; }
     [[nodiscard]] EdidPage* edidPage() const { return edidPage_; }
@@ -59,7 +65,7 @@ private:
     void buildPortLink();
     [[nodiscard]] QTimer* timer(ConsoleTimer which) const;
 
-    // ConnectionView
+    // ConnectionView (setStatusText and showMessage serve ReplyTarget too)
     void showPortIcon(bool open) override;
     void setPortButtonText(std::string_view text) override;
     void setStatusText(std::string_view text) override;
@@ -69,12 +75,33 @@ private:
     void stopConsoleTimer(ConsoleTimer which) override;
     void pauseWindowThread(std::chrono::milliseconds duration) override;
 
+    // ReplyTarget
+    void setOutputSelection(int output, int input) override;
+    void refreshRouting() override;
+    void selectInputEdid(int input, int item) override;
+    void refreshEdidPage() override;
+    void showCapturedEdid(const EdidImage& image) override;
+    void setMacText(std::string_view text) override;
+    void showHostAddress(std::uint32_t address) override;
+    void showNetMask(std::uint32_t mask) override;
+    void showRouterAddress(std::uint32_t address) override;
+    void setTcpPortText(std::string_view text) override;
+    void setDhcp(bool on) override;
+    void refreshIpSettings() override;
+    void setAudioState(int output, int state) override;
+    void refreshAudio() override;
+    void refreshConsole() override;
+    void confirmSearch(int comPort) override;
+
     ConsoleState state_;
     // Declared in this order so that the channel, and with it the port
     // worker, ends before the hand-over it delivers to.
     std::unique_ptr<ByteHandover> handover_;
     std::unique_ptr<SerialChannel> channel_;
     std::unique_ptr<Connection> connection_;
+    DirectoryEdidFiles edidFiles_;
+    std::unique_ptr<ReplyDispatch> replies_;
+    AddressBook addressBook_;
     QTimer* searchTimer_ = nullptr;
     QTimer* errorCloseTimer_ = nullptr;
 

@@ -11,17 +11,10 @@ ReplyDispatch::ReplyDispatch(ConsoleState& state, ReplyTarget& target, EdidFiles
     : state_(state), target_(target), lines_(state.replyLine), parser_(state, target), capture_(state, target, files) {
 }
 
-int ReplyDispatch::receive(std::uint8_t byte, int comPort, bool portError) {
-    if (!ConsoleState::isValidComPort(comPort)) {
-        return kByteDropped;
-    }
-    if (portError) {
-        target_.startPortErrorTimer();
-        return kByteDropped;
-    }
+void ReplyDispatch::receive(std::uint8_t byte) {
     if (handling_) {
         defer(byte);
-        return kByteAccepted;
+        return;
     }
 
     // Cleared on every way out, so one failed handling cannot park all later
@@ -44,7 +37,6 @@ int ReplyDispatch::receive(std::uint8_t byte, int comPort, bool portError) {
             handle(static_cast<char>(static_cast<std::uint8_t>(next)));
         }
     }
-    return kByteAccepted;
 }
 
 void ReplyDispatch::defer(std::uint8_t byte) {

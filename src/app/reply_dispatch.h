@@ -12,10 +12,6 @@
 
 namespace mc {
 
-// Result of ReplyDispatch::receive.
-inline constexpr int kByteAccepted = 0;
-inline constexpr int kByteDropped = -1;
-
 // Bytes kept while a line is being handled (see ReplyDispatch). At 57600 baud
 // this is over ten seconds of continuous traffic behind an open message box.
 inline constexpr std::size_t kDeferredByteLimit = std::size_t{64} * 1024;
@@ -36,11 +32,9 @@ class ReplyDispatch {
 public:
     ReplyDispatch(ConsoleState& state, ReplyTarget& target, EdidFiles& files);
 
-    // One byte received on COM port comPort; portError is the channel's port
-    // error flag. kByteDropped when the port number is not 1..99 or the port
-    // has failed (then the port error timer is started); otherwise the byte is
-    // taken, now or after the line being handled.
-    int receive(std::uint8_t byte, int comPort, bool portError);
+    // One received byte that the connection has admitted (right port, no port
+    // error); it is handled now, or after the line being handled.
+    void receive(std::uint8_t byte);
 
     [[nodiscard]] std::size_t discardedLines() const { return lines_.discardedLines(); }
     [[nodiscard]] std::size_t droppedBytes() const { return droppedBytes_; }

@@ -60,10 +60,6 @@ public:
     // comPort and stop the search timer (4). The port-open and search flags in
     // ConsoleState are already updated when this is called.
     virtual void confirmSearch(int comPort) = 0;
-    // A byte arrived while the channel's port error flag was set: (re)start the
-    // 1 ms port error timer (5) that closes the port.
-    virtual void startPortErrorTimer() = 0;
-
     // A modal message with the console's caption. It may run a nested event
     // loop that delivers more received bytes; the reply handling copes with it.
     virtual void showMessage(std::string_view text) = 0;

@@ -1,5 +1,8 @@
 #include "app/connection.h"
+#include "app/reply_dispatch.h"
+#include "edid_capture_fakes.h"
 #include "link/recording_sink.h"
+#include "recording_target.h"
 #include "support/pty_peer.h"
 
 #include <algorithm>
@@ -60,7 +63,9 @@ protected:
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         for (;;) {
             for (const auto& r : sink_.take()) {
-                connection_.handleReceivedByte(r.byte, r.comPort);
+                if (connection_.admitReceivedByte(r.comPort)) {
+                    replies_.receive(r.byte);
+                }
             }
             if (done()) {
                 return true;
@@ -92,6 +97,16 @@ protected:
     test::RecordingSink sink_;
     SerialChannel channel_;
     Connection connection_{state_, channel_, sink_, view_};
+
+    // The reply path as the console window wires it: a line that confirms a
+    // search reaches the connection.
+    struct SearchConfirmingTarget : test::RecordingTarget {
+        explicit SearchConfirmingTarget(Connection& c) : connection(c) {}
+        void confirmSearch(int) override { connection.confirmSearch(); }
+        Connection& connection;
+    } target_{connection_};
+    test::MemoryEdidFiles files_;
+    ReplyDispatch replies_{state_, target_, files_};
 };
 
 TEST_F(ConnectionTest, portButtonOnAnAbsentPortSaysSoAndStaysClosed) {
@@ -304,19 +319,6 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnErr
     ASSERT_TRUE(channel_.portError());
     EXPECT_FALSE(connection_.admitReceivedByte(1));
     EXPECT_EQ(timer5Starts(), 2);
-}
-
-TEST_F(ConnectionTest, lineAssemblyIsBoundedAndEmptiedAtEachLineFeed) {
-    auto peer = peerAt(1);
-    connection_.portButtonClicked();
-    for (std::size_t i = 0; i < kReplyLineLimit + 100; ++i) {
-        connection_.handleReceivedByte('a', 1);
-    }
-    EXPECT_EQ(state_.replyLine.size(), kReplyLineLimit);
-    connection_.handleReceivedByte('\n', 1);
-    EXPECT_TRUE(state_.replyLine.empty());
-    connection_.handleReceivedByte('b', 1);
-    EXPECT_EQ(state_.replyLine, "b");
 }
 
 TEST_F(ConnectionTest, commandsGoOutOnlyWhileThePortOpenFlagIsSet) {

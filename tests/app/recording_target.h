@@ -43,7 +43,6 @@ public:
     void setStatusText(std::string_view text) override { calls.push_back("setStatusText(" + std::string(text) + ")"); }
     void refreshConsole() override { calls.emplace_back("refreshConsole"); }
     void confirmSearch(int comPort) override { calls.push_back("confirmSearch(" + std::to_string(comPort) + ")"); }
-    void startPortErrorTimer() override { calls.emplace_back("startPortErrorTimer"); }
     void showMessage(std::string_view text) override {
         calls.push_back("showMessage(" + std::string(text) + ")");
         if (onMessage) {

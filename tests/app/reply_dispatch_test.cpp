@@ -12,16 +12,12 @@ using test::MemoryEdidFiles;
 using test::RecordingTarget;
 using Calls = std::vector<std::string>;
 
-constexpr int kComPort = 3;
-
 class ReplyDispatchTest : public testing::Test {
 protected:
-    int receive(std::string_view bytes, int comPort = kComPort, bool portError = false) {
-        int result = kByteAccepted;
+    void receive(std::string_view bytes) {
         for (const char byte : bytes) {
-            result = dispatch.receive(static_cast<std::uint8_t>(byte), comPort, portError);
+            dispatch.receive(static_cast<std::uint8_t>(byte));
         }
-        return result;
     }
 
     void startEdidRead() {
@@ -35,26 +31,8 @@ protected:
     ReplyDispatch dispatch{state, target, files};
 };
 
-TEST_F(ReplyDispatchTest, bytesFromPortsOutsideOneToNinetyNineAreIgnored) {
-    for (const int comPort : {0, -1, 100}) {
-        EXPECT_EQ(receive("OUT3 VS IN5\r\n", comPort), kByteDropped) << comPort;
-    }
-    EXPECT_TRUE(target.calls.empty());
-    EXPECT_TRUE(state.replyLine.empty());
-    EXPECT_EQ(receive("\n", 99), kByteAccepted);
-}
-
-TEST_F(ReplyDispatchTest, afterAPortErrorEveryByteIsLostAndRestartsTheTimer) {
-    receive("OUT3 VS");
-    EXPECT_EQ(receive("XX", kComPort, true), kByteDropped);
-    EXPECT_EQ(target.calls, (Calls{"startPortErrorTimer", "startPortErrorTimer"}));
-    target.calls.clear();
-    receive(" IN5\r\n");
-    EXPECT_EQ(target.calls, (Calls{"setOutputSelection(3,4)", "refreshRouting"}));
-}
-
 TEST_F(ReplyDispatchTest, textLinesGoToTheReplyParser) {
-    EXPECT_EQ(receive("\r\nOUT3 VS IN5\r\nOUT16 EXA DIS\r\n"), kByteAccepted);
+    receive("\r\nOUT3 VS IN5\r\nOUT16 EXA DIS\r\n");
     EXPECT_EQ(target.calls,
               (Calls{"setOutputSelection(3,4)", "refreshRouting", "setAudioState(16,1)", "refreshAudio"}));
 }
@@ -81,12 +59,7 @@ TEST_F(ReplyDispatchTest, duringAnEdidReadTextRepliesAndTheSearchAreIgnored) {
 // being handled; they are handled after it, in order, as text replies.
 TEST_F(ReplyDispatchTest, bytesArrivingInsideAMessageFollowTheLineBeingHandled) {
     startEdidRead();
-    std::vector<int> nestedResults;
-    target.onMessage = [&](std::string_view) {
-        for (const char byte : std::string_view("OUT3 VS IN5\r\nOUT4 V")) {
-            nestedResults.push_back(dispatch.receive(static_cast<std::uint8_t>(byte), kComPort, false));
-        }
-    };
+    target.onMessage = [&](std::string_view) { receive("OUT3 VS IN5\r\nOUT4 V"); };
     const EdidImage image = [] {
         EdidImage i{};
         i[0] = 0x12;
@@ -95,7 +68,6 @@ TEST_F(ReplyDispatchTest, bytesArrivingInsideAMessageFollowTheLineBeingHandled) 
     receive(edidDataLine(image));
     target.onMessage = nullptr;
 
-    EXPECT_EQ(nestedResults, std::vector<int>(19, kByteAccepted));
     EXPECT_EQ(target.calls, (Calls{"showMessage(Save to file: Matrix_EDID_out1_00.bin)", "showCapturedEdid",
                                    "setOutputSelection(3,4)", "refreshRouting"}));
     EXPECT_EQ(files.saved.at("Matrix_EDID_out1_00.bin"), image);
