@@ -1,6 +1,7 @@
 #include "routing/routing_page.h"
 
 #include "app/dialog_units.h"
+#include "app/radio_group.h"
 #include "link/commands.h"
 
 #include <QAbstractButton>
@@ -122,19 +123,7 @@ void RoutingPage::setOutputSelection(int row, int input) {
 
 void RoutingPage::refresh() {
     for (int row = 0; row < kRows; ++row) {
-        QButtonGroup* group = rowGroups_[static_cast<std::size_t>(row)];
-        const int selection = selections_[static_cast<std::size_t>(row)];
-        if (QAbstractButton* stored = group->button(selection)) {
-            stored->setChecked(true);
-            continue;
-        }
-        // An exclusive group keeps one radio checked; lift that for a moment to
-        // clear the row.
-        group->setExclusive(false);
-        for (QAbstractButton* button : group->buttons()) {
-            button->setChecked(false);
-        }
-        group->setExclusive(true);
+        checkRadioOrNone(*rowGroups_[static_cast<std::size_t>(row)], selections_[static_cast<std::size_t>(row)]);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "settings/audio_page.h"
 
 #include "app/dialog_units.h"
+#include "app/radio_group.h"
 #include "link/commands.h"
 
 #include <QButtonGroup>
@@ -105,17 +106,7 @@ void AudioPage::setAudioState(int output, int state) {
 
 void AudioPage::refresh() {
     for (int output = 1; output <= kOutputs; ++output) {
-        QButtonGroup* group = pairs_[slot(output)];
-        if (QAbstractButton* stored = group->button(states_[slot(output)])) {
-            stored->setChecked(true);
-            continue;
-        }
-        // An exclusive group keeps one radio checked; lift that to clear both.
-        group->setExclusive(false);
-        for (QAbstractButton* button : group->buttons()) {
-            button->setChecked(false);
-        }
-        group->setExclusive(true);
+        checkRadioOrNone(*pairs_[slot(output)], states_[slot(output)]);
     }
 }
 
