@@ -1,35 +1,17 @@
 #pragma once
 
-// What the end-to-end tests share: a fresh working directory (the console
-// writes its address book and saved EDIDs there), a port directory, and the
-// emulator started on a comN of it.
+// What the end-to-end tests share beyond the console driver: the emulator
+// started on a comN of a port directory.
+#include "support/console_driver.h"
 #include "support/pty_peer.h"
 #include "support/switcher_process.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace mc::test {
-
-// Makes a temporary directory the working directory while it lives.
-class TemporaryWorkingDirectory {
-public:
-    TemporaryWorkingDirectory() : previous_(QDir::currentPath()) { QDir::setCurrent(dir_.path()); }
-    ~TemporaryWorkingDirectory() { QDir::setCurrent(previous_); }
-    TemporaryWorkingDirectory(const TemporaryWorkingDirectory&) = delete;
-    TemporaryWorkingDirectory& operator=(const TemporaryWorkingDirectory&) = delete;
-
-    [[nodiscard]] bool isValid() const { return dir_.isValid() && QDir::currentPath() == QDir(dir_.path()).path(); }
-    [[nodiscard]] QString filePath(const QString& name) const { return dir_.filePath(name); }
-
-private:
-    QTemporaryDir dir_;
-    QString previous_;
-};
 
 inline std::unique_ptr<SwitcherProcess> startSwitcher(const PortDirectory& ports, int comPort,
                                                       const std::string& mode = "normal",

@@ -8,6 +8,7 @@
 #include "edid/edid_page.h"
 #include "edid/edid_summary.h"
 #include "routing/routing_page.h"
+#include "settings/audio_page.h"
 #include "support/console_driver.h"
 
 #include <QFile>
@@ -112,6 +113,32 @@ private slots:
         QCOMPARE(second->outputSelection(7), 0);
         QVERIFY(page->radio(0, 3)->isChecked());
         QVERIFY(second->radio(7, 0)->isChecked());
+    }
+
+    // Clicks faster than the line: every command still reaches the switcher,
+    // whole and in order, and the switcher ends up with the last of each.
+    void clicksInQuickSuccessionAllReachTheSwitcherInOrder() {
+        std::vector<std::string> expected;
+        for (int output = 1; output <= 16; ++output) {
+            const int input = 17 - output;
+            showTab(*window_, output <= 8 ? FirstRoutingTab : SecondRoutingTab);
+            click(window_->routingPage(output <= 8 ? 0 : 1)->radio((output - 1) % 8, input - 1));
+            const auto field = [](int port) { return port < 10 ? std::to_string(port) + " " : std::to_string(port); };
+            expected.push_back("\r\nSET OUT" + field(output) + " VS IN" + field(input) + "\r\n");
+        }
+        QVERIFY(sim_->waitForReceivedLines(expected.size(), 5s));
+        QCOMPARE(sim_->receivedLines(), expected);
+
+        // Replies the console had not read when it wrote the next command are
+        // purged; the status query shows what the switcher holds.
+        click(searchButton(*window_));
+        QTRY_VERIFY_WITH_TIMEOUT(window_->audioPage()->onRadio(16)->isChecked(), kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(window_->routingPage(0)->outputSelection(0), 15, kTimeoutMs);
+        for (int output = 1; output <= 16; ++output) {
+            const mc::RoutingPage* page = window_->routingPage(output <= 8 ? 0 : 1);
+            QCOMPARE(page->outputSelection((output - 1) % 8), 16 - output);
+            QVERIFY(page->radio((output - 1) % 8, 16 - output)->isChecked());
+        }
     }
 
     void readingOutPort2SavesTheDisplaysEdidInNumberedFiles() {

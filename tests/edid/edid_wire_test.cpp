@@ -46,6 +46,7 @@ class EdidWireTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<TemporaryWorkingDirectory> work_;
     std::unique_ptr<PortDirectory> ports_;
     std::unique_ptr<PtyPeer> com1_;
     std::unique_ptr<ConsoleWindow> window_;
@@ -79,6 +80,8 @@ private:
 
 private slots:
     void init() {
+        work_ = std::make_unique<TemporaryWorkingDirectory>();
+        QVERIFY(work_->isValid());
         ports_ = std::make_unique<PortDirectory>();
         ports_->exportToEnvironment();
         files_ = std::make_unique<QTemporaryDir>();
@@ -101,6 +104,7 @@ private slots:
         ports_.reset();
         files_.reset();
         mc::setMessagePresenter({});
+        work_.reset();
     }
 
     void applySendsTheFormOfTheChoice_data() {

@@ -2,6 +2,7 @@
 // the bytes must arrive exactly, once per click, and only while the port is
 // open.
 #include "app/console_window.h"
+#include "app/message_box.h"
 #include "routing/routing_page.h"
 #include "support/console_driver.h"
 #include "support/pty_peer.h"
@@ -18,9 +19,11 @@ class RoutingWireTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<TemporaryWorkingDirectory> work_;
     std::unique_ptr<PortDirectory> ports_;
     std::unique_ptr<PtyPeer> com1_;
     std::unique_ptr<ConsoleWindow> window_;
+    QStringList messages_;
 
     QRadioButton* radio(int bank, int row, int input) const {
         showTab(*window_, bank == 0 ? FirstRoutingTab : SecondRoutingTab);
@@ -29,6 +32,10 @@ private:
 
 private slots:
     void init() {
+        work_ = std::make_unique<TemporaryWorkingDirectory>();
+        QVERIFY(work_->isValid());
+        messages_.clear();
+        mc::setMessagePresenter([this](QWidget*, const QString& text) { messages_ << text; });
         ports_ = std::make_unique<PortDirectory>();
         ports_->exportToEnvironment();
         com1_ = PtyPeer::create();
@@ -44,6 +51,9 @@ private slots:
         window_.reset();
         com1_.reset();
         ports_.reset();
+        mc::setMessagePresenter({});
+        work_.reset();
+        QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join(QLatin1Char('|'))));
     }
 
     void clickSendsItsRoutingCommand_data() {

@@ -2,6 +2,7 @@
 // end of the line: "Save Setting" goes out as one block, exactly; an audio
 // click as one 21-byte command.
 #include "app/console_window.h"
+#include "app/message_box.h"
 #include "settings/audio_page.h"
 #include "settings/ip_address_edit.h"
 #include "settings/ip_settings_page.h"
@@ -23,9 +24,11 @@ class SettingsWireTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<TemporaryWorkingDirectory> work_;
     std::unique_ptr<PortDirectory> ports_;
     std::unique_ptr<PtyPeer> com1_;
     std::unique_ptr<ConsoleWindow> window_;
+    QStringList messages_;
 
     template <typename T> T* ipControl(const char* name) const {
         return window_->ipSettingsPage()->findChild<T*>(QString::fromLatin1(name));
@@ -62,6 +65,10 @@ private:
 
 private slots:
     void init() {
+        work_ = std::make_unique<TemporaryWorkingDirectory>();
+        QVERIFY(work_->isValid());
+        messages_.clear();
+        mc::setMessagePresenter([this](QWidget*, const QString& text) { messages_ << text; });
         ports_ = std::make_unique<PortDirectory>();
         ports_->exportToEnvironment();
         com1_ = PtyPeer::create();
@@ -77,6 +84,9 @@ private slots:
         window_.reset();
         com1_.reset();
         ports_.reset();
+        mc::setMessagePresenter({});
+        work_.reset();
+        QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join(QLatin1Char('|'))));
     }
 
     void saveWithDhcpOnSendsDhcpAndTcpPort() {

@@ -7,14 +7,33 @@
 
 #include <QByteArray>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
 #include <string>
 
 namespace mc::test {
+
+// Makes a temporary directory the working directory while it lives: the
+// console writes its address book and saved EDIDs there.
+class TemporaryWorkingDirectory {
+public:
+    TemporaryWorkingDirectory() : previous_(QDir::currentPath()) { QDir::setCurrent(dir_.path()); }
+    ~TemporaryWorkingDirectory() { QDir::setCurrent(previous_); }
+    TemporaryWorkingDirectory(const TemporaryWorkingDirectory&) = delete;
+    TemporaryWorkingDirectory& operator=(const TemporaryWorkingDirectory&) = delete;
+
+    [[nodiscard]] bool isValid() const { return dir_.isValid() && QDir::currentPath() == QDir(dir_.path()).path(); }
+    [[nodiscard]] QString filePath(const QString& name) const { return dir_.filePath(name); }
+
+private:
+    QTemporaryDir dir_;
+    QString previous_;
+};
 
 // Tab indexes of the console's pages.
 enum ConsoleTab { FirstRoutingTab = 0, SecondRoutingTab = 1, EdidTab = 2, IpSettingsTab = 3, AudioTab = 4 };
