@@ -177,7 +177,7 @@ private slots:
         QByteArray expected = fileBytes(path);
         expected.append(QByteArray(256 - expected.size(), '\xff'));
 
-        edidPage().setFileChooser([path](QWidget*) { return path; });
+        edidPage().setFileChooser([path](QWidget*) { return QString(path); });
         choice(QStringLiteral("userSlotSelector"))->setCurrentIndex((input - 1) * 3 + slot - 1);
         click(button(QStringLiteral("loadButton")));
         QCOMPARE(messages_.size(), 1);

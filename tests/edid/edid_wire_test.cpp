@@ -5,11 +5,15 @@
 #include "app/message_box.h"
 #include "edid/choice_box.h"
 #include "edid/edid_page.h"
+#include "routing/routing_page.h"
 #include "support/console_driver.h"
 #include "support/pty_peer.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using mc::ChoiceBox;
@@ -63,8 +67,8 @@ private:
         QCOMPARE(box->selectedItem(), item);
     }
 
-    QString writeFile(const QString& name, const QByteArray& bytes) const {
-        const QString path = files_->filePath(name);
+    [[nodiscard]] QString writeFile(const QString& name, const QByteArray& bytes) const {
+        QString path = files_->filePath(name);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
             qFatal("cannot write %s", qPrintable(path));
@@ -183,6 +187,46 @@ private slots:
         QCOMPARE(expected.size(), input < 10 ? std::size_t{790} : std::size_t{791});
         QCOMPARE(visible(receive(*com1_, expected.size())), visible(expected));
         QCOMPARE(messages_, QStringList{kUploadNote});
+        QVERIFY(page().summary().starts_with("Manufacture's Name:SAM\r\n"));
+    }
+
+    // The read-back announces its file in a real modal box, and the EDID mode
+    // ends only after it: the reply right behind the EDID line arrives while
+    // the box is open and must still be taken as a reply, not dropped as a
+    // line of the EDID mode.
+    void replyBehindTheReadBackWaitsForTheSavedMessage() {
+        mc::setMessagePresenter({});
+        pick(choice(QStringLiteral("readPortSelector")), 1);
+        click(button(QStringLiteral("readButton")));
+        const std::string command = "\r\nGET OUT2  EDID  DATA\r\n";
+        QCOMPARE(visible(receive(*com1_, command.size())), visible(command));
+
+        QByteArray image = sample("228-samsung-sam0d34");
+        QString caption;
+        QString text;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                return;
+            }
+            closer.stop();
+            caption = box->windowTitle();
+            text = box->text();
+            // The routing reply arrives while the box is open.
+            QTest::qWait(200);
+            box->button(QMessageBox::Ok)->click();
+        });
+        closer.start(10);
+        QVERIFY(com1_->write("\r\nOUT2 EDID DATA " + image.toHex(' ').toStdString() + "\r\nOUT7 VS IN9\r\n"));
+
+        QTRY_COMPARE_WITH_TIMEOUT(window_->routingPage(0)->outputSelection(6), 8, 5000);
+        QCOMPARE(caption, QStringLiteral("ZODU 4Z Uzaduz"));
+        QCOMPARE(text, QStringLiteral("Save to file: Matrix_EDID_out2_00.bin"));
+        QFile saved(work_->filePath(QStringLiteral("Matrix_EDID_out2_00.bin")));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), image);
+        QVERIFY(!window_->state().edidToFile);
         QVERIFY(page().summary().starts_with("Manufacture's Name:SAM\r\n"));
     }
 

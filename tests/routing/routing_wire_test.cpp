@@ -25,7 +25,7 @@ private:
     std::unique_ptr<ConsoleWindow> window_;
     QStringList messages_;
 
-    QRadioButton* radio(int bank, int row, int input) const {
+    [[nodiscard]] QRadioButton* radio(int bank, int row, int input) const {
         showTab(*window_, bank == 0 ? FirstRoutingTab : SecondRoutingTab);
         return window_->routingPage(bank)->radio(row, input);
     }
