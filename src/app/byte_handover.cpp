@@ -14,7 +14,14 @@ constexpr std::size_t kDeliveryBatch = 256;
 } // namespace
 
 ByteHandover::ByteHandover(ByteHandler handler, std::size_t capacity, QObject* parent)
-    : QObject(parent), handler_(std::move(handler)), ring_(std::max<std::size_t>(capacity, 1)) {
+    : ByteHandover([handler = std::move(handler)](std::uint8_t byte, int comPort,
+                                                  bool /*portErrorAtReceipt*/) { handler(byte, comPort); },
+                   PortErrorProbe(), capacity, parent) {
+}
+
+ByteHandover::ByteHandover(FlaggedByteHandler handler, PortErrorProbe portError, std::size_t capacity, QObject* parent)
+    : QObject(parent), handler_(std::move(handler)), portError_(std::move(portError)),
+      ring_(std::max<std::size_t>(capacity, 1)) {
 }
 
 ByteHandover::~ByteHandover() {
@@ -22,6 +29,7 @@ ByteHandover::~ByteHandover() {
 }
 
 void ByteHandover::receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) {
+    const bool portError = portError_ && portError_();
     std::unique_lock lock(mutex_);
     while (!bytes.empty()) {
         const bool hasRoom = roomFreed_.wait(lock, stop, [this] { return cancelled_ || size_ < ring_.size(); });
@@ -32,7 +40,7 @@ void ByteHandover::receiveBytes(std::span<const std::uint8_t> bytes, int comPort
         }
         const std::size_t count = std::min(bytes.size(), ring_.size() - size_);
         for (std::size_t i = 0; i < count; ++i) {
-            ring_[(head_ + size_ + i) % ring_.size()] = Received{bytes[i], comPort};
+            ring_[(head_ + size_ + i) % ring_.size()] = Received{bytes[i], comPort, portError};
         }
         size_ += count;
         bytes = bytes.subspan(count);
@@ -66,7 +74,7 @@ void ByteHandover::deliver() {
         }
         roomFreed_.notify_all();
         for (std::size_t i = 0; i < count && !cancelled_; ++i) {
-            handler_(batch[i].byte, batch[i].comPort);
+            handler_(batch[i].byte, batch[i].comPort, batch[i].portError);
         }
     }
 }

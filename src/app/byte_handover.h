@@ -26,15 +26,27 @@ namespace mc {
 // opens a nested event loop (a modal message box) is never re-entered, and
 // bytes arriving meanwhile wait in the queue and follow in order once it
 // returns.
+//
+// Port error: the window thread gets to a byte only after the worker has
+// queued it, by which time the worker may have met a failure and raised the
+// channel's port error flag. So the flag is read on the worker as each burst
+// comes in and travels with its bytes: bytes read before a failure are
+// handled as such, not dropped as if they had come after it.
 class ByteHandover : public QObject, public ByteSink {
     Q_OBJECT
 public:
     using ByteHandler = std::function<void(std::uint8_t byte, int comPort)>;
+    // portErrorAtReceipt: what the port error probe said as the byte came in.
+    using FlaggedByteHandler = std::function<void(std::uint8_t byte, int comPort, bool portErrorAtReceipt)>;
+    // Called on the port worker at each burst.
+    using PortErrorProbe = std::function<bool()>;
 
     static constexpr std::size_t kDefaultCapacity = std::size_t{64} * 1024;
 
     // Lives on the window thread; the handler runs there.
     explicit ByteHandover(ByteHandler handler, std::size_t capacity = kDefaultCapacity, QObject* parent = nullptr);
+    ByteHandover(FlaggedByteHandler handler, PortErrorProbe portError, std::size_t capacity = kDefaultCapacity,
+                 QObject* parent = nullptr);
     ~ByteHandover() override;
     ByteHandover(const ByteHandover&) = delete;
     ByteHandover& operator=(const ByteHandover&) = delete;
@@ -56,11 +68,13 @@ private:
     struct Received {
         std::uint8_t byte;
         int comPort;
+        bool portError;
     };
 
     void deliver();
 
-    ByteHandler handler_;
+    FlaggedByteHandler handler_;
+    PortErrorProbe portError_;
     mutable std::mutex mutex_;
     std::condition_variable_any roomFreed_;
     std::vector<Received> ring_; // fixed capacity

@@ -140,7 +140,7 @@ void Connection::timerFired(ConsoleTimer timer) {
     endSearchWithoutDevice(savedComPort_);
 }
 
-bool Connection::admitReceivedByte(int comPort) {
+bool Connection::admitReceivedByte(int comPort, bool portErrorAtReceipt) {
     if (!ConsoleState::isValidComPort(comPort)) {
         return false;
     }
@@ -151,7 +151,7 @@ bool Connection::admitReceivedByte(int comPort) {
     if (!channel_.isOpen() || channel_.comPort() != comPort) {
         return false;
     }
-    if (channel_.portError()) {
+    if (portErrorAtReceipt) {
         // Started once, not restarted by every further byte: a steady stream
         // of bytes would otherwise keep pushing the close back.
         if (!errorCloseArmed_) {

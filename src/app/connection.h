@@ -74,8 +74,10 @@ public:
 
     // Reply dispatch of one received byte: false when it is dropped, that is
     // when its COM port number is outside 1..99 or no longer the open port,
-    // or when the port error flag is set (which also starts timer 5).
-    bool admitReceivedByte(int comPort);
+    // or when the port error flag was set as the byte came in (which also
+    // starts timer 5). The flag is taken as it was then, not as it is now:
+    // bytes read before a failure are still handled.
+    bool admitReceivedByte(int comPort, bool portErrorAtReceipt);
     // Runs at every complete line while a search waits: the switcher answered.
     void confirmSearch();
 

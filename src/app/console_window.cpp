@@ -108,8 +108,12 @@ void ConsoleWindow::buildPortControls() {
 }
 
 void ConsoleWindow::buildPortLink() {
-    handover_ =
-        std::make_unique<ByteHandover>([this](std::uint8_t byte, int comPort) { handleReceivedByte(byte, comPort); });
+    handover_ = std::make_unique<ByteHandover>(
+        [this](std::uint8_t byte, int comPort, bool portErrorAtReceipt) {
+            handleReceivedByte(byte, comPort, portErrorAtReceipt);
+        },
+        // Port worker thread: the channel exists whenever a worker runs.
+        [this] { return channel_->portError(); });
     channel_ = std::make_unique<SerialChannel>();
     ConnectionView& view = *this;
     connection_ = std::make_unique<Connection>(state_, *channel_, *handover_, view);
@@ -205,8 +209,8 @@ void ConsoleWindow::pauseWindowThread(std::chrono::milliseconds duration) {
     QThread::msleep(static_cast<unsigned long>(duration.count()));
 }
 
-void ConsoleWindow::handleReceivedByte(std::uint8_t byte, int comPort) {
-    if (connection_->admitReceivedByte(comPort)) {
+void ConsoleWindow::handleReceivedByte(std::uint8_t byte, int comPort, bool portErrorAtReceipt) {
+    if (connection_->admitReceivedByte(comPort, portErrorAtReceipt)) {
         replies_->receive(byte);
     }
 }

@@ -44,7 +44,8 @@ public:
     [[nodiscard]] const ConsoleState& state() const { return state_; }
 
     // Reply dispatch of one received byte, in arrival order, on this thread.
-    void handleReceivedByte(std::uint8_t byte, int comPort);
+    // portErrorAtReceipt: the channel's port error flag as the byte came in.
+    void handleReceivedByte(std::uint8_t byte, int comPort, bool portErrorAtReceipt);
 
     [[nodiscard]] SerialChannel& channel() { return *channel_; }
     [[nodiscard]] Connection& connection() { return *connection_; }

@@ -179,6 +179,28 @@ private slots:
         QVERIFY(seen.bytes.empty());
         QCOMPARE(handover.droppedCount(), std::size_t{6});
     }
+
+    // The window thread reaches the bytes only after the flag has gone up:
+    // each byte must still carry the flag as it stood when it came in.
+    void portErrorTravelsWithTheBytesAsItStoodAtReceipt() {
+        std::atomic<bool> portError{false};
+        std::vector<std::pair<std::uint8_t, bool>> seen;
+        ByteHandover handover([&](std::uint8_t byte, int, bool flagged) { seen.emplace_back(byte, flagged); },
+                              [&] { return portError.load(); });
+        std::jthread worker([&](const std::stop_token& stop) {
+            const std::uint8_t reply[] = {'O', 'K', '\n'};
+            handover.receiveBytes(reply, 1, stop);
+            portError = true;
+            const std::uint8_t notice[] = {'\n'};
+            handover.receiveBytes(notice, 1, stop);
+        });
+        worker.join();
+        QVERIFY(seen.empty());
+        QTRY_COMPARE(seen.size(), std::size_t{4});
+        const std::vector<std::pair<std::uint8_t, bool>> expected = {
+            {'O', false}, {'K', false}, {'\n', false}, {'\n', true}};
+        QVERIFY(seen == expected);
+    }
 };
 
 QTEST_MAIN(ByteHandoverTest)

@@ -63,7 +63,7 @@ protected:
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         for (;;) {
             for (const auto& r : sink_.take()) {
-                if (connection_.admitReceivedByte(r.comPort)) {
+                if (connection_.admitReceivedByte(r.comPort, channel_.portError())) {
                     replies_.receive(r.byte);
                 }
             }
@@ -292,7 +292,7 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnErr
     };
     for (const Case c : {Case{0, false}, Case{100, false}, Case{-1, false}, Case{2, false}, Case{1, true}}) {
         SCOPED_TRACE(c.comPort);
-        EXPECT_EQ(connection_.admitReceivedByte(c.comPort), c.admitted);
+        EXPECT_EQ(connection_.admitReceivedByte(c.comPort, false), c.admitted);
     }
     EXPECT_FALSE(view_.isRunning(ConsoleTimer::ErrorClose));
 
@@ -301,11 +301,14 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnErr
     connection_.portButtonClicked();
     connection_.portButtonClicked();
     ASSERT_TRUE(channel_.portError());
-    EXPECT_FALSE(connection_.admitReceivedByte(1));
+    // A byte that came in before the flag went up is still handled.
+    EXPECT_TRUE(connection_.admitReceivedByte(1, false));
+    EXPECT_FALSE(view_.isRunning(ConsoleTimer::ErrorClose));
+    EXPECT_FALSE(connection_.admitReceivedByte(1, true));
     EXPECT_TRUE(view_.isRunning(ConsoleTimer::ErrorClose));
 
     // Further bytes do not restart it, so a steady stream cannot hold off the close.
-    EXPECT_FALSE(connection_.admitReceivedByte(1));
+    EXPECT_FALSE(connection_.admitReceivedByte(1, true));
     auto timer5Starts = [&] {
         return std::count_if(view_.started.begin(), view_.started.end(),
                              [](const auto& s) { return s.first == ConsoleTimer::ErrorClose; });
@@ -317,7 +320,7 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnErr
     state_.line.baudRate = 12345;
     connection_.portButtonClicked();
     ASSERT_TRUE(channel_.portError());
-    EXPECT_FALSE(connection_.admitReceivedByte(1));
+    EXPECT_FALSE(connection_.admitReceivedByte(1, true));
     EXPECT_EQ(timer5Starts(), 2);
 }
 
