@@ -48,8 +48,8 @@ mc_start_emulator() {
     local ready="$dir/emulator.ready"
     "$build/tools/matrix-switcher-sim" --ports "$dir" --com "$com" --log "$log" >"$ready" &
     MC_EMULATOR_PID=$!
-    local i
-    for i in $(seq 100); do
+    local _
+    for _ in $(seq 100); do
         grep -q '^ready ' "$ready" 2>/dev/null && return 0
         kill -0 "$MC_EMULATOR_PID" 2>/dev/null || break
         sleep 0.1
