@@ -22,9 +22,9 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -68,7 +68,7 @@ struct Rig {
     [[nodiscard]] bool ready() const { return window && window->state().portOpen; }
 
     // The read command as the switcher receives it: a blank line, then the command line.
-    bool takeReadCommand() const {
+    [[nodiscard]] bool takeReadCommand() const {
         std::string heard;
         QElapsedTimer waited;
         waited.start();
