@@ -10,7 +10,9 @@ MC_TEST_PACKAGES=(
     g++-mingw-w64-x86-64
     edid-decode socat
 )
-MC_DEMO_PACKAGES=(xvfb xauth x11-apps imagemagick)
+# The demo without a display: a virtual X server, Qt's X11 platform and a
+# font, a pointer and keyboard driver, and the screenshot tool.
+MC_DEMO_PACKAGES=(xvfb qt6-qpa-plugins fonts-dejavu-core xdotool imagemagick)
 
 # Installs the packages that are not installed yet, non-interactively.
 mc_ensure_packages() {
@@ -36,4 +38,32 @@ mc_build() {
         cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
     fi
     cmake --build "$build" -j "$(nproc)"
+}
+
+# Starts the switcher emulator from a build folder on a pseudo-terminal linked
+# as DIR/comN and waits (at most 10 s) until it says it is ready. Sets
+# MC_EMULATOR_PID; mc_stop_emulator ends it.
+mc_start_emulator() {
+    local build="$1" dir="$2" com="$3" log="$4"
+    local ready="$dir/emulator.ready"
+    "$build/tools/matrix-switcher-sim" --ports "$dir" --com "$com" --log "$log" >"$ready" &
+    MC_EMULATOR_PID=$!
+    local _
+    for _ in $(seq 100); do
+        grep -q '^ready ' "$ready" 2>/dev/null && return 0
+        kill -0 "$MC_EMULATOR_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "The emulator did not start; its log: $log" >&2
+    mc_stop_emulator
+    return 1
+}
+
+# Stops the emulator started by mc_start_emulator, if it still runs; it
+# removes its own port link on the way out.
+mc_stop_emulator() {
+    [ -n "${MC_EMULATOR_PID:-}" ] || return 0
+    kill "$MC_EMULATOR_PID" 2>/dev/null || true
+    wait "$MC_EMULATOR_PID" 2>/dev/null || true
+    MC_EMULATOR_PID=""
 }

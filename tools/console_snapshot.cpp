@@ -1,17 +1,35 @@
 // Renders the console window into PNG files without a display: one picture of
-// the window as it starts, and with --pages one per tab page. Used by
-// scripts/screenshots for the documentation.
+// the window, and with --pages one per tab page. With --search the window
+// first runs "Search Machine" against the switcher on the port directory in
+// MATRIX_CONSOLE_PORTS (the emulator, for the documentation) and reads the
+// EDID of output 1 back, so the pages show a switcher's state and a summary.
+// Used by scripts/screenshots; writes its address book and the read EDID file
+// into the working directory.
 #include "app/console_window.h"
+#include "app/message_box.h"
+#include "edid/edid_page.h"
+#include "routing/routing_page.h"
+#include "settings/audio_page.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QPushButton>
 #include <QTabWidget>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
 constexpr const char* kPageFiles[] = {"page-routing-1.png", "page-routing-2.png", "page-edid.png",
                                       "page-ip-settings.png", "page-audio.png"};
+
+// Bounds every wait on the switcher: a probe is answered within half a second.
+constexpr int kSearchLimitMs = 10000;
+constexpr int kReplyLimitMs = 5000;
+// The EDID read back for the summary: "Out port 1".
+constexpr int kReadPortItem = 0;
 
 bool save(QWidget& window, const QString& path) {
     if (!window.grab().save(path)) {
@@ -19,6 +37,52 @@ bool save(QWidget& window, const QString& path) {
         return false;
     }
     std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+bool waitFor(const std::function<bool()>& done, int limitMs) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() > limitMs) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// A full status dump reports every route and, last of all, the audio of
+// output 16, which starts unknown.
+bool statusShown(const mc::ConsoleWindow& window) {
+    for (int bank = 0; bank < 2; ++bank) {
+        for (int row = 0; row < mc::RoutingPage::kRows; ++row) {
+            if (window.routingPage(bank)->outputSelection(row) == mc::RoutingPage::kNoSelection) {
+                return false;
+            }
+        }
+    }
+    return window.audioPage()->audioState(mc::AudioPage::kOutputs) != mc::AudioPage::kNone;
+}
+
+// Searches, waits for the status dump, reads output 1's EDID into the summary.
+bool showSwitcherState(mc::ConsoleWindow& window) {
+    window.findChild<QPushButton*>(QStringLiteral("searchButton"))->click();
+    if (!waitFor([&] { return window.state().portOpen && !window.state().searchInProgress; }, kSearchLimitMs)) {
+        std::fprintf(stderr, "no switcher answered the search\n");
+        return false;
+    }
+    if (!waitFor([&] { return statusShown(window); }, kReplyLimitMs)) {
+        std::fprintf(stderr, "the switcher's status did not arrive\n");
+        return false;
+    }
+    mc::EdidPage* edid = window.edidPage();
+    edid->findChild<QComboBox*>(QStringLiteral("readPortSelector"))->setCurrentIndex(kReadPortItem);
+    edid->findChild<QPushButton*>(QStringLiteral("readButton"))->click();
+    if (!waitFor([&] { return !window.state().edidToFile && !edid->summary().empty(); }, kReplyLimitMs)) {
+        std::fprintf(stderr, "the EDID read-back did not arrive\n");
+        return false;
+    }
     return true;
 }
 
@@ -30,8 +94,8 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
-    if (args.size() < 2) {
-        std::fprintf(stderr, "usage: matrix-console-snapshot OUT_DIR [--pages]\n");
+    if (args.size() < 2 || args.at(1).startsWith(QLatin1String("--"))) {
+        std::fprintf(stderr, "usage: matrix-console-snapshot OUT_DIR [--pages] [--search]\n");
         return 2;
     }
     const QDir out(args.at(1));
@@ -39,13 +103,21 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "cannot create %s\n", qPrintable(out.path()));
         return 1;
     }
+    // Nobody is there to click OK: messages go to standard error.
+    mc::setMessagePresenter(
+        [](QWidget*, const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
 
     mc::ConsoleWindow window;
     window.show();
     QApplication::processEvents();
+    if (args.contains(QStringLiteral("--search")) && !showSwitcherState(window)) {
+        return 1;
+    }
+    auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("pageTabs"));
+    tabs->setCurrentIndex(0);
+    QApplication::processEvents();
     bool ok = save(window, out.filePath(QStringLiteral("console.png")));
     if (args.contains(QStringLiteral("--pages"))) {
-        auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("pageTabs"));
         for (int i = 0; i < tabs->count() && i < int(std::size(kPageFiles)); ++i) {
             tabs->setCurrentIndex(i);
             QApplication::processEvents();
