@@ -73,8 +73,7 @@ class HangupE2eTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TemporaryWorkingDirectory> work_;
-    std::unique_ptr<PortDirectory> ports_;
+    std::unique_ptr<ConsoleTestEnvironment> env_;
     QStringList messages_;
 
     static void verifyClosedAfterError(ConsoleWindow& w) {
@@ -86,23 +85,15 @@ private:
 
 private slots:
     void init() {
-        work_ = std::make_unique<TemporaryWorkingDirectory>();
-        QVERIFY(work_->isValid());
-        ports_ = std::make_unique<PortDirectory>();
-        ports_->exportToEnvironment();
-        messages_.clear();
-        mc::setMessagePresenter([this](QWidget*, const QString& text) { messages_ << text; });
+        env_ = std::make_unique<ConsoleTestEnvironment>(messages_);
+        QVERIFY(env_->isValid());
     }
 
-    void cleanup() {
-        mc::setMessagePresenter({});
-        ports_.reset();
-        work_.reset();
-    }
+    void cleanup() { env_.reset(); }
 
     void switcherHangingUpAfterACommandClosesThePortAndTheNextOpenWorks() {
         constexpr long kRoutingCommandBytes = 21;
-        MC_START_SWITCHER(first, *ports_, 1, "hangup", kRoutingCommandBytes);
+        MC_START_SWITCHER(first, env_->ports(), 1, "hangup", kRoutingCommandBytes);
         ConsoleWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -122,7 +113,7 @@ private slots:
         click(page->radio(1, 5));
         QVERIFY(!w.state().portOpen);
 
-        MC_START_SWITCHER(second, *ports_, 1);
+        MC_START_SWITCHER(second, env_->ports(), 1);
         click(portButton(w));
         QCOMPARE(portButton(w)->text(), QStringLiteral("Close Port"));
         QCOMPARE(portIconState(w), QStringLiteral("Port open"));
@@ -136,7 +127,7 @@ private slots:
     // the window has had a chance to handle any of it.
     void lineHangingUpMidReplyKeepsTheWholeLinesAndClosesCleanly() {
         auto peer = PtyPeer::create();
-        QVERIFY(peer && peer->linkAs(ports_->path(), 1));
+        QVERIFY(peer && peer->linkAs(env_->ports().path(), 1));
         SlaveWatch watch(peer->slavePath());
         QVERIFY(watch.isValid());
         ConsoleWindow w;
@@ -166,7 +157,7 @@ private slots:
         // A new line on the same COM port opens and carries commands and
         // replies; the cut-off half line names no input.
         auto next = PtyPeer::create();
-        QVERIFY(next && next->linkAs(ports_->path(), 1));
+        QVERIFY(next && next->linkAs(env_->ports().path(), 1));
         click(portButton(w));
         QCOMPARE(portButton(w)->text(), QStringLiteral("Close Port"));
         click(w.routingPage(0)->radio(5, 1));

@@ -48,8 +48,7 @@ class SearchE2eTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TemporaryWorkingDirectory> work_;
-    std::unique_ptr<PortDirectory> ports_;
+    std::unique_ptr<ConsoleTestEnvironment> env_;
     QStringList messages_;
 
     template <typename T> static T* ipControl(const ConsoleWindow& w, const char* name) {
@@ -137,19 +136,11 @@ private:
 
 private slots:
     void init() {
-        work_ = std::make_unique<TemporaryWorkingDirectory>();
-        QVERIFY(work_->isValid());
-        ports_ = std::make_unique<PortDirectory>();
-        ports_->exportToEnvironment();
-        messages_.clear();
-        mc::setMessagePresenter([this](QWidget*, const QString& text) { messages_ << text; });
+        env_ = std::make_unique<ConsoleTestEnvironment>(messages_);
+        QVERIFY(env_->isValid());
     }
 
-    void cleanup() {
-        mc::setMessagePresenter({});
-        ports_.reset();
-        work_.reset();
-    }
+    void cleanup() { env_.reset(); }
 
     void searchFindsTheSwitcherBehindTwoPortsThatDoNotAnswer_data() {
         QTest::addColumn<QString>("firstMode");
@@ -162,10 +153,10 @@ private slots:
     void searchFindsTheSwitcherBehindTwoPortsThatDoNotAnswer() {
         QFETCH(QString, firstMode);
         QFETCH(QString, secondMode);
-        MC_START_SWITCHER(com1, *ports_, 1, firstMode.toStdString());
-        MC_START_SWITCHER(com2, *ports_, 2, secondMode.toStdString());
+        MC_START_SWITCHER(com1, env_->ports(), 1, firstMode.toStdString());
+        MC_START_SWITCHER(com2, env_->ports(), 2, secondMode.toStdString());
         // COM3 and COM4 do not open and cost no waiting.
-        MC_START_SWITCHER(com5, *ports_, 5);
+        MC_START_SWITCHER(com5, env_->ports(), 5);
 
         ConsoleWindow w;
         w.show();
@@ -199,7 +190,7 @@ private slots:
     }
 
     void statusAnsweringTheSearchFillsEveryPage() {
-        MC_START_SWITCHER(sim, *ports_, 1);
+        MC_START_SWITCHER(sim, env_->ports(), 1);
         changeTheSwitcher(*sim);
         if (QTest::currentTestFailed()) {
             return;

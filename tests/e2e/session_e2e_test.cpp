@@ -44,8 +44,7 @@ class SessionE2eTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TemporaryWorkingDirectory> work_;
-    std::unique_ptr<PortDirectory> ports_;
+    std::unique_ptr<ConsoleTestEnvironment> env_;
     std::unique_ptr<SwitcherProcess> sim_;
     std::unique_ptr<ConsoleWindow> window_;
     QStringList messages_;
@@ -65,27 +64,18 @@ private:
 
 private slots:
     void init() {
-        work_ = std::make_unique<TemporaryWorkingDirectory>();
-        QVERIFY(work_->isValid());
-        ports_ = std::make_unique<PortDirectory>();
-        ports_->exportToEnvironment();
-        messages_.clear();
-        mc::setMessagePresenter([this](QWidget*, const QString& text) { messages_ << text; });
-        sim_ = startSwitcher(*ports_, 1);
+        env_ = std::make_unique<ConsoleTestEnvironment>(messages_);
+        QVERIFY(env_->isValid());
+        sim_ = startSwitcher(env_->ports(), 1);
         QVERIFY2(sim_->ready(), sim_->startupOutput().c_str());
-        window_ = std::make_unique<ConsoleWindow>();
-        window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-        click(portButton(*window_));
-        QVERIFY(window_->state().portOpen);
+        window_ = showConsoleWithPortOpen();
+        QVERIFY(window_);
     }
 
     void cleanup() {
         window_.reset();
         sim_.reset();
-        mc::setMessagePresenter({});
-        ports_.reset();
-        work_.reset();
+        env_.reset();
     }
 
     void routingClickChangesTheSwitcherAndItsReplyChecksTheRadio() {
@@ -149,14 +139,14 @@ private slots:
 
         readBack(1, QStringLiteral("Matrix_EDID_out2_00.bin"));
         QCOMPARE(sim_->receivedLines().back(), std::string("\r\nGET OUT2  EDID  DATA\r\n"));
-        QCOMPARE(fileBytes(work_->filePath(QStringLiteral("Matrix_EDID_out2_00.bin"))), display);
+        QCOMPARE(fileBytes(env_->filePath(QStringLiteral("Matrix_EDID_out2_00.bin"))), display);
         const QString summary = summaryOf(display);
         QVERIFY2(summary.startsWith(QStringLiteral("Manufacture's Name:MEI\n")), qPrintable(summary));
         QCOMPARE(edidPage().findChild<QPlainTextEdit*>(QStringLiteral("edidSummary"))->toPlainText(), summary);
 
         readBack(1, QStringLiteral("Matrix_EDID_out2_01.bin"));
-        QCOMPARE(fileBytes(work_->filePath(QStringLiteral("Matrix_EDID_out2_01.bin"))), display);
-        QCOMPARE(fileBytes(work_->filePath(QStringLiteral("Matrix_EDID_out2_00.bin"))), display);
+        QCOMPARE(fileBytes(env_->filePath(QStringLiteral("Matrix_EDID_out2_01.bin"))), display);
+        QCOMPARE(fileBytes(env_->filePath(QStringLiteral("Matrix_EDID_out2_00.bin"))), display);
     }
 
     void uploadIntoAUserSlotReadsBackTheSameBytes_data() {
@@ -194,7 +184,7 @@ private slots:
 
         const QString file = QStringLiteral("Matrix_EDID_inp%1_00.bin").arg(input);
         readBack(15 + input, file);
-        QCOMPARE(fileBytes(work_->filePath(file)), expected);
+        QCOMPARE(fileBytes(env_->filePath(file)), expected);
         QCOMPARE(QString::fromStdString(edidPage().summary()).remove(QLatin1Char('\r')), summaryOf(expected));
     }
 };

@@ -50,8 +50,7 @@ class EdidWireTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TemporaryWorkingDirectory> work_;
-    std::unique_ptr<PortDirectory> ports_;
+    std::unique_ptr<ConsoleTestEnvironment> env_;
     std::unique_ptr<PtyPeer> com1_;
     std::unique_ptr<ConsoleWindow> window_;
     std::unique_ptr<QTemporaryDir> files_;
@@ -84,31 +83,22 @@ private:
 
 private slots:
     void init() {
-        work_ = std::make_unique<TemporaryWorkingDirectory>();
-        QVERIFY(work_->isValid());
-        ports_ = std::make_unique<PortDirectory>();
-        ports_->exportToEnvironment();
+        env_ = std::make_unique<ConsoleTestEnvironment>(messages_);
+        QVERIFY(env_->isValid());
         files_ = std::make_unique<QTemporaryDir>();
         QVERIFY(files_->isValid());
-        messages_.clear();
-        mc::setMessagePresenter([this](QWidget*, const QString& text) { messages_ << text; });
         com1_ = PtyPeer::create();
-        QVERIFY(com1_ && com1_->linkAs(ports_->path(), 1));
-        window_ = std::make_unique<ConsoleWindow>();
-        window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-        click(portButton(*window_));
-        QVERIFY(window_->state().portOpen);
+        QVERIFY(com1_ && com1_->linkAs(env_->ports().path(), 1));
+        window_ = showConsoleWithPortOpen();
+        QVERIFY(window_);
         showTab(*window_, EdidTab);
     }
 
     void cleanup() {
         window_.reset();
         com1_.reset();
-        ports_.reset();
         files_.reset();
-        mc::setMessagePresenter({});
-        work_.reset();
+        env_.reset();
     }
 
     void applySendsTheFormOfTheChoice_data() {
@@ -223,7 +213,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window_->routingPage(0)->outputSelection(6), 8, 5000);
         QCOMPARE(caption, QStringLiteral("ZODU 4Z Uzaduz"));
         QCOMPARE(text, QStringLiteral("Save to file: Matrix_EDID_out2_00.bin"));
-        QFile saved(work_->filePath(QStringLiteral("Matrix_EDID_out2_00.bin")));
+        QFile saved(env_->filePath(QStringLiteral("Matrix_EDID_out2_00.bin")));
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), image);
         QVERIFY(!window_->state().edidToFile);

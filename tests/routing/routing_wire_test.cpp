@@ -19,8 +19,7 @@ class RoutingWireTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TemporaryWorkingDirectory> work_;
-    std::unique_ptr<PortDirectory> ports_;
+    std::unique_ptr<ConsoleTestEnvironment> env_;
     std::unique_ptr<PtyPeer> com1_;
     std::unique_ptr<ConsoleWindow> window_;
     QStringList messages_;
@@ -32,27 +31,18 @@ private:
 
 private slots:
     void init() {
-        work_ = std::make_unique<TemporaryWorkingDirectory>();
-        QVERIFY(work_->isValid());
-        messages_.clear();
-        mc::setMessagePresenter([this](QWidget*, const QString& text) { messages_ << text; });
-        ports_ = std::make_unique<PortDirectory>();
-        ports_->exportToEnvironment();
+        env_ = std::make_unique<ConsoleTestEnvironment>(messages_);
+        QVERIFY(env_->isValid());
         com1_ = PtyPeer::create();
-        QVERIFY(com1_ && com1_->linkAs(ports_->path(), 1));
-        window_ = std::make_unique<ConsoleWindow>();
-        window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-        click(portButton(*window_));
-        QVERIFY(window_->state().portOpen);
+        QVERIFY(com1_ && com1_->linkAs(env_->ports().path(), 1));
+        window_ = showConsoleWithPortOpen();
+        QVERIFY(window_);
     }
 
     void cleanup() {
         window_.reset();
         com1_.reset();
-        ports_.reset();
-        mc::setMessagePresenter({});
-        work_.reset();
+        env_.reset();
         QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join(QLatin1Char('|'))));
     }
 
@@ -102,7 +92,7 @@ private slots:
     void clickWithoutAnOpenPortIsNeverSent() {
         QFETCH(bool, held);
         auto com2 = PtyPeer::create();
-        QVERIFY(com2 && com2->linkAs(ports_->path(), 2));
+        QVERIFY(com2 && com2->linkAs(env_->ports().path(), 2));
         if (held) {
             comSelector(*window_)->setCurrentIndex(1);
             emit comSelector(*window_)->activated(1);

@@ -3,6 +3,7 @@
 // Finding and working the console window's own controls in GUI tests, the way
 // an operator does: by the widgets' object names, with clicks.
 #include "app/console_window.h"
+#include "app/message_box.h"
 #include "support/pty_peer.h"
 
 #include <QByteArray>
@@ -10,10 +11,12 @@
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QStringList>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
+#include <memory>
 #include <string>
 
 namespace mc::test {
@@ -33,6 +36,31 @@ public:
 private:
     QTemporaryDir dir_;
     QString previous_;
+};
+
+// What every test of a whole console sets up: a working directory and a port
+// directory of its own (exported as MATRIX_CONSOLE_PORTS), and messages
+// caught into a list instead of shown in a modal box. Destroy the console
+// windows and far ends first.
+class ConsoleTestEnvironment {
+public:
+    explicit ConsoleTestEnvironment(QStringList& messages) : messages_(messages) {
+        ports_.exportToEnvironment();
+        messages_.clear();
+        mc::setMessagePresenter([this](QWidget*, const QString& text) { messages_ << text; });
+    }
+    ~ConsoleTestEnvironment() { mc::setMessagePresenter({}); }
+    ConsoleTestEnvironment(const ConsoleTestEnvironment&) = delete;
+    ConsoleTestEnvironment& operator=(const ConsoleTestEnvironment&) = delete;
+
+    [[nodiscard]] bool isValid() const { return work_.isValid() && !ports_.path().empty(); }
+    [[nodiscard]] const PortDirectory& ports() const { return ports_; }
+    [[nodiscard]] QString filePath(const QString& name) const { return work_.filePath(name); }
+
+private:
+    QStringList& messages_;
+    TemporaryWorkingDirectory work_;
+    PortDirectory ports_;
 };
 
 // Tab indexes of the console's pages.
@@ -61,6 +89,22 @@ inline void showTab(const ConsoleWindow& w, ConsoleTab tab) {
 // Clicks a widget in the middle, as the mouse does.
 inline void click(QWidget* widget) {
     QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, widget->rect().center());
+}
+
+// A console window shown on screen; nullptr if it never got exposed.
+inline std::unique_ptr<ConsoleWindow> showConsole() {
+    auto window = std::make_unique<ConsoleWindow>();
+    window->show();
+    return QTest::qWaitForWindowExposed(window.get()) ? std::move(window) : nullptr;
+}
+
+// A shown console whose port button has opened COM1; nullptr if it did not open.
+inline std::unique_ptr<ConsoleWindow> showConsoleWithPortOpen() {
+    auto window = showConsole();
+    if (window) {
+        click(portButton(*window));
+    }
+    return window && window->state().portOpen ? std::move(window) : nullptr;
 }
 
 // Bytes as text that shows every control character, for readable failures.
