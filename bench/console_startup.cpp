@@ -1,7 +1,7 @@
 // Start-up of the console as the program does it (application object, console
 // window, show), ending as soon as the window is first exposed. Prints the
 // resident memory at that moment; scripts/bench-startup times whole runs.
-#include "app/console_window.h"
+#include "window/console_window.h"
 
 #include <QApplication>
 #include <QTimer>

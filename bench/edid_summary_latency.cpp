@@ -6,9 +6,9 @@
 // for the display on output 1 or 2 (alternating, so the summary changes every
 // time). The message presenter is replaced so that no modal box waits for a
 // click. Runs in a temporary working directory, where the EDID files go.
-#include "app/console_window.h"
-#include "app/message_box.h"
-#include "edid/edid_page.h"
+#include "window/console_window.h"
+#include "widgets/message_box.h"
+#include "pages/edid_page.h"
 #include "sim/reply_lines.h"
 #include "sim/switcher_state.h"
 #include "support/pty_peer.h"

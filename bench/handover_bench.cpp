@@ -1,7 +1,7 @@
 // Bytes per second from a pseudo-terminal through the serial channel and the
 // hand-over into the Qt event loop, one handler call per byte, as a multiple
 // of the switcher's line rate.
-#include "app/byte_handover.h"
+#include "window/byte_handover.h"
 #include "link/serial_channel.h"
 #include "support/pty_peer.h"
 

@@ -4,11 +4,11 @@
 // same bytes also go straight to the reply decoder, the EDID hex scan and the
 // address book parser. Any value outside what the pages accept traps.
 
-#include "app/address_book.h"
-#include "app/edid_capture.h"
-#include "app/reply_dispatch.h"
-#include "app/reply_parser.h"
-#include "app/reply_target.h"
+#include "session/address_book.h"
+#include "session/edid_capture.h"
+#include "session/reply_dispatch.h"
+#include "session/reply_parser.h"
+#include "session/reply_target.h"
 
 #include <cstddef>
 #include <cstdint>

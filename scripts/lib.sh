@@ -8,7 +8,7 @@ MC_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     g++-mingw-w64-x86-64
-    edid-decode socat
+    edid-decode socat ccache
 )
 # The demo without a display: a virtual X server, Qt's X11 platform and a
 # font, a pointer and keyboard driver, and the screenshot tool.
@@ -30,12 +30,25 @@ mc_ensure_packages() {
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# Compiler cache shared by every build folder of every checkout: paths below
+# the checkout are hashed relative to it, so a second build folder (sanitizers,
+# the package) or a fresh clone reuses what an earlier build compiled. Sets
+# MC_CMAKE_LAUNCHER to the CMake arguments that switch it on (none without
+# ccache).
+mc_use_ccache() {
+    MC_CMAKE_LAUNCHER=()
+    command -v ccache >/dev/null || return 0
+    export CCACHE_BASEDIR="$1" CCACHE_NOHASHDIR=1
+    MC_CMAKE_LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+}
+
 # Configures (once) and builds the project into a build folder.
 mc_build() {
     local src="$1" build="$2"
     shift 2
+    mc_use_ccache "$src"
     if [ ! -f "$build/CMakeCache.txt" ]; then
-        cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+        cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${MC_CMAKE_LAUNCHER[@]}" "$@"
     fi
     cmake --build "$build" -j "$(nproc)"
 }

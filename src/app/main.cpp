@@ -1,4 +1,4 @@
-#include "app/console_window.h"
+#include "window/console_window.h"
 
 #include <QApplication>
 

@@ -1,10 +1,10 @@
 // A line that hangs up under the console: the port closes cleanly, what came
 // before the hang-up is still taken, and the next open works.
-#include "app/console_window.h"
-#include "app/message_box.h"
+#include "window/console_window.h"
+#include "widgets/message_box.h"
 #include "e2e/e2e_support.h"
 #include "link/serial_channel.h"
-#include "routing/routing_page.h"
+#include "pages/routing_page.h"
 #include "support/console_driver.h"
 
 #include <QElapsedTimer>

@@ -1,14 +1,14 @@
 // "Search Machine" against emulator processes, and the status the switcher
 // answers the search's probe with, shown on every page.
-#include "app/console_window.h"
-#include "app/message_box.h"
+#include "window/console_window.h"
+#include "widgets/message_box.h"
 #include "e2e/e2e_support.h"
-#include "edid/choice_box.h"
-#include "edid/edid_page.h"
-#include "routing/routing_page.h"
-#include "settings/audio_page.h"
-#include "settings/ip_address_edit.h"
-#include "settings/ip_settings_page.h"
+#include "widgets/choice_box.h"
+#include "pages/edid_page.h"
+#include "pages/routing_page.h"
+#include "pages/audio_page.h"
+#include "widgets/ip_address_edit.h"
+#include "pages/ip_settings_page.h"
 #include "support/console_driver.h"
 
 #include <QCheckBox>

@@ -1,14 +1,14 @@
 // The console working a normal emulator over a pseudo-terminal: routing, the
 // EDID read-back into files and the upload into a user slot, round trip.
-#include "app/console_window.h"
-#include "app/message_box.h"
+#include "window/console_window.h"
+#include "widgets/message_box.h"
 #include "e2e/e2e_support.h"
-#include "edid/choice_box.h"
+#include "widgets/choice_box.h"
 #include "edid/edid_decoder.h"
-#include "edid/edid_page.h"
+#include "pages/edid_page.h"
 #include "edid/edid_summary.h"
-#include "routing/routing_page.h"
-#include "settings/audio_page.h"
+#include "pages/routing_page.h"
+#include "pages/audio_page.h"
 #include "support/console_driver.h"
 
 #include <QFile>

@@ -2,8 +2,8 @@
 
 // Finding and working the console window's own controls in GUI tests, the way
 // an operator does: by the widgets' object names, with clicks.
-#include "app/console_window.h"
-#include "app/message_box.h"
+#include "window/console_window.h"
+#include "widgets/message_box.h"
 #include "support/pty_peer.h"
 
 #include <QByteArray>

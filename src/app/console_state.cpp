@@ -1,9 +1,0 @@
-#include "app/console_state.h"
-
-namespace mc {
-
-std::string comPortItemText(int comPort) {
-    return "COM" + std::to_string(comPort);
-}
-
-} // namespace mc

@@ -1,0 +1,183 @@
+#include "session/connection.h"
+
+namespace mc {
+
+Connection::Connection(ConsoleState& state, SerialChannel& channel, ByteSink& owner, ConnectionView& view)
+    : state_(state), channel_(channel), owner_(owner), view_(view) {
+}
+
+bool Connection::openPort(int comPort) {
+    return channel_.openPort(owner_, comPort, state_.line);
+}
+
+void Connection::portButtonClicked() {
+    channel_.clearPortError();
+    if (state_.portOpen) {
+        state_.portOpen = false;
+        view_.setPortButtonText(kTurnOnPortText);
+        channel_.closePort();
+        view_.showPortIcon(false);
+        return;
+    }
+    if (openPort(state_.comPort)) {
+        channel_.startPortWorker();
+        view_.showPortIcon(true);
+        state_.portOpen = true;
+        view_.setPortButtonText(kClosePortText);
+        return;
+    }
+    state_.portOpen = false;
+    view_.showMessage(kPortUnavailableMessage);
+    view_.showPortIcon(false);
+    view_.setPortButtonText(kTurnOnPortText);
+}
+
+void Connection::comSelectionChanged(int index) {
+    channel_.clearPortError();
+    if (channel_.isOpen()) {
+        channel_.closePort();
+    }
+    state_.comPort = index + kFirstComPort;
+    if (!openPort(state_.comPort)) {
+        view_.showPortIcon(false);
+        view_.showMessage(kPortUnavailableMessage);
+        state_.portOpen = false;
+        view_.setPortButtonText(kTurnOnPortText);
+        return;
+    }
+    if (!state_.portOpen) {
+        channel_.startPortWorker();
+        view_.showPortIcon(true);
+        view_.setPortButtonText(kClosePortText);
+        state_.portOpen = true;
+        view_.pauseWindowThread(kSelectionPause);
+        return;
+    }
+    // Selected while another port was open: the new port stays held, without
+    // a worker, until the port button (or another selection) opens it again.
+    view_.showPortIcon(false);
+    view_.setPortButtonText(kTurnOnPortText);
+    state_.portOpen = false;
+}
+
+bool Connection::openFirstPortFromCurrent() {
+    while (state_.comPort <= kLastComPort) {
+        if (openPort(state_.comPort)) {
+            return true;
+        }
+        ++state_.comPort;
+    }
+    return false;
+}
+
+void Connection::probeOpenPort(std::chrono::milliseconds wait) {
+    channel_.startPortWorker();
+    // Written without the port-open test: the port is not "open" until a
+    // switcher answers.
+    channel_.sendTextCommand(kProbeLine);
+    state_.searchInProgress = true;
+    view_.startConsoleTimer(ConsoleTimer::Search, wait);
+}
+
+void Connection::endSearchWithoutDevice(int comPort) {
+    state_.comPort = comPort;
+    view_.setStatusText(kClearedStatusText);
+    state_.searchInProgress = false;
+    view_.stopConsoleTimer(ConsoleTimer::Search);
+    view_.showMessage(kNoDeviceMessage);
+}
+
+void Connection::searchMachineClicked() {
+    channel_.clearPortError();
+    state_.portOpen = false;
+    view_.setPortButtonText(kTurnOnPortText);
+    channel_.closePort();
+    view_.showPortIcon(false);
+
+    savedComPort_ = state_.comPort;
+    state_.comPort = kFirstComPort;
+    if (!openFirstPortFromCurrent()) {
+        // Nothing opens at all: COM1, and the selector is left as it was.
+        endSearchWithoutDevice(kFirstComPort);
+        return;
+    }
+    view_.setStatusText(kSearchingStatusText);
+    probeOpenPort(kFirstProbeWait);
+}
+
+void Connection::timerFired(ConsoleTimer timer) {
+    if (timer == ConsoleTimer::ErrorClose) {
+        if (channel_.portError()) {
+            view_.setPortButtonText(kOpenPortText);
+            channel_.closePort();
+            view_.showPortIcon(false);
+            state_.portOpen = false;
+        }
+        view_.stopConsoleTimer(ConsoleTimer::ErrorClose);
+        errorCloseArmed_ = false;
+        return;
+    }
+
+    if (channel_.portError()) {
+        // The port under test failed: the search ends here, with that port
+        // still open until the next close.
+        state_.searchInProgress = false;
+        view_.stopConsoleTimer(ConsoleTimer::Search);
+    }
+    if (!state_.searchInProgress) {
+        view_.stopConsoleTimer(ConsoleTimer::Search);
+        return;
+    }
+    // No line came in time: on to the next port that opens.
+    channel_.closePort();
+    ++state_.comPort;
+    if (openFirstPortFromCurrent()) {
+        probeOpenPort(kNextProbeWait);
+        return;
+    }
+    // The selector is not changed, so it may name another port until the
+    // operator selects one.
+    endSearchWithoutDevice(savedComPort_);
+}
+
+bool Connection::admitReceivedByte(int comPort, bool portErrorAtReceipt) {
+    if (!ConsoleState::isValidComPort(comPort)) {
+        return false;
+    }
+    // Bytes are handled on the window thread after the worker has queued
+    // them. Those of a port closed in the meantime are dropped, as if they had
+    // come after the close: a late answer on the port a search has just left
+    // must not confirm the next one.
+    if (!channel_.isOpen() || channel_.comPort() != comPort) {
+        return false;
+    }
+    if (portErrorAtReceipt) {
+        // Started once, not restarted by every further byte: a steady stream
+        // of bytes would otherwise keep pushing the close back.
+        if (!errorCloseArmed_) {
+            errorCloseArmed_ = true;
+            view_.startConsoleTimer(ConsoleTimer::ErrorClose, kErrorClosePeriod);
+        }
+        return false;
+    }
+    return true;
+}
+
+void Connection::confirmSearch() {
+    view_.showPortIcon(true);
+    state_.portOpen = true;
+    view_.setPortButtonText(kClosePortText);
+    view_.selectComItem(state_.comPort - kFirstComPort);
+    view_.setStatusText(kClearedStatusText);
+    state_.searchInProgress = false;
+    view_.stopConsoleTimer(ConsoleTimer::Search);
+}
+
+bool Connection::send(const TextCommand& command) {
+    if (!state_.portOpen) {
+        return false;
+    }
+    return channel_.sendTextCommand(command.bytes()) == SendResult::Queued;
+}
+
+} // namespace mc

@@ -1,0 +1,68 @@
+#include "session/reply_dispatch.h"
+
+namespace mc {
+namespace {
+
+constexpr std::int16_t kGap = -1;
+
+} // namespace
+
+ReplyDispatch::ReplyDispatch(ConsoleState& state, ReplyTarget& target, EdidFiles& files)
+    : state_(state), target_(target), lines_(state.replyLine), parser_(state, target), capture_(state, target, files) {
+}
+
+void ReplyDispatch::receive(std::uint8_t byte) {
+    if (handling_) {
+        defer(byte);
+        return;
+    }
+
+    // Cleared on every way out, so one failed handling cannot park all later
+    // bytes in the queue.
+    struct Handling {
+        bool& flag;
+        explicit Handling(bool& f) : flag(f) { flag = true; }
+        ~Handling() { flag = false; }
+        Handling(const Handling&) = delete;
+        Handling& operator=(const Handling&) = delete;
+    } const handling(handling_);
+
+    handle(static_cast<char>(byte));
+    while (!deferred_.empty()) {
+        const std::int16_t next = deferred_.front();
+        deferred_.pop_front();
+        if (next == kGap) {
+            lines_.discardCurrentLine();
+        } else {
+            handle(static_cast<char>(static_cast<std::uint8_t>(next)));
+        }
+    }
+}
+
+void ReplyDispatch::defer(std::uint8_t byte) {
+    if (deferred_.size() < kDeferredByteLimit) {
+        deferred_.push_back(byte);
+        return;
+    }
+    ++droppedBytes_;
+    // One marker per gap; it may take the queue one past its limit.
+    if (deferred_.back() != kGap) {
+        deferred_.push_back(kGap);
+    }
+}
+
+void ReplyDispatch::handle(char byte) {
+    auto line = lines_.append(byte);
+    if (!line) {
+        return;
+    }
+    // The mode is read per line: the line that ends an EDID read switches the
+    // bytes after it back to the text parser.
+    if (state_.edidToFile) {
+        capture_.handleLine(*line);
+    } else {
+        parser_.handleLine(*line);
+    }
+}
+
+} // namespace mc

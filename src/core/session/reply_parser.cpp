@@ -1,0 +1,325 @@
+#include "session/reply_parser.h"
+
+#include "session/line_assembler.h"
+
+#include <array>
+#include <cstddef>
+
+namespace mc {
+namespace {
+
+constexpr int kAllPorts = 0;
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 16;
+constexpr int kInputCount = 16;
+
+// The status text after a confirmed search or a DHCP report: one blank.
+constexpr std::string_view kClearedStatusText = " ";
+
+constexpr char kCarriageReturn = '\r';
+
+// Fixed positions of the dotted address, counted from the start of the line
+// whatever the keyword's position: "HIP 192.168.000.100".
+constexpr std::array<std::ptrdiff_t, 4> kOctetPositions = {4, 8, 12, 16};
+// Position of the DHCP value, counted from the start of the line: "DHCP 1".
+constexpr std::ptrdiff_t kDhcpValuePosition = 5;
+
+constexpr std::size_t kMacTextLength = 17;
+constexpr std::size_t kTcpPortTextLength = 4;
+
+// A reply line with bounded access: a position outside it has no byte. The
+// line ends at its first NUL, for the keyword search and the fields alike.
+class ReplyLine {
+public:
+    explicit ReplyLine(std::string_view text) : text_(text.substr(0, text.find('\0'))) {}
+
+    [[nodiscard]] std::string_view text() const { return text_; }
+
+    [[nodiscard]] std::optional<int> at(std::ptrdiff_t position) const {
+        if (position < 0 || static_cast<std::size_t>(position) >= text_.size()) {
+            return std::nullopt;
+        }
+        return static_cast<unsigned char>(text_[static_cast<std::size_t>(position)]);
+    }
+
+    // Up to maxLength characters from position on, stopping before CR or LF:
+    // the line's own end never becomes part of a value.
+    [[nodiscard]] std::string textFrom(std::size_t position, std::size_t maxLength) const {
+        std::string text;
+        for (std::size_t i = position; i < text_.size() && text.size() < maxLength; ++i) {
+            const char c = text_[i];
+            if (c == kCarriageReturn || c == kLineFeed) {
+                break;
+            }
+            text.push_back(c);
+        }
+        return text;
+    }
+
+private:
+    std::string_view text_;
+};
+
+std::optional<int> inRange(int value, int first, int last) {
+    if (value < first || value > last) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Port number ahead of the keyword at k: "OUT3 VS", "OUT12 VS", "IN16 EDID".
+// When the letter stands right before the digit the port has one digit;
+// otherwise the digit is the second of 10..16 and the first is not looked at.
+// Arithmetic on byte values: a non-digit gives a port out of range. A line
+// too short to hold both positions names no port.
+std::optional<int> portBefore(const ReplyLine& line, std::ptrdiff_t k, char letter) {
+    const auto tag = line.at(k - 3);
+    const auto digit = line.at(k - 2);
+    if (!tag || !digit) {
+        return std::nullopt;
+    }
+    const int units = *digit - '0';
+    return inRange(*tag == letter ? units : units + 10, kAllPorts, kLastPort);
+}
+
+// "VS IN5" + CR gives 4, "VS IN16" gives 15; no usable index is kNoSelection.
+int inputAfterVs(const ReplyLine& line, std::ptrdiff_t k) {
+    const auto first = line.at(k + 5);
+    const auto second = line.at(k + 6);
+    if (!first || !second) {
+        return kNoSelection;
+    }
+    const int input = *second == kCarriageReturn ? *first - '1' : *second - '0' + 9;
+    return inRange(input, 0, kInputCount - 1).value_or(kNoSelection);
+}
+
+// "EDID 3" + CR gives 3, "EDID 12" gives 12.
+int choiceAfterEdid(const ReplyLine& line, std::ptrdiff_t k) {
+    const auto first = line.at(k + 5);
+    const auto second = line.at(k + 6);
+    if (!first || !second) {
+        return kNoSelection;
+    }
+    const int item = *second == kCarriageReturn ? *first - '0' : 10 * (*first - '0') + (*second - '0');
+    return item < 0 ? kNoSelection : item;
+}
+
+// Four octets of exactly three digits at fixed positions, each taken modulo
+// 256 ("300" shows as 44). A line that does not reach the last digit shows
+// nothing.
+std::optional<std::uint32_t> dottedAddress(const ReplyLine& line) {
+    std::uint32_t address = 0;
+    for (const std::ptrdiff_t position : kOctetPositions) {
+        const auto d1 = line.at(position);
+        const auto d2 = line.at(position + 1);
+        const auto d3 = line.at(position + 2);
+        if (!d1 || !d2 || !d3) {
+            return std::nullopt;
+        }
+        const int value = 100 * (*d1 - '0') + 10 * (*d2 - '0') + (*d3 - '0');
+        address = (address << 8U) | static_cast<std::uint8_t>(value);
+    }
+    return address;
+}
+
+using Decoder = Reply (*)(const ReplyLine& line, std::ptrdiff_t k);
+
+Reply decodeRouting(const ReplyLine& line, std::ptrdiff_t k) {
+    return RoutingReply{portBefore(line, k, 'T'), inputAfterVs(line, k)};
+}
+
+Reply decodeEdidChoice(const ReplyLine& line, std::ptrdiff_t k) {
+    return EdidChoiceReply{portBefore(line, k, 'N'), choiceAfterEdid(line, k)};
+}
+
+Reply decodeMac(const ReplyLine& line, std::ptrdiff_t k) {
+    return MacReply{line.textFrom(static_cast<std::size_t>(k) + 4, kMacTextLength)};
+}
+
+template <AddressReply::Kind kind> Reply decodeAddress(const ReplyLine& line, std::ptrdiff_t /*k*/) {
+    const auto address = dottedAddress(line);
+    if (!address) {
+        return IgnoredReply{};
+    }
+    return AddressReply{kind, *address};
+}
+
+Reply decodeTcpPort(const ReplyLine& line, std::ptrdiff_t k) {
+    return TcpPortReply{line.textFrom(static_cast<std::size_t>(k) + 4, kTcpPortTextLength)};
+}
+
+Reply decodeDhcp(const ReplyLine& line, std::ptrdiff_t /*k*/) {
+    const auto value = line.at(kDhcpValuePosition);
+    if (!value) {
+        return IgnoredReply{};
+    }
+    return DhcpReply{*value != '0'};
+}
+
+Reply decodeIgnored(const ReplyLine& /*line*/, std::ptrdiff_t /*k*/) {
+    return IgnoredReply{};
+}
+
+// "EN" is On, anything else ("DIS") Mute.
+Reply decodeAudio(const ReplyLine& line, std::ptrdiff_t k) {
+    const auto value = line.at(k + 4);
+    if (!value) {
+        return IgnoredReply{};
+    }
+    return AudioReply{portBefore(line, k, 'T'), *value == 'E' ? kAudioOn : kAudioMute};
+}
+
+std::optional<int> outputDigit(const ReplyLine& line, std::ptrdiff_t k) {
+    const auto digit = line.at(k - 2);
+    if (!digit) {
+        return std::nullopt;
+    }
+    return *digit - '0';
+}
+
+Reply decodeScaler(const ReplyLine& line, std::ptrdiff_t k) {
+    return ScalerReply{outputDigit(line, k)};
+}
+
+Reply decodeEnhancement(const ReplyLine& line, std::ptrdiff_t k) {
+    return EnhancementReply{outputDigit(line, k)};
+}
+
+struct Keyword {
+    std::string_view text;
+    bool notAtLineStart;
+    Decoder decode;
+};
+
+// In the order a line is tested; the first keyword found decides. "EXADL "
+// comes before "EXA " so that audio delay reports are dropped.
+constexpr std::array<Keyword, 13> kKeywords = {{
+    {"VS ", true, decodeRouting},
+    {"EDID ", true, decodeEdidChoice},
+    {"MAC ", false, decodeMac},
+    {"HIP ", false, decodeAddress<AddressReply::Host>},
+    {"NMK ", false, decodeAddress<AddressReply::NetMask>},
+    {"RIP ", false, decodeAddress<AddressReply::Router>},
+    {"TIP ", false, decodeTcpPort},
+    {"DHCP ", false, decodeDhcp},
+    {"EXADL ", false, decodeIgnored},
+    {"EXA ", false, decodeAudio},
+    {"ASS ", false, decodeAudio},
+    {"VIDEO ", false, decodeScaler},
+    {"IMAGE ENH ", false, decodeEnhancement},
+}};
+
+template <class... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
+// Older clang lacks class template argument deduction for aggregates.
+template <class... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
+
+} // namespace
+
+Reply decodeReply(std::string_view text) {
+    const ReplyLine line(text);
+    for (const Keyword& keyword : kKeywords) {
+        // Only the first occurrence counts, also when it stands at the line's
+        // start where the keyword is not accepted.
+        const std::size_t k = line.text().find(keyword.text);
+        if (k == std::string_view::npos || (keyword.notAtLineStart && k == 0)) {
+            continue;
+        }
+        return keyword.decode(line, static_cast<std::ptrdiff_t>(k));
+    }
+    return IgnoredReply{};
+}
+
+void applyReply(const Reply& reply, ReplyTarget& target) {
+    std::visit(Overloaded{
+                   [](const IgnoredReply&) {},
+                   [&](const RoutingReply& r) {
+                       if (r.output == kAllPorts) {
+                           for (int output = kFirstPort; output <= kLastPort; ++output) {
+                               target.setOutputSelection(output, r.input);
+                           }
+                       } else if (r.output) {
+                           target.setOutputSelection(*r.output, r.input);
+                       }
+                       // Both pages redraw in every case, so a click the
+                       // switcher did not confirm falls back to the stored row.
+                       target.refreshRouting();
+                   },
+                   [&](const EdidChoiceReply& r) {
+                       if (r.input == kAllPorts) {
+                           for (int input = kFirstPort; input <= kLastPort; ++input) {
+                               target.selectInputEdid(input, r.item);
+                           }
+                           target.refreshEdidPage();
+                       } else if (r.input) {
+                           target.selectInputEdid(*r.input, r.item);
+                       }
+                   },
+                   [&](const MacReply& r) {
+                       target.setMacText(r.text);
+                       target.refreshIpSettings();
+                   },
+                   [&](const AddressReply& r) {
+                       switch (r.kind) {
+                       case AddressReply::Host:
+                           target.showHostAddress(r.address);
+                           break;
+                       case AddressReply::NetMask:
+                           target.showNetMask(r.address);
+                           break;
+                       case AddressReply::Router:
+                           target.showRouterAddress(r.address);
+                           break;
+                       }
+                   },
+                   [&](const TcpPortReply& r) { target.setTcpPortText(r.text); },
+                   [&](const DhcpReply& r) {
+                       target.setDhcp(r.on);
+                       target.refreshIpSettings();
+                       target.setStatusText(kClearedStatusText);
+                       target.refreshConsole();
+                   },
+                   [&](const AudioReply& r) {
+                       if (r.output == kAllPorts) {
+                           for (int output = kFirstPort; output <= kLastPort; ++output) {
+                               target.setAudioState(output, r.state);
+                           }
+                           target.refreshAudio();
+                       } else if (r.output) {
+                           target.setAudioState(*r.output, r.state);
+                           // Outputs 1 to 15 show at the page's next redraw.
+                           if (*r.output == kLastPort) {
+                               target.refreshAudio();
+                           }
+                       }
+                   },
+                   [&](const ScalerReply& r) {
+                       if (r.output == kAllPorts) {
+                           target.refreshAudio();
+                       }
+                   },
+                   [&](const EnhancementReply& r) {
+                       if (r.output == kAllPorts || r.output == 8) {
+                           target.refreshAudio();
+                       }
+                   },
+               },
+               reply);
+}
+
+void ReplyParser::handleLine(std::string_view line) {
+    if (state_.searchInProgress) {
+        confirmSearch();
+    }
+    applyReply(decodeReply(line), target_);
+}
+
+// Any complete line proves a device on the port being searched.
+void ReplyParser::confirmSearch() {
+    state_.portOpen = true;
+    target_.confirmSearch(state_.comPort);
+    target_.setStatusText(kClearedStatusText);
+    target_.refreshConsole();
+    state_.searchInProgress = false;
+}
+
+} // namespace mc

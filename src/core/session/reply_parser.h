@@ -1,0 +1,109 @@
+#pragma once
+
+#include "session/console_state.h"
+#include "session/reply_target.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace mc {
+
+// One reply line, decoded. Port numbers are 1..16 for one port and 0 for all
+// of them; std::nullopt when the line names no port the keyword accepts, so
+// the reply selects nothing. Indexes the line spells badly are kNoSelection.
+
+// "VS ": the input now routed to an output.
+struct RoutingReply {
+    std::optional<int> output;
+    int input = kNoSelection; // 0-based
+    friend bool operator==(const RoutingReply&, const RoutingReply&) = default;
+};
+
+// "EDID ": the EDID choice of an input.
+struct EdidChoiceReply {
+    std::optional<int> input;
+    int item = kNoSelection;
+    friend bool operator==(const EdidChoiceReply&, const EdidChoiceReply&) = default;
+};
+
+// "MAC ".
+struct MacReply {
+    std::string text;
+    friend bool operator==(const MacReply&, const MacReply&) = default;
+};
+
+// "HIP ", "NMK ", "RIP ".
+struct AddressReply {
+    enum Kind { Host, NetMask, Router };
+    Kind kind = Host;
+    std::uint32_t address = 0; // first octet highest
+    friend bool operator==(const AddressReply&, const AddressReply&) = default;
+};
+
+// "TIP ".
+struct TcpPortReply {
+    std::string text;
+    friend bool operator==(const TcpPortReply&, const TcpPortReply&) = default;
+};
+
+// "DHCP ".
+struct DhcpReply {
+    bool on = false;
+    friend bool operator==(const DhcpReply&, const DhcpReply&) = default;
+};
+
+// "EXA " and "ASS ": audio On or Mute of an output.
+struct AudioReply {
+    std::optional<int> output;
+    int state = kAudioMute;
+    friend bool operator==(const AudioReply&, const AudioReply&) = default;
+};
+
+// "VIDEO " (scaler mode) and "IMAGE ENH " (4K enhancement) of an output: the
+// console shows neither, only some of them redraw the audio page. output is the
+// single digit as read (0 = all), std::nullopt when there is none.
+struct ScalerReply {
+    std::optional<int> output;
+    friend bool operator==(const ScalerReply&, const ScalerReply&) = default;
+};
+struct EnhancementReply {
+    std::optional<int> output;
+    friend bool operator==(const EnhancementReply&, const EnhancementReply&) = default;
+};
+
+// No keyword, "EXADL ", or a line too short for its keyword's fixed fields.
+struct IgnoredReply {
+    friend bool operator==(const IgnoredReply&, const IgnoredReply&) = default;
+};
+
+using Reply = std::variant<IgnoredReply, RoutingReply, EdidChoiceReply, MacReply, AddressReply, TcpPortReply, DhcpReply,
+                           AudioReply, ScalerReply, EnhancementReply>;
+
+// Finds the first keyword of the line (in the switcher's fixed order) and reads
+// its fields. The line ends at its first NUL. Every field is read inside the
+// line: a field whose position lies before the line's start or at/after its end
+// yields no value (see the .cpp for each field).
+Reply decodeReply(std::string_view line);
+
+// Shows a decoded reply through the target, with each keyword's refresh rule.
+void applyReply(const Reply& reply, ReplyTarget& target);
+
+// The text reply parser: handles one complete line in text mode. While a
+// device search waits, any line first confirms it.
+class ReplyParser {
+public:
+    ReplyParser(ConsoleState& state, ReplyTarget& target) : state_(state), target_(target) {}
+
+    void handleLine(std::string_view line);
+
+private:
+    void confirmSearch();
+
+    ConsoleState& state_;
+    ReplyTarget& target_;
+};
+
+} // namespace mc

@@ -1,0 +1,135 @@
+#include "pages/audio_page.h"
+
+#include "widgets/dialog_units.h"
+#include "widgets/radio_group.h"
+#include "link/commands.h"
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QRadioButton>
+
+namespace mc {
+
+namespace {
+
+constexpr char kSectionTitle[] = "Deembedded audio On/Mute";
+constexpr char kOutputPrefix[] = "Out";
+constexpr char kOnText[] = "On";
+constexpr char kMuteText[] = "Mute";
+
+// Outputs 1 to 8 start with "On" shown, 9 to 16 with neither, before the
+// switcher has been asked.
+constexpr int kFirstOutputStartingUnknown = 9;
+
+// Layout in dialog units, relative to the page.
+constexpr QRect kSectionRect{67, 53, 321, 122};
+constexpr int kGridColumns = 4;
+constexpr std::array<int, kGridColumns> kBoxX = {85, 155, 226, 296};
+constexpr std::array<int, AudioPage::kOutputs / kGridColumns> kBoxY = {60, 86, 111, 136};
+constexpr int kBoxWidth = 68;
+constexpr int kBoxHeight = 23;
+constexpr int kRadioTop = 10;
+constexpr int kRadioHeight = 10;
+constexpr int kOnLeft = 6;
+constexpr int kOnWidth = 24;
+constexpr int kMuteLeft = 34;
+constexpr int kMuteWidth = 30;
+
+bool isValidOutput(int output) {
+    return output >= 1 && output <= AudioPage::kOutputs;
+}
+
+std::size_t slot(int output) {
+    return static_cast<std::size_t>(output - 1);
+}
+
+} // namespace
+
+AudioPage::AudioPage(CommandSender& sender, QWidget* parent) : QWidget(parent), sender_(sender) {
+    setObjectName(QStringLiteral("audioPage"));
+    // The page lays itself out before the tab widget adopts it.
+    setFont(dialogFont());
+    for (int output = 1; output <= kOutputs; ++output) {
+        states_[slot(output)] = output < kFirstOutputStartingUnknown ? kOn : kNone;
+    }
+
+    const DialogUnits du(font());
+    auto* section = new QGroupBox(QString::fromLatin1(kSectionTitle), this);
+    section->setObjectName(QStringLiteral("audioSection"));
+    const QRect sectionRect = du.rect(kSectionRect.x(), kSectionRect.y(), kSectionRect.width(), kSectionRect.height());
+    section->setGeometry(sectionRect);
+    for (int output = 1; output <= kOutputs; ++output) {
+        buildOutput(output, section, sectionRect);
+    }
+    refresh();
+}
+
+void AudioPage::buildOutput(int output, QWidget* section, const QRect& sectionRect) {
+    const DialogUnits du(font());
+    const int index = output - 1;
+    const int boxX = kBoxX[static_cast<std::size_t>(index % kGridColumns)];
+    const int boxY = kBoxY[static_cast<std::size_t>(index / kGridColumns)];
+
+    auto* box = new QGroupBox(QString::fromLatin1(kOutputPrefix) + QString::number(output), section);
+    box->setObjectName(QStringLiteral("audioOut%1").arg(output));
+    box->setAlignment(Qt::AlignHCenter);
+    const QRect boxRect = du.rect(boxX, boxY, kBoxWidth, kBoxHeight);
+    box->setGeometry(boxRect.translated(-sectionRect.topLeft()));
+
+    // Radios sit in their output's box, so assistive technology reads "Out3"
+    // as the context of "On" and "Mute".
+    const auto radio = [&](const char* text, const char* suffix, int left, int width) {
+        auto* button = new QRadioButton(QString::fromLatin1(text), box);
+        button->setObjectName(QStringLiteral("audioOut%1%2").arg(output).arg(QLatin1String(suffix)));
+        button->setGeometry(du.rect(boxX + left, boxY + kRadioTop, width, kRadioHeight).translated(-boxRect.topLeft()));
+        return button;
+    };
+    auto* group = new QButtonGroup(this);
+    group->setExclusive(true);
+    group->addButton(radio(kOnText, "On", kOnLeft, kOnWidth), kOn);
+    group->addButton(radio(kMuteText, "Mute", kMuteLeft, kMuteWidth), kMute);
+    pairs_[slot(output)] = group;
+    // clicked, not toggled: a click on the checked radio sends again.
+    connect(group, &QButtonGroup::idClicked, this, [this, output](int) { onClicked(output); });
+}
+
+int AudioPage::audioState(int output) const {
+    return isValidOutput(output) ? states_[slot(output)] : kNone;
+}
+
+void AudioPage::setAudioState(int output, int state) {
+    if (!isValidOutput(output)) {
+        return;
+    }
+    states_[slot(output)] = (state == kOn || state == kMute) ? state : kNone;
+}
+
+void AudioPage::refresh() {
+    for (int output = 1; output <= kOutputs; ++output) {
+        checkRadioOrNone(*pairs_[slot(output)], states_[slot(output)]);
+    }
+}
+
+void AudioPage::readControls() {
+    for (int output = 1; output <= kOutputs; ++output) {
+        states_[slot(output)] = pairs_[slot(output)]->checkedId();
+    }
+}
+
+void AudioPage::onClicked(int output) {
+    readControls();
+    const AudioSetting setting = states_[slot(output)] == kOn ? AudioSetting::On : AudioSetting::Mute;
+    if (const auto command = audioCommand(output, setting)) {
+        sender_.send(*command);
+    }
+}
+
+QRadioButton* AudioPage::onRadio(int output) const {
+    return isValidOutput(output) ? qobject_cast<QRadioButton*>(pairs_[slot(output)]->button(kOn)) : nullptr;
+}
+
+QRadioButton* AudioPage::muteRadio(int output) const {
+    return isValidOutput(output) ? qobject_cast<QRadioButton*>(pairs_[slot(output)]->button(kMute)) : nullptr;
+}
+
+} // namespace mc

@@ -1,0 +1,289 @@
+#include "window/console_window.h"
+
+#include "window/about_box.h"
+#include "window/byte_handover.h"
+#include "widgets/dialog_units.h"
+#include "widgets/message_box.h"
+#include "widgets/resources.h"
+#include "pages/edid_page.h"
+#include "pages/routing_page.h"
+#include "pages/audio_page.h"
+#include "pages/ip_settings_page.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QThread>
+#include <QTimer>
+
+namespace mc {
+
+namespace {
+
+constexpr char kCaption[] = "RUVI 2.0(18Z)Evavoz16:16 V1.0";
+constexpr char kCommLabel[] = "Comm:";
+constexpr char kSearchMachine[] = "Search Machine";
+constexpr char kAboutMenuText[] = "&About 4K 8X8 matrix...";
+
+// Tabs in their order; the tab index is the page's place in the tab widget.
+constexpr const char* kTabTexts[] = {"Matrix Out1 ~ Out8", "Matrix Out9 ~ Out16", "EDID Management", "IP Setting",
+                                     "  Audio  "};
+
+constexpr int kPortIconPixels = 32;
+
+QString latin1(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+ConsoleWindow::ConsoleWindow(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("consoleWindow"));
+    setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowIcon(applicationIcon());
+    // Caption, system menu and minimize box; no maximize box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(dialogFont());
+    setFixedSize(DialogUnits(font()).size(599, 334));
+
+    buildPortControls();
+    buildPages();
+    buildAboutAction();
+    buildPortLink();
+    addressBook_ = loadAddressBook(".", [this](std::string_view text) { showMessage(text); });
+}
+
+ConsoleWindow::~ConsoleWindow() {
+    // The window is going away: a worker waiting to hand over bytes is
+    // released, not waited for, and the port closes.
+    handover_->cancel();
+    channel_->closePort();
+}
+
+void ConsoleWindow::buildPortControls() {
+    const DialogUnits du(font());
+
+    portButton_ = new QPushButton(QString::fromLatin1(kTurnOnPortText), this);
+    portButton_->setObjectName(QStringLiteral("portButton"));
+    portButton_->setGeometry(du.rect(52, 7, 53, 14));
+
+    portIcon_ = new QLabel(this);
+    portIcon_->setObjectName(QStringLiteral("portIcon"));
+    portIcon_->setGeometry(du.rect(7, 10, 20, 20));
+    portIcon_->setAccessibleName(tr("Port state"));
+    showPortIcon(false);
+
+    auto* commLabel = new QLabel(QString::fromLatin1(kCommLabel), this);
+    commLabel->setObjectName(QStringLiteral("commLabel"));
+    // Right-aligned and widened to its text if the substituted font runs wider,
+    // so "Comm:" keeps its place just left of the selector.
+    const QRect commRect = du.rect(33, 27, 21, 8);
+    const int commWidth = std::max(commRect.width(), commLabel->sizeHint().width());
+    commLabel->setGeometry(commRect.right() + 1 - commWidth, commRect.y(), commWidth, commRect.height());
+    commLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    comSelector_ = new QComboBox(this);
+    comSelector_->setObjectName(QStringLiteral("comSelector"));
+    // The drop-down's height in the layout is that of its open list.
+    const QRect comRect = du.rect(54, 25, 52, 154);
+    comSelector_->setGeometry(comRect.x(), comRect.y(), comRect.width(), comSelector_->sizeHint().height());
+    comSelector_->setMaxVisibleItems(comRect.height() / comSelector_->sizeHint().height());
+    for (int n = kFirstComPort; n <= kLastComPort; ++n) {
+        comSelector_->addItem(QString::fromStdString(comPortItemText(n)));
+    }
+    comSelector_->setCurrentIndex(state_.comPort - kFirstComPort);
+    commLabel->setBuddy(comSelector_);
+
+    statusLine_ = new QLabel(this);
+    statusLine_->setObjectName(QStringLiteral("statusLine"));
+    statusLine_->setGeometry(du.rect(13, 45, 87, 8));
+    statusLine_->setAccessibleName(tr("Status"));
+
+    searchButton_ = new QPushButton(QString::fromLatin1(kSearchMachine), this);
+    searchButton_->setObjectName(QStringLiteral("searchButton"));
+    searchButton_->setGeometry(du.rect(7, 57, 101, 22));
+}
+
+void ConsoleWindow::buildPortLink() {
+    handover_ = std::make_unique<ByteHandover>(
+        [this](std::uint8_t byte, int comPort, bool portErrorAtReceipt) {
+            handleReceivedByte(byte, comPort, portErrorAtReceipt);
+        },
+        // Port worker thread: the channel exists whenever a worker runs.
+        [this] { return channel_->portError(); });
+    channel_ = std::make_unique<SerialChannel>();
+    ConnectionView& view = *this;
+    connection_ = std::make_unique<Connection>(state_, *channel_, *handover_, view);
+    ReplyTarget& target = *this;
+    replies_ = std::make_unique<ReplyDispatch>(state_, target, edidFiles_);
+
+    searchTimer_ = new QTimer(this);
+    searchTimer_->setObjectName(QStringLiteral("searchTimer"));
+    errorCloseTimer_ = new QTimer(this);
+    errorCloseTimer_->setObjectName(QStringLiteral("errorCloseTimer"));
+    connect(searchTimer_, &QTimer::timeout, this, [this] { connection_->timerFired(ConsoleTimer::Search); });
+    connect(errorCloseTimer_, &QTimer::timeout, this, [this] { connection_->timerFired(ConsoleTimer::ErrorClose); });
+
+    connect(portButton_, &QPushButton::clicked, this, [this] { connection_->portButtonClicked(); });
+    connect(comSelector_, &QComboBox::activated, this, [this](int index) { connection_->comSelectionChanged(index); });
+    connect(searchButton_, &QPushButton::clicked, this, [this] { connection_->searchMachineClicked(); });
+}
+
+void ConsoleWindow::buildPages() {
+    const DialogUnits du(font());
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("pageTabs"));
+    tabs_->setGeometry(du.rect(112, 7, 468, 320));
+
+    routing1_ = new RoutingPage(RoutingPage::FirstBank, *this);
+    routing2_ = new RoutingPage(RoutingPage::SecondBank, *this);
+    edidPage_ = new EdidPage(*this, state_);
+    ipSettingsPage_ = new IpSettingsPage(*this);
+    audioPage_ = new AudioPage(*this);
+
+    QWidget* const pages[] = {routing1_, routing2_, edidPage_, ipSettingsPage_, audioPage_};
+    static_assert(std::size(pages) == std::size(kTabTexts));
+    for (std::size_t i = 0; i < std::size(pages); ++i) {
+        tabs_->addTab(pages[i], QString::fromLatin1(kTabTexts[i]));
+    }
+    tabs_->setCurrentIndex(0);
+}
+
+void ConsoleWindow::buildAboutAction() {
+    // Windows puts this item on the system menu; elsewhere it is the window's
+    // context menu, and F1.
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    auto* about = new QAction(QString::fromLatin1(kAboutMenuText), this);
+    about->setObjectName(QStringLiteral("aboutAction"));
+    about->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(about, &QAction::triggered, this, &ConsoleWindow::showAboutBox);
+    addAction(separator);
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void ConsoleWindow::showAboutBox() {
+    AboutBox box(this);
+    box.exec();
+}
+
+void ConsoleWindow::showPortIcon(bool open) {
+    portIcon_->setPixmap((open ? openPortIcon() : closedPortIcon()).pixmap(kPortIconPixels, kPortIconPixels));
+    portIcon_->setAccessibleDescription(open ? tr("Port open") : tr("Port closed"));
+}
+
+void ConsoleWindow::setPortButtonText(std::string_view text) {
+    portButton_->setText(latin1(text));
+}
+
+void ConsoleWindow::setStatusText(std::string_view text) {
+    statusLine_->setText(latin1(text));
+}
+
+void ConsoleWindow::showMessage(std::string_view text) {
+    mc::showMessage(this, latin1(text));
+}
+
+void ConsoleWindow::selectComItem(int index) {
+    comSelector_->setCurrentIndex(index);
+}
+
+QTimer* ConsoleWindow::timer(ConsoleTimer which) const {
+    return which == ConsoleTimer::Search ? searchTimer_ : errorCloseTimer_;
+}
+
+void ConsoleWindow::startConsoleTimer(ConsoleTimer which, std::chrono::milliseconds period) {
+    timer(which)->start(period);
+}
+
+void ConsoleWindow::stopConsoleTimer(ConsoleTimer which) {
+    timer(which)->stop();
+}
+
+void ConsoleWindow::pauseWindowThread(std::chrono::milliseconds duration) {
+    // Bytes that arrive meanwhile wait in the hand-over.
+    QThread::msleep(static_cast<unsigned long>(duration.count()));
+}
+
+void ConsoleWindow::handleReceivedByte(std::uint8_t byte, int comPort, bool portErrorAtReceipt) {
+    if (connection_->admitReceivedByte(comPort, portErrorAtReceipt)) {
+        replies_->receive(byte);
+    }
+}
+
+void ConsoleWindow::setOutputSelection(int output, int input) {
+    constexpr int kOutputsPerPage = 8;
+    RoutingPage* page = output <= kOutputsPerPage ? routing1_ : routing2_;
+    page->setOutputSelection((output - 1) % kOutputsPerPage, input);
+}
+
+void ConsoleWindow::refreshRouting() {
+    routing1_->refresh();
+    routing2_->refresh();
+}
+
+void ConsoleWindow::selectInputEdid(int input, int item) {
+    edidPage_->selectInputEdid(input, item);
+}
+
+void ConsoleWindow::refreshEdidPage() {
+    edidPage_->refresh();
+}
+
+void ConsoleWindow::showCapturedEdid(const EdidImage& image) {
+    edidPage_->showEdid(image);
+}
+
+void ConsoleWindow::setMacText(std::string_view text) {
+    ipSettingsPage_->setMacText(std::string(text));
+}
+
+void ConsoleWindow::showHostAddress(std::uint32_t address) {
+    ipSettingsPage_->showHostAddress(address);
+}
+
+void ConsoleWindow::showNetMask(std::uint32_t mask) {
+    ipSettingsPage_->showNetMask(mask);
+}
+
+void ConsoleWindow::showRouterAddress(std::uint32_t address) {
+    ipSettingsPage_->showRouterAddress(address);
+}
+
+void ConsoleWindow::setTcpPortText(std::string_view text) {
+    ipSettingsPage_->setTcpPortText(std::string(text));
+}
+
+void ConsoleWindow::setDhcp(bool on) {
+    ipSettingsPage_->setDhcp(on);
+}
+
+void ConsoleWindow::refreshIpSettings() {
+    ipSettingsPage_->refresh();
+}
+
+void ConsoleWindow::setAudioState(int output, int state) {
+    audioPage_->setAudioState(output, state);
+}
+
+void ConsoleWindow::refreshAudio() {
+    audioPage_->refresh();
+}
+
+void ConsoleWindow::refreshConsole() {
+    // Nothing left to copy: setStatusText shows the text on the status line at once.
+}
+
+void ConsoleWindow::confirmSearch(int /*comPort*/) {
+    connection_->confirmSearch();
+}
+
+bool ConsoleWindow::send(const TextCommand& command) {
+    return connection_->send(command);
+}
+
+} // namespace mc

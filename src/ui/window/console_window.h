@@ -1,0 +1,123 @@
+#pragma once
+
+#include "session/address_book.h"
+#include "session/connection.h"
+#include "session/console_state.h"
+#include "session/edid_capture.h"
+#include "session/reply_dispatch.h"
+#include "session/reply_target.h"
+#include "link/text_command.h"
+
+#include <QDialog>
+#include <cstdint>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+
+namespace mc {
+
+class AudioPage;
+class ByteHandover;
+class EdidPage;
+class IpSettingsPage;
+class RoutingPage;
+class SerialChannel;
+
+// The console's single window: the COM port controls on the left, the five
+// pages in a tab widget on the right. It owns the shared state and is the
+// sender every page hands its commands to. Owns the serial channel; every
+// received byte comes to handleReceivedByte on this window's thread, and what
+// the replies report reaches the pages through the ReplyTarget calls.
+class ConsoleWindow : public QDialog, public CommandSender, private ConnectionView, private ReplyTarget {
+    Q_OBJECT
+public:
+    explicit ConsoleWindow(QWidget* parent = nullptr);
+    ~ConsoleWindow() override;
+
+    bool send(const TextCommand& command) override;
+
+    [[nodiscard]] ConsoleState& state() { return state_; }
+    [[nodiscard]] const ConsoleState& state() const { return state_; }
+
+    // Reply dispatch of one received byte, in arrival order, on this thread.
+    // portErrorAtReceipt: the channel's port error flag as the byte came in.
+    void handleReceivedByte(std::uint8_t byte, int comPort, bool portErrorAtReceipt);
+
+    [[nodiscard]] SerialChannel& channel() { return *channel_; }
+    [[nodiscard]] Connection& connection() { return *connection_; }
+    [[nodiscard]] const AddressBook& addressBook() const { return addressBook_; }
+
+    [[nodiscard]] RoutingPage* routingPage(int bank) const { return bank == 0 ? routing1_ : routing2_; }
+    [[nodiscard]] EdidPage* edidPage() const { return edidPage_; }
+    [[nodiscard]] IpSettingsPage* ipSettingsPage() const { return ipSettingsPage_; }
+    [[nodiscard]] AudioPage* audioPage() const { return audioPage_; }
+
+public slots:
+    void showAboutBox();
+
+private:
+    void buildPortControls();
+    void buildPages();
+    void buildAboutAction();
+    void buildPortLink();
+    [[nodiscard]] QTimer* timer(ConsoleTimer which) const;
+
+    // ConnectionView (setStatusText and showMessage serve ReplyTarget too)
+    void showPortIcon(bool open) override;
+    void setPortButtonText(std::string_view text) override;
+    void setStatusText(std::string_view text) override;
+    void showMessage(std::string_view text) override;
+    void selectComItem(int index) override;
+    void startConsoleTimer(ConsoleTimer which, std::chrono::milliseconds period) override;
+    void stopConsoleTimer(ConsoleTimer which) override;
+    void pauseWindowThread(std::chrono::milliseconds duration) override;
+
+    // ReplyTarget
+    void setOutputSelection(int output, int input) override;
+    void refreshRouting() override;
+    void selectInputEdid(int input, int item) override;
+    void refreshEdidPage() override;
+    void showCapturedEdid(const EdidImage& image) override;
+    void setMacText(std::string_view text) override;
+    void showHostAddress(std::uint32_t address) override;
+    void showNetMask(std::uint32_t mask) override;
+    void showRouterAddress(std::uint32_t address) override;
+    void setTcpPortText(std::string_view text) override;
+    void setDhcp(bool on) override;
+    void refreshIpSettings() override;
+    void setAudioState(int output, int state) override;
+    void refreshAudio() override;
+    void refreshConsole() override;
+    void confirmSearch(int comPort) override;
+
+    ConsoleState state_;
+    // Declared in this order so that the channel, and with it the port
+    // worker, ends before the hand-over it delivers to.
+    std::unique_ptr<ByteHandover> handover_;
+    std::unique_ptr<SerialChannel> channel_;
+    std::unique_ptr<Connection> connection_;
+    DirectoryEdidFiles edidFiles_;
+    std::unique_ptr<ReplyDispatch> replies_;
+    AddressBook addressBook_;
+    QTimer* searchTimer_ = nullptr;
+    QTimer* errorCloseTimer_ = nullptr;
+
+    QPushButton* portButton_ = nullptr;
+    QLabel* portIcon_ = nullptr;
+    QComboBox* comSelector_ = nullptr;
+    QLabel* statusLine_ = nullptr;
+    QPushButton* searchButton_ = nullptr;
+    QTabWidget* tabs_ = nullptr;
+
+    RoutingPage* routing1_ = nullptr;
+    RoutingPage* routing2_ = nullptr;
+    EdidPage* edidPage_ = nullptr;
+    IpSettingsPage* ipSettingsPage_ = nullptr;
+    AudioPage* audioPage_ = nullptr;
+};
+
+} // namespace mc

@@ -1,0 +1,34 @@
+#include "session/console_state.h"
+
+#include <gtest/gtest.h>
+
+namespace mc {
+namespace {
+
+TEST(ConsoleState, startsClosedOnCom1WithTheFixedLineSettings) {
+    const ConsoleState state;
+    EXPECT_FALSE(state.portOpen);
+    EXPECT_FALSE(state.searchInProgress);
+    EXPECT_FALSE(state.edidToFile);
+    EXPECT_TRUE(state.edidFileName.empty());
+    EXPECT_TRUE(state.replyLine.empty());
+    EXPECT_EQ(state.comPort, 1);
+    EXPECT_EQ(state.line.baudRate, 57600);
+    EXPECT_EQ(state.line.parity, 'N');
+    EXPECT_EQ(state.line.dataBits, 8);
+    EXPECT_EQ(state.line.stopBits, 1);
+    EXPECT_EQ(state.line.eventMask, 3U);
+    EXPECT_EQ(state.line.writeBufferSize, 1024);
+}
+
+TEST(ConsoleState, comPortRangeIsOneToNinetyNine) {
+    EXPECT_FALSE(ConsoleState::isValidComPort(0));
+    EXPECT_TRUE(ConsoleState::isValidComPort(1));
+    EXPECT_TRUE(ConsoleState::isValidComPort(99));
+    EXPECT_FALSE(ConsoleState::isValidComPort(100));
+    EXPECT_EQ(comPortItemText(1), "COM1");
+    EXPECT_EQ(comPortItemText(99), "COM99");
+}
+
+} // namespace
+} // namespace mc
