@@ -13,6 +13,12 @@ MC_TEST_PACKAGES=(
 # The demo without a display: a virtual X server, Qt's X11 platform and a
 # font, a pointer and keyboard driver, and the screenshot tool.
 MC_DEMO_PACKAGES=(xvfb qt6-qpa-plugins fonts-dejavu-core xdotool imagemagick)
+# The Debian package: the build without the tests, the run-time dependencies
+# (dpkg-shlibdeps) and the package's checks.
+MC_PACKAGE_PACKAGES=(
+    build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev ccache
+    dpkg-dev lintian desktop-file-utils appstream
+)
 
 # Installs the packages that are not installed yet, non-interactively.
 mc_ensure_packages() {

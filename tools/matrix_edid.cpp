@@ -4,10 +4,12 @@
 // "==== video", "==== audio", "==== general" or "==== summary" ending in a
 // single LF; report lines always end in CR LF, so a marker can never be taken
 // for a report line. A file that cannot be read is reported on stderr, the
-// others are still decoded, and the exit status is then 1.
+// others are still decoded, and the exit status is then 1. "matrix-edid
+// --version" prints the program's version.
 #include "edid/edid_decoder.h"
 #include "edid/edid_file.h"
 #include "edid/edid_summary.h"
+#include "version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -34,8 +36,12 @@ void printSection(std::string_view marker, std::string_view text) {
 
 int main(int argc, char* argv[]) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: matrix-edid FILE.bin...\n");
+        std::fprintf(stderr, "usage: matrix-edid FILE.bin...\n       matrix-edid --version\n");
         return kExitUsage;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("matrix-edid %s\n", mc::kVersion);
+        return 0;
     }
     int status = 0;
     for (int i = 1; i < argc; ++i) {

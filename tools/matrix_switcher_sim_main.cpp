@@ -5,6 +5,7 @@
 #include "sim/options.h"
 #include "sim/serial_line.h"
 #include "sim/session.h"
+#include "version.h"
 
 #include <array>
 #include <cerrno>
@@ -177,6 +178,10 @@ int main(int argc, char* argv[]) {
     }
     if (options->help) {
         std::fwrite(usageText().data(), 1, usageText().size(), stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("matrix-switcher-sim %s\n", mc::kVersion);
         return 0;
     }
 

@@ -3,6 +3,7 @@
 #include "edid/edid_decoder.h"
 #include "edid/edid_file.h"
 #include "edid/edid_summary.h"
+#include "version.h"
 
 #include <array>
 #include <cstdio>
@@ -106,6 +107,13 @@ TEST(MatrixEdid, withoutFilesPrintsUsage) {
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("usage: matrix-edid FILE.bin..."), std::string::npos);
+}
+
+TEST(MatrixEdid, versionPrintsTheProjectsVersionAlone) {
+    const ToolRun run = runTool({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::string("matrix-edid ") + kVersion + "\n");
+    EXPECT_EQ(run.err, "");
 }
 
 } // namespace

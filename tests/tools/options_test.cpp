@@ -39,6 +39,10 @@ TEST(Options, pseudoTerminalAndDeviceLinesWithEveryMode) {
         EXPECT_EQ(options->session.hangupAfter, expected.second);
     }
     EXPECT_TRUE(parse({"--help"}, error)->help);
+    const auto version = parse({"--version"}, error);
+    ASSERT_TRUE(version) << error;
+    EXPECT_TRUE(version->version);
+    EXPECT_FALSE(version->help);
 }
 
 TEST(Options, inconsistentOrMalformedArgumentsAreRefusedWithAReason) {

@@ -21,6 +21,7 @@ constexpr std::string_view kUsage =
     "                       hangup: answer, then drop the line (see --hangup-after)\n"
     "  --hangup-after N     drop the line once N bytes were received (implies hangup;\n"
     "                       0, the default, drops it at the first byte)\n"
+    "  --version            print the version and exit\n"
     "Prints \"ready PATH\" once the line can be opened; SIGINT or SIGTERM removes the link.\n";
 
 struct ModeName {
@@ -58,6 +59,10 @@ std::optional<Options> parseOptions(std::span<const std::string_view> args, std:
         }
         if (name == "--help" || name == "-h") {
             options.help = true;
+            return options;
+        }
+        if (name == "--version") {
+            options.version = true;
             return options;
         }
         const bool known = name == "--ports" || name == "--com" || name == "--device" || name == "--log" ||

@@ -18,6 +18,7 @@ struct Options {
     std::string logFile; // empty: standard error
     SessionOptions session;
     bool help = false;
+    bool version = false;
 };
 
 [[nodiscard]] std::string_view usageText();
