@@ -221,8 +221,14 @@ TEST_F(Win32ChannelTest, closingAnIdlePortReturnsPromptly) {
     SerialChannel channel;
     ASSERT_TRUE(channel.openPort(sink, com_, LineSettings{}));
     ASSERT_TRUE(channel.startPortWorker());
-    // Long enough for the worker to sit in its wait for a port event.
-    std::this_thread::sleep_for(300ms);
+    // The worker sits in its wait for a port event. A report, not a check:
+    // on a pseudo-terminal Wine ends every such wait within milliseconds (it
+    // has no modem lines to watch), so the worker waits again and again.
+    const auto cpuBefore = processCpuTime();
+    std::this_thread::sleep_for(1s);
+    const auto cpu = processCpuTime() - cpuBefore;
+    std::printf("processor time in an idle second: %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(cpu).count()));
     const auto start = std::chrono::steady_clock::now();
     closeWithin(channel, 2000ms, "idle");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
@@ -252,8 +258,13 @@ TEST_F(Win32ChannelTest, farEndHangUpIsNoticedWithinASecondWithoutSpinning) {
     }
     EXPECT_TRUE(channel.portError()) << "the hang-up was not noticed";
     const auto flagged = sink.flaggedHandOver();
-    ASSERT_TRUE(flagged) << "no byte was handed over with the error flag: the owner is never told";
-    EXPECT_LT(*flagged - replied, 1s);
+    EXPECT_TRUE(flagged) << "no byte was handed over with the error flag: the owner is never told";
+    if (flagged) {
+        EXPECT_LT(*flagged - replied, 1s);
+        std::printf(
+            "hang-up noticed %lld ms after the last reply\n",
+            static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(*flagged - replied).count()));
+    }
     EXPECT_EQ(sink.received().size(), reply_.size() + 1) << "one byte, once, after the reply";
 
     const auto cpuBefore = processCpuTime();
