@@ -7,7 +7,7 @@ MC_TEST_PACKAGES=(
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    g++-mingw-w64-x86-64
+    g++-mingw-w64-x86-64 googletest wine64 wine
     edid-decode socat ccache
 )
 # The demo without a display: a virtual X server, Qt's X11 platform and a
@@ -60,12 +60,14 @@ mc_build() {
 }
 
 # Starts the switcher emulator from a build folder on a pseudo-terminal linked
-# as DIR/comN and waits (at most 10 s) until it says it is ready. Sets
-# MC_EMULATOR_PID; mc_stop_emulator ends it.
+# as DIR/comN and waits (at most 10 s) until it says it is ready; further
+# arguments go to the emulator (--mode ...). Sets MC_EMULATOR_PID;
+# mc_stop_emulator ends it.
 mc_start_emulator() {
     local build="$1" dir="$2" com="$3" log="$4"
+    shift 4
     local ready="$dir/emulator.ready"
-    "$build/tools/matrix-switcher-sim" --ports "$dir" --com "$com" --log "$log" >"$ready" &
+    "$build/tools/matrix-switcher-sim" --ports "$dir" --com "$com" --log "$log" "$@" >"$ready" &
     MC_EMULATOR_PID=$!
     local _
     for _ in $(seq 100); do

@@ -15,6 +15,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace {
 
@@ -43,6 +47,11 @@ int main(int argc, char* argv[]) {
         std::printf("matrix-edid %s\n", mc::kVersion);
         return 0;
     }
+#ifdef _WIN32
+    // The reports' CR LF and the markers' single LF go out as they are, not
+    // through the text mode's LF to CR LF translation.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     int status = 0;
     for (int i = 1; i < argc; ++i) {
         errno = 0;

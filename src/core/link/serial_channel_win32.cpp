@@ -246,13 +246,23 @@ private:
         return count == 1;
     }
 
-    void drain(const std::stop_token& stop) {
+    // The line failed: set the flag and hand over what the read buffer last
+    // held, once, so the owner learns of it at its next byte.
+    void lineFailed(Burst& burst, const std::stop_token& stop) {
+        reportPortError();
+        handOver(burst, stop);
+        burst.push(readBuffer_);
+        handOver(burst, stop);
+    }
+
+    // False when the line failed; the worker then stops watching it.
+    bool drain(const std::stop_token& stop) {
         Burst burst;
         while (!stop.stop_requested()) {
             const long queued = queuedBytes();
             if (queued < 0) {
-                reportPortError();
-                break;
+                lineFailed(burst, stop);
+                return false;
             }
             if (queued == 0) {
                 break;
@@ -260,11 +270,7 @@ private:
             std::uint8_t byte = 0;
             if (!readOne(byte)) {
                 if (portError()) {
-                    // The owner learns of the failure at its next byte: hand
-                    // over what the read buffer last held, once.
-                    handOver(burst, stop);
-                    burst.push(readBuffer_);
-                    handOver(burst, stop);
+                    lineFailed(burst, stop);
                 }
                 break;
             }
@@ -274,6 +280,7 @@ private:
             }
         }
         handOver(burst, stop);
+        return true;
     }
 
     void writeOne() {
@@ -311,8 +318,9 @@ private:
         eventWait.hEvent = portEvent_;
         DWORD events = 0;
         bool waitPending = false;
+        bool lineLost = false; // then only writes (which fail into the flag) and the stop remain
         for (;;) {
-            if (!waitPending) {
+            if (!waitPending && !lineLost) {
                 if (::WaitCommEvent(port_, &events, &eventWait)) {
                     ::SetEvent(portEvent_); // completed at once: handle it in priority order
                 } else {
@@ -320,7 +328,9 @@ private:
                     if (error == ERROR_IO_PENDING) {
                         waitPending = true;
                     } else if (error != ERROR_INVALID_PARAMETER) {
-                        reportPortError();
+                        Burst burst;
+                        lineFailed(burst, stop);
+                        lineLost = true;
                     }
                 }
             }
@@ -337,8 +347,8 @@ private:
                 ::GetCommMask(port_, &mask);
                 // Only received bytes are handed over; the console takes no
                 // notice of the other port events.
-                if ((mask & EV_RXCHAR) != 0) {
-                    drain(stop);
+                if ((mask & EV_RXCHAR) != 0 && !drain(stop)) {
+                    lineLost = true;
                 }
                 continue;
             }
@@ -353,6 +363,9 @@ private:
         }
         if (waitPending) {
             // The overlapped structure must outlive the wait it was given to.
+            // Clearing the event mask ends the pending wait; CancelIo alone
+            // does not end it on every driver.
+            ::SetCommMask(port_, 0);
             ::CancelIo(port_);
             DWORD unused = 0;
             ::GetOverlappedResult(port_, &eventWait, &unused, TRUE);

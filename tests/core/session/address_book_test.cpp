@@ -166,6 +166,9 @@ TEST_F(AddressBookFile, readOnlyFileIsStillRead) {
     write("0A0B *ro\r\n");
     std::filesystem::permissions(file(), std::filesystem::perms::owner_read);
     const AddressBook book = load();
+    // Windows refuses to remove a read-only file: writable again for the
+    // clean-up.
+    std::filesystem::permissions(file(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(book.entries[0].address, 0x0A0BU);
     EXPECT_EQ(book.entries[0].description(), "ro");
