@@ -4,6 +4,7 @@
 #include "cli_options.h"
 #include "ctl_commands.h"
 #include "serial_link.h"
+#include "tcp_link.h"
 #include "version.h"
 
 #include <csignal>
@@ -58,8 +59,12 @@ std::optional<mc::LinkAddress> resolveLink(const Invocation& inv, std::string& e
 // Opens the link an address names; nullptr with error when it cannot.
 std::unique_ptr<LineLink> openLink(const mc::LinkAddress& address, std::string& error) {
     if (const auto* tcp = std::get_if<mc::TcpLinkAddress>(&address)) {
-        error = mc::formatLinkAddress(*tcp) + ": network links are not available in this build; use a COM port";
-        return nullptr;
+        auto link = std::make_unique<TcpLink>();
+        if (!link->open(tcp->host, tcp->port)) {
+            error = link->error();
+            return nullptr;
+        }
+        return link;
     }
     const auto& serial = std::get<mc::SerialLinkAddress>(address);
     int comPort = serial.comPort;

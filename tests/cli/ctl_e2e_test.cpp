@@ -7,6 +7,7 @@
 #include "version.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -15,9 +16,11 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -555,10 +558,97 @@ TEST_F(CtlE2e, theLinkComesFromTheEnvironmentOrADevicePathAndIsAskedForWhenMissi
     const Result unknownPath = ctl({"--link", "/dev/null", "status"});
     EXPECT_EQ(unknownPath.status, 1);
     EXPECT_NE(unknownPath.err.find("not reachable as COM1 to COM99"), std::string::npos) << unknownPath.err;
+}
 
-    const Result network = ctl({"--link", "127.0.0.1:5000", "status"});
-    EXPECT_EQ(network.status, 1);
-    EXPECT_NE(network.err.find("network links are not available"), std::string::npos) << network.err;
+// A TCP peer on the loopback that answers the first command line with the
+// given reply, then closes or stays open.
+class LoopbackPeer {
+public:
+    LoopbackPeer(std::string reply, bool closeAfter) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(listener_, 1) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this, reply = std::move(reply), closeAfter] {
+            const int client = ::accept(listener_, nullptr, nullptr);
+            if (client < 0) {
+                return;
+            }
+            char c = 0;
+            // Up to the LF of the first line that holds more than CR LF.
+            std::string line;
+            while (::read(client, &c, 1) == 1) {
+                line.push_back(c);
+                if (c == '\n' && line.size() > 2) {
+                    break;
+                }
+            }
+            received = line;
+            ::write(client, reply.data(), reply.size());
+            if (closeAfter) {
+                ::close(client);
+                return;
+            }
+            while (::read(client, &c, 1) == 1) {
+            }
+            ::close(client);
+        });
+    }
+    ~LoopbackPeer() {
+        ::shutdown(listener_, SHUT_RDWR);
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        ::close(listener_);
+    }
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+    [[nodiscard]] std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string received;
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+TEST_F(CtlE2e, aNetworkLinkCarriesTheSameBytesAndReportsRefusalAndClosing) {
+    {
+        LoopbackPeer peer("OUT3 VS IN5\r\n", false);
+        const Result run = ctl({"--link", "tcp://" + peer.address(), "--json", "route", "3", "5"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(at(document(run), "link").string, peer.address());
+        EXPECT_EQ(run.status == 0 ? peer.received : "", "\r\nSET OUT3  VS IN5 \r\n");
+    }
+    {
+        LoopbackPeer peer("OUT3 VS IN6\r\n", true);
+        const Result run = ctl({"--link", peer.address(), "route", "3", "5"});
+        EXPECT_EQ(run.status, 4) << run.err;
+        EXPECT_NE(run.err.find("output 3 shows input 6, not input 5"), std::string::npos) << run.err;
+    }
+    {
+        LoopbackPeer peer("", true);
+        const Result run = ctl({"--link", peer.address(), "status"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(peer.address() + ": the peer closed the connection"), std::string::npos) << run.err;
+    }
+    // A port nobody listens on any more.
+    std::string refusedAddress;
+    {
+        LoopbackPeer gone("", true);
+        refusedAddress = gone.address();
+    }
+    const Result refused = ctl({"--link", refusedAddress, "status"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find(refusedAddress + ": Connection refused"), std::string::npos) << refused.err;
+    EXPECT_LT(refused.elapsed, 3000ms);
 }
 
 TEST_F(CtlE2e, monitorStampsEveryLineUntilInterruptedAndEndsOnAHangUp) {
