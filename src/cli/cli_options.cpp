@@ -208,7 +208,7 @@ void parseEdidRead(Parser& p, Invocation& inv) {
         return;
     }
     if (*kind != "out" && *kind != "in") {
-        p.fail("the port is \"out N\" or \"in N\", not \"" + *kind + "\"");
+        p.fail(R"(the port is "out N" or "in N", not ")" + *kind + "\"");
         return;
     }
     inv.readOutput = *kind == "out";

@@ -8,6 +8,7 @@
 #include "session/edid_capture.h"
 #include "session/reply_parser.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -549,7 +550,7 @@ Outcome Runner::edidRead() {
     if (!inv_.readOutput && !source) {
         // The read names the input's own EDID source: ask which it is.
         DeviceStatus s;
-        const std::size_t index = static_cast<std::size_t>(inv_.readPort - 1);
+        const auto index = static_cast<std::size_t>(inv_.readPort - 1);
         if (auto failed = queryStatus(s, "EDID choice of input " + std::to_string(inv_.readPort),
                                       [index](const DeviceStatus& st) { return st.edid.at(index).has_value(); })) {
             return *failed;

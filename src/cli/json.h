@@ -27,8 +27,8 @@ public:
     Json(Array value) : value_(std::move(value)) {}
     Json(Object value) : value_(std::move(value)) {}
 
-    static Json object() { return Json(Object{}); }
-    static Json array() { return Json(Array{}); }
+    static Json object() { return {Object{}}; }
+    static Json array() { return {Array{}}; }
 
     // On an object: sets (or replaces) a member. On an array: appends.
     Json& set(std::string_view key, Json value);

@@ -19,7 +19,7 @@ namespace mc::ctl {
 // the reader falls behind, the worker waits (the channel's back-pressure).
 class ByteQueue final : public ByteSink {
 public:
-    static constexpr std::size_t kLimit = 64 * 1024;
+    static constexpr std::size_t kLimit = std::size_t{64} * 1024;
 
     explicit ByteQueue(const SerialChannel& channel) : channel_(channel) {}
 

@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::string_view kSchemeSeparator = "://";
 constexpr std::string_view kTcpScheme = "tcp";
-constexpr std::string_view kWin32DevicePrefix = "\\\\.\\";
+constexpr std::string_view kWin32DevicePrefix = R"(\\.\)";
 constexpr std::uint32_t kLastTcpPort = 65535;
 constexpr std::size_t kMaxPortDigits = 5;
 constexpr std::size_t kMaxHexGroupDigits = 4;
@@ -174,7 +174,7 @@ LinkAddressResult parseHostPort(std::string_view whole, std::string_view rest) {
     if (!rest.empty() && rest.front() == '[') {
         const std::size_t close = rest.find(']');
         if (close == std::string_view::npos) {
-            return fail(LinkAddressProblem::BadBrackets, whole, "\"[\" without \"]\" around the IPv6 address");
+            return fail(LinkAddressProblem::BadBrackets, whole, R"("[" without "]" around the IPv6 address)");
         }
         host = rest.substr(1, close - 1);
         if (host.empty()) {
@@ -191,7 +191,7 @@ LinkAddressResult parseHostPort(std::string_view whole, std::string_view rest) {
             return fail(LinkAddressProblem::NoPort, whole, "no TCP port (write [IPv6]:PORT)");
         }
         if (after.front() != ':') {
-            return fail(LinkAddressProblem::BadBrackets, whole, "\":PORT\" must follow the \"]\"");
+            return fail(LinkAddressProblem::BadBrackets, whole, R"(":PORT" must follow the "]")");
         }
         portText = after.substr(1);
     } else {
@@ -253,7 +253,7 @@ LinkAddressResult parseLinkAddress(std::string_view text) {
         if (const auto digits = comDigits(name)) {
             return parseCom(text, *digits);
         }
-        return fail(LinkAddressProblem::BadDevicePath, text, "a \\\\.\\ device must be COM1 to COM99");
+        return fail(LinkAddressProblem::BadDevicePath, text, R"(a \\.\ device must be COM1 to COM99)");
     }
     if (text.front() == '/') {
         return LinkAddress{SerialLinkAddress{0, std::string(text)}};
