@@ -691,5 +691,35 @@ TEST_F(CtlE2e, versionAndHelpNeedNoLink) {
     EXPECT_EQ(routeHelp.out.rfind("usage: matrix-ctl [OPTIONS] route OUTPUT INPUT\n", 0), 0U);
 }
 
+TEST_F(CtlE2e, aConnectThatNeverCompletesGivesUpAfterAboutThreeSeconds) {
+    // A loopback listener that never accepts, its backlog filled: further
+    // connection attempts get no answer at all.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), size);
+        fillers.push_back(fd);
+    }
+    std::this_thread::sleep_for(200ms);
+    const std::string link = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const Result run = ctl({"--link", link, "status"});
+    for (const int fd : fillers) {
+        ::close(fd);
+    }
+    ::close(listener);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(link + ": no connection within 3000 ms"), std::string::npos) << run.err;
+    EXPECT_GE(run.elapsed, 2900ms);
+    EXPECT_LT(run.elapsed, 6000ms);
+}
+
 } // namespace
 } // namespace mc::test
