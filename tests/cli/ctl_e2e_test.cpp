@@ -691,6 +691,38 @@ TEST_F(CtlE2e, versionAndHelpNeedNoLink) {
     EXPECT_EQ(routeHelp.out.rfind("usage: matrix-ctl [OPTIONS] route OUTPUT INPUT\n", 0), 0U);
 }
 
+TEST_F(CtlE2e, aConfirmationThatDisagreesExitsFourAndSaysWhat) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string reply;
+        std::string says;
+    };
+    std::string edidLine = "OUT5 EDID DATA";
+    for (int i = 0; i < 256; ++i) {
+        edidLine += " 00";
+    }
+    const fs::path target = file("wrong.bin");
+    for (const Case& c :
+         {Case{{"audio", "3", "mute"}, "OUT3 EXA EN\r\n", "reports audio on, not mute"},
+          Case{{"edid", "set", "7", "13"}, "IN7 EDID 3\r\n", "input 7 presents EDID 4 1080P_3D_2CH(PCM)"},
+          Case{{"edid", "copy", "7", "2"}, "IN0 EDID 33\r\n", "not EDID 35 From Out2"},
+          Case{{"edid", "read", "out", "2", "-o", target.string()},
+               edidLine + "\r\n",
+               "the EDID of \"OUT5 EDID \", not of output 2"},
+          Case{{"edid", "write", "1", "1", (fs::path(MC_SIM_DATA_DIR) / "019-sony-sny2b05.bin").string()},
+               "ERROR\r\n",
+               "refused the upload: ERROR"}}) {
+        LoopbackPeer peer(c.reply, false);
+        std::vector<std::string> args{"--json", "--link", peer.address()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result run = ctl(args);
+        EXPECT_EQ(run.status, 4) << c.args[0] << ": " << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(at(document(run), "exit").number, 4);
+    }
+    EXPECT_FALSE(fs::exists(target));
+}
+
 TEST_F(CtlE2e, aConnectThatNeverCompletesGivesUpAfterAboutThreeSeconds) {
     // A loopback listener that never accepts, its backlog filled: further
     // connection attempts get no answer at all.
