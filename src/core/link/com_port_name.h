@@ -5,6 +5,10 @@
 
 namespace mc {
 
+// The COM ports the console and the link addresses know: COM1 to COM99.
+inline constexpr int kFirstComPort = 1;
+inline constexpr int kLastComPort = 99;
+
 // Environment variable naming a directory of port links: COMn is then
 // "$MATRIX_CONSOLE_PORTS/comN" and no other device is probed.
 inline constexpr char kPortDirectoryVariable[] = "MATRIX_CONSOLE_PORTS";

@@ -2,14 +2,13 @@
 
 #include "edid/edid_decoder.h"
 #include "edid/edid_image.h"
+#include "link/com_port_name.h"
 #include "link/line_settings.h"
 
 #include <string>
 
 namespace mc {
 
-inline constexpr int kFirstComPort = 1;
-inline constexpr int kLastComPort = 99;
 // The console window's shared state that is not a widget: what the port
 // controls, the reply parser and the EDID read-back work on.
 struct ConsoleState {

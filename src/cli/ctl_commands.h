@@ -1,0 +1,40 @@
+#pragma once
+
+#include "cli_options.h"
+#include "json.h"
+#include "line_link.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace mc::ctl {
+
+// What one command produced: its exit status, the text for a person, the
+// members of the JSON document, and on failure the reason.
+struct Outcome {
+    int exit = kExitOk;
+    std::string text;
+    Json json = Json::object();
+    std::string error;
+};
+
+// Opens COMn for the device search; nullptr (and why in error) when it cannot.
+using ComOpener = std::function<std::unique_ptr<LineLink>(int comPort, std::string& error)>;
+// Where monitor (and nothing else) writes as lines arrive.
+using LineWriter = std::function<void(std::string_view)>;
+
+struct Environment {
+    LineLink* link = nullptr; // open link for the commands that need one
+    ComOpener openCom;        // search
+    LineWriter stream;        // monitor
+};
+
+[[nodiscard]] Outcome runCommand(const Invocation& invocation, const Environment& environment);
+
+// The JSON document as printed: command, ok, exit, link, error, then the
+// command's own members.
+[[nodiscard]] Json jsonDocument(const Invocation& invocation, const Outcome& outcome, std::string_view link);
+
+} // namespace mc::ctl

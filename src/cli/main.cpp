@@ -1,0 +1,160 @@
+// matrix-ctl: the switcher's commands from a shell. Parses the whole command
+// line first, opens the link, sends one command and waits for the switcher
+// to confirm it. See docs/matrix-ctl.1.
+#include "cli_options.h"
+#include "ctl_commands.h"
+#include "serial_link.h"
+#include "tcp_link.h"
+#include "version.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace mc::ctl;
+
+extern "C" void onStopSignal(int /*signal*/) {
+    requestInterrupt();
+}
+
+void installSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A closed standard output ends the program through write errors, not SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void write(std::FILE* to, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), to);
+}
+
+// The address to use: --link, else $MATRIX_CTL_LINK. An error text when
+// neither gives a usable one.
+std::optional<mc::LinkAddress> resolveLink(const Invocation& inv, std::string& error) {
+    if (inv.link) {
+        return inv.link;
+    }
+    const char* fromEnvironment = std::getenv(kLinkVariable);
+    if (fromEnvironment == nullptr || *fromEnvironment == '\0') {
+        error = "no link given: use --link COM3 (or a device path, or HOST:PORT), or set " + std::string(kLinkVariable);
+        return std::nullopt;
+    }
+    auto parsed = mc::parseLinkAddress(fromEnvironment);
+    if (auto* bad = std::get_if<mc::LinkAddressError>(&parsed)) {
+        error = std::string(kLinkVariable) + ": " + bad->message;
+        return std::nullopt;
+    }
+    return std::get<mc::LinkAddress>(parsed);
+}
+
+// Opens the link an address names; nullptr with error when it cannot.
+std::unique_ptr<LineLink> openLink(const mc::LinkAddress& address, std::string& error) {
+    if (const auto* tcp = std::get_if<mc::TcpLinkAddress>(&address)) {
+        auto link = std::make_unique<TcpLink>();
+        if (!link->open(tcp->host, tcp->port)) {
+            error = link->error();
+            return nullptr;
+        }
+        return link;
+    }
+    const auto& serial = std::get<mc::SerialLinkAddress>(address);
+    int comPort = serial.comPort;
+    if (comPort == 0) {
+        const auto found = comPortOfDevice(serial.devicePath);
+        if (!found) {
+            error = serial.devicePath +
+                    ": not reachable as COM1 to COM99 here; link it as comN in a folder named by MATRIX_CONSOLE_PORTS, "
+                    "or use the COMn of a standard device (COM1 is /dev/ttyS0, COM33 /dev/ttyUSB0, COM65 /dev/ttyACM0)";
+            return nullptr;
+        }
+        comPort = *found;
+    }
+    auto link = std::make_unique<SerialLink>();
+    if (!link->open(comPort)) {
+        error = link->error();
+        return nullptr;
+    }
+    return link;
+}
+
+int finish(const Invocation& inv, const Outcome& outcome, std::string_view linkName) {
+    if (inv.json) {
+        if (inv.command != Command::Monitor || outcome.exit != kExitOk) {
+            write(stdout, jsonDocument(inv, outcome, linkName).dump() + "\n");
+        }
+    } else if (!inv.quiet) {
+        write(stdout, outcome.text);
+    }
+    if (!outcome.error.empty()) {
+        write(stderr, "matrix-ctl: " + outcome.error + "\n");
+    }
+    if (std::fflush(stdout) != 0) {
+        write(stderr, "matrix-ctl: cannot write the output\n");
+        return outcome.exit == kExitOk ? kExitLink : outcome.exit;
+    }
+    return outcome.exit;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const ParseResult parsed = parseCommandLine(args);
+    switch (parsed.outcome) {
+    case ParseResult::Version:
+        write(stdout, "matrix-ctl " + std::string(mc::kVersion) + "\n");
+        return kExitOk;
+    case ParseResult::Help:
+        write(stdout, parsed.text);
+        return kExitOk;
+    case ParseResult::Error:
+        write(stderr, parsed.text);
+        return kExitUsage;
+    case ParseResult::Run:
+        break;
+    }
+    const Invocation& inv = parsed.invocation;
+    installSignals();
+
+    Environment env;
+    env.openCom = [](int comPort, std::string& error) -> std::unique_ptr<LineLink> {
+        auto link = std::make_unique<SerialLink>();
+        if (!link->open(comPort)) {
+            error = link->error();
+            return nullptr;
+        }
+        return link;
+    };
+    env.stream = [](std::string_view text) {
+        write(stdout, text);
+        std::fflush(stdout);
+    };
+
+    std::unique_ptr<LineLink> link;
+    std::string linkName;
+    if (needsLink(inv.command)) {
+        std::string error;
+        const auto address = resolveLink(inv, error);
+        if (!address) {
+            write(stderr, "matrix-ctl: " + error + "\n");
+            return kExitUsage;
+        }
+        link = openLink(*address, error);
+        if (!link) {
+            return finish(inv, Outcome{kExitLink, {}, Json::object(), error}, mc::formatLinkAddress(*address));
+        }
+        linkName = link->name();
+        env.link = link.get();
+    }
+    const Outcome outcome = runCommand(inv, env);
+    return finish(inv, outcome, linkName);
+}
