@@ -1,11 +1,12 @@
 #include "session/connection.h"
 #include "session/reply_dispatch.h"
 #include "support/edid_capture_fakes.h"
+#include "support/pty_peer.h"
 #include "support/recording_sink.h"
 #include "support/recording_target.h"
-#include "support/pty_peer.h"
 
 #include <algorithm>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
@@ -114,6 +115,16 @@ TEST_F(ConnectionTest, portButtonOnAnAbsentPortSaysSoAndStaysClosed) {
     EXPECT_EQ(view_.messages, std::vector<std::string>{kPortUnavailableMessage});
     expectClosed();
     EXPECT_FALSE(channel_.isOpen());
+}
+
+TEST_F(ConnectionTest, aComLinkToAPlainFileIsRefusedLikeAnAbsentPort) {
+    std::ofstream(ports_.portPath(1)) << "not a line";
+    connection_.portButtonClicked();
+    EXPECT_EQ(view_.messages, std::vector<std::string>{kPortUnavailableMessage});
+    expectClosed();
+    EXPECT_FALSE(channel_.isOpen());
+    std::ifstream file(ports_.portPath(1));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "not a line"); // nothing written
 }
 
 TEST_F(ConnectionTest, portButtonTogglesBetweenOpenAndClosed) {
