@@ -294,7 +294,7 @@ TEST_F(ConnectionTest, errorDuringASearchEndsItAtTheNextTickWithThePortStillOpen
     EXPECT_EQ(com2->readAll(20ms, 100ms), "");
 }
 
-TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnError) {
+TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTheErrorCloseTimerOnAnError) {
     auto peer = peerAt(1);
     connection_.portButtonClicked();
     struct Case {
@@ -320,11 +320,11 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnErr
 
     // Further bytes do not restart it, so a steady stream cannot hold off the close.
     EXPECT_FALSE(connection_.admitReceivedByte(1, true));
-    auto timer5Starts = [&] {
+    auto errorCloseStarts = [&] {
         return std::count_if(view_.started.begin(), view_.started.end(),
                              [](const auto& s) { return s.first == ConsoleTimer::ErrorClose; });
     };
-    EXPECT_EQ(timer5Starts(), 1);
+    EXPECT_EQ(errorCloseStarts(), 1);
     connection_.timerFired(ConsoleTimer::ErrorClose);
     EXPECT_FALSE(channel_.isOpen());
     // After the close, the next error starts it afresh.
@@ -332,7 +332,7 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnErr
     connection_.portButtonClicked();
     ASSERT_TRUE(channel_.portError());
     EXPECT_FALSE(connection_.admitReceivedByte(1, true));
-    EXPECT_EQ(timer5Starts(), 2);
+    EXPECT_EQ(errorCloseStarts(), 2);
 }
 
 TEST_F(ConnectionTest, commandsGoOutOnlyWhileThePortOpenFlagIsSet) {
