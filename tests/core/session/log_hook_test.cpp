@@ -30,6 +30,7 @@ TEST(LogHook, callsFromSeveralThreadsReachTheSinkOneAtATime) {
         --inside;
     });
     std::vector<std::thread> threads;
+    threads.reserve(4);
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([] {
             for (int i = 0; i < 500; ++i) {
