@@ -26,6 +26,16 @@ public:
         return true;
     }
 
+    bool connect() override {
+        std::unique_lock lock(line_->mutex_);
+        line_->changed_.wait(lock, [&] { return !line_->holdConnects_ || line_->stop_; });
+        if (line_->refuseConnects_ || line_->stop_) {
+            failure_ = "connect fake line: Connection refused";
+            return false;
+        }
+        return true;
+    }
+
     bool configure(const LineSettings& /*line*/) override {
         const std::lock_guard lock(line_->mutex_);
         line_->note("configure");
@@ -147,6 +157,16 @@ void FakeLine::failFarEnd() {
 void FakeLine::refuseOpens() {
     const std::lock_guard lock(mutex_);
     refuseOpens_ = true;
+}
+
+void FakeLine::refuseConnects() {
+    const std::lock_guard lock(mutex_);
+    refuseConnects_ = true;
+}
+
+void FakeLine::holdConnects() {
+    const std::lock_guard lock(mutex_);
+    holdConnects_ = true;
 }
 
 std::vector<std::string> FakeLine::journal() const {

@@ -29,6 +29,10 @@ public:
     void failFarEnd();
     // The next opens fail as if another program held the port.
     void refuseOpens();
+    // The worker's connect fails ("Connection refused"), or waits until the
+    // close stops it, as a network link's may.
+    void refuseConnects();
+    void holdConnects();
 
     // Every call the channel made, in order: "open", "configure", "purge all",
     // "purge input", "write <bytes>", "close".
@@ -53,6 +57,8 @@ private:
     std::vector<std::string> journal_;
     bool hungUp_ = false;
     bool refuseOpens_ = false;
+    bool refuseConnects_ = false;
+    bool holdConnects_ = false;
     bool open_ = false;
     // Wake-ups of the backend open on this line.
     bool stop_ = false;

@@ -42,8 +42,8 @@ enum class LinkWrite {
 // no logic of its own about bursts, hand-overs, errors or pending commands.
 //
 // Threads: open, configure, purgeAll and close run on the owner's thread while
-// no worker runs; wait, queuedBytes, readByte, purgeInput and write run on the
-// port worker; wakeForStop and wakeForWrite may come from any thread. The
+// no worker runs; connect, wait, queuedBytes, readByte, purgeInput, write and
+// endWait run on the port worker; wakeForStop and wakeForWrite may come from any thread. The
 // channel serialises the device calls with its port lock.
 class LinkBackend {
 public:
@@ -55,6 +55,11 @@ public:
     // on. False when it cannot be had (absent, held by another program, not a
     // line at all); nothing stays open then.
     virtual bool open() = 0;
+    // Port worker, first of all: finishes an open that must not run on the
+    // owner's thread (name resolution, a network connect), bounded in time
+    // and ended early by wakeForStop. False when the link cannot be had; the
+    // worker then treats it as a failed line. Queued sends wait for it.
+    virtual bool connect() { return true; }
     // Applies the line settings; false at the first that fails (the device
     // stays open with what was applied).
     virtual bool configure(const LineSettings& line) = 0;

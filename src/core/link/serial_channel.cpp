@@ -237,6 +237,13 @@ private:
         // After a failure the line is no longer watched, so a hung-up line
         // cannot keep waking the worker; stop and writes still can.
         bool watchLine = line_.readReceived;
+        if (!backend_->connect()) {
+            if (stop.stop_requested()) {
+                return; // ended by the close, not by the line
+            }
+            Burst none;
+            watchLine = fail(none, stop);
+        }
         while (!stop.stop_requested()) {
             switch (backend_->wait(watchLine)) {
             case LinkWake::Stop:

@@ -105,6 +105,29 @@ TEST_F(SerialChannelFakeLineTest, aLongReplyComesInBoundedBurstsInOrder) {
     EXPECT_GE(sink_.burstSizes().size(), sent.size() / kReceiveBurstLimit);
 }
 
+TEST_F(SerialChannelFakeLineTest, aLinkThatCannotBeReachedFromTheWorkerIsAFailedLine) {
+    line_.refuseConnects();
+    ASSERT_TRUE(channel_.openPort(sink_, 1, LineSettings{}));
+    ASSERT_EQ(channel_.sendTextCommand("GET\r\n"), SendResult::Queued);
+    ASSERT_TRUE(channel_.startPortWorker());
+    ASSERT_TRUE(sink_.waitForBytes(1, kArrival)); // the notice, as after a hang-up
+    EXPECT_TRUE(channel_.portError());
+    EXPECT_EQ(channel_.lastFailure(), "connect fake line: Connection refused");
+    line_.feed("late");
+    channel_.closePort();
+    EXPECT_EQ(sink_.received().size(), 1U);
+}
+
+TEST_F(SerialChannelFakeLineTest, closeEndsAConnectStillUnderWayWithoutAFailure) {
+    line_.holdConnects();
+    ASSERT_TRUE(channel_.openPort(sink_, 1, LineSettings{}));
+    ASSERT_TRUE(channel_.startPortWorker());
+    channel_.closePort();
+    EXPECT_EQ(channel_.state(), SerialChannel::State::Closed);
+    EXPECT_FALSE(channel_.portError());
+    EXPECT_EQ(sink_.handOversStarted(), 0U);
+}
+
 TEST_F(SerialChannelFakeLineTest, aLinkOpenedWithItsOwnBackendRunsTheSameWorker) {
     test::FakeLines other;
     FakeLine& far = other.add(7);
