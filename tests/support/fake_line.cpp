@@ -154,6 +154,11 @@ void FakeLine::failFarEnd() {
     changed_.notify_all();
 }
 
+void FakeLine::restoreFarEnd() {
+    const std::lock_guard lock(mutex_);
+    hungUp_ = false;
+}
+
 void FakeLine::refuseOpens() {
     const std::lock_guard lock(mutex_);
     refuseOpens_ = true;

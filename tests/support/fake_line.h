@@ -27,6 +27,8 @@ public:
     void answerEachWrite(std::string_view reply);
     // The far end hangs up: queued bytes can still be read, then reads fail.
     void failFarEnd();
+    // The far end is back (for the next open).
+    void restoreFarEnd();
     // The next opens fail as if another program held the port.
     void refuseOpens();
     // The worker's connect fails ("Connection refused"), or waits until the

@@ -1,6 +1,7 @@
 // The connection logic over fake lines: no pseudo-terminal, no sleeps; each
 // case takes a few milliseconds.
 #include "session/connection.h"
+#include "support/fake_connection_view.h"
 #include "support/fake_line.h"
 #include "support/recording_sink.h"
 
@@ -15,30 +16,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::FakeLine;
+using test::FakeView;
 
 constexpr auto kArrival = 5s;
-
-// What the connection shows; timers tick only when the test says so.
-class FakeView : public ConnectionView {
-public:
-    void showPortIcon(bool open) override { portIcon = open; }
-    void setPortButtonText(std::string_view text) override { buttonText = text; }
-    void setStatusText(std::string_view text) override { statusText = text; }
-    void showMessage(std::string_view text) override { messages.emplace_back(text); }
-    void selectComItem(int index) override { selectedItem = index; }
-    void startConsoleTimer(ConsoleTimer timer, std::chrono::milliseconds period) override { running[timer] = period; }
-    void stopConsoleTimer(ConsoleTimer timer) override { running.erase(timer); }
-    void pauseWindowThread(std::chrono::milliseconds /*duration*/) override {}
-
-    [[nodiscard]] bool isRunning(ConsoleTimer timer) const { return running.count(timer) != 0; }
-
-    std::optional<bool> portIcon;
-    std::string buttonText = kTurnOnPortText;
-    std::string statusText;
-    std::vector<std::string> messages;
-    std::optional<int> selectedItem;
-    std::map<ConsoleTimer, std::chrono::milliseconds> running;
-};
 
 struct LogEntry {
     LogLevel level;
@@ -129,7 +109,9 @@ TEST_F(ConnectionFakeLineTest, farEndFailureClosesThePortAtTheErrorCloseTimerAnd
     EXPECT_TRUE(view_.messages.empty()); // a port error shows no message box
     EXPECT_TRUE(logged(LogLevel::Error, "COM1 failed, closing the port: read: Input/output error"));
 
-    // The port button opens it again, with the flag cleared.
+    // Once the far end is back, the port button opens it again, with the
+    // flag cleared.
+    line.restoreFarEnd();
     connection_.portButtonClicked();
     expectOpenOn(1);
     EXPECT_FALSE(channel_.portError());
