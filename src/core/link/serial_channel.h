@@ -63,9 +63,9 @@ public:
 
     // Opens and configures COMn exclusively; first ends a running worker and
     // closes a port already open. False when the device cannot be opened
-    // (missing, or held by another program); the port error flag is then left
-    // alone. A configuration failure after the open sets the port error flag
-    // and still returns true.
+    // (missing, held by another program, or not a terminal at all); the port
+    // error flag is then left alone, and lastFailure() says why. A configuration failure after the open sets the port
+    // error flag and still returns true.
     bool openPort(ByteSink& owner, int comPort, const LineSettings& line);
     // The same with a backend made by the caller; `linkNumber` is what the
     // owner is told with every hand-over and what comPort() returns.
