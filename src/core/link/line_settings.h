@@ -1,12 +1,6 @@
 #pragma once
 
-#include <cstdint>
-
 namespace mc {
-
-// Port events a channel owner can ask for (the Win32 EV_* bits).
-inline constexpr std::uint32_t kEventReceivedChar = 0x0001;
-inline constexpr std::uint32_t kEventFlagChar = 0x0002;
 
 // Line settings of the switcher's control port. They have no control of their
 // own in the console and stay fixed for the whole run.
@@ -15,8 +9,9 @@ struct LineSettings {
     char parity = 'N';
     int dataBits = 8;
     int stopBits = 1;
-    // EV_RXCHAR | EV_RXFLAG: one notification per received byte.
-    std::uint32_t eventMask = kEventReceivedChar | kEventFlagChar;
+    // The port worker reads every received byte. Off, received bytes stay
+    // queued on the line until the purge before the next write.
+    bool readReceived = true;
     int writeBufferSize = 1024;
 
     friend bool operator==(const LineSettings&, const LineSettings&) = default;

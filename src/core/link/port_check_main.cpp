@@ -1,5 +1,6 @@
 // mc-port-check [n]: opens COMn (default COM1) as the console does, starts
-// the port worker, closes the port and tells whether it opened.
+// the port worker, closes the port and tells whether it opened; on standard
+// error, why it failed.
 #include "link/serial_channel.h"
 
 #include <cstdio>
@@ -25,5 +26,8 @@ int main(int argc, char* argv[]) {
     channel.closePort();
     std::printf("COM%d: %s%s\n", comPort, opened ? "opened" : "cannot be opened",
                 channel.portError() ? " (port error)" : "");
+    if (!opened || channel.portError()) {
+        std::fprintf(stderr, "COM%d: %s\n", comPort, channel.lastFailure().c_str());
+    }
     return opened ? 0 : 1;
 }

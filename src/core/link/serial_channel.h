@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/line_settings.h"
+#include "link/link_backend.h"
 #include "link/pending_commands.h"
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <stop_token>
+#include <string>
 #include <string_view>
 
 namespace mc {
@@ -37,10 +39,11 @@ public:
     virtual void receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) = 0;
 };
 
-// One serial COM port for the console window, with its port worker thread.
-// All calls except portError() come from one thread (the window thread); the
-// port worker does every read and write. Backends: termios on POSIX, the
-// Win32 communications API on Windows, chosen at compile time.
+// One link for the console window (a serial COM port), with its port worker
+// thread. All calls except portError() and lastFailure() come from one thread
+// (the window thread); the port worker does every read and write. The device
+// calls are a LinkBackend's: termios on POSIX, the Win32 communications API on
+// Windows, chosen at compile time; tests give fake lines instead.
 class SerialChannel {
 public:
     enum class State {
@@ -50,17 +53,23 @@ public:
         Stopping, // worker asked to end (inside closePort and openPort)
     };
 
+    // COMn opens this platform's serial backend.
     SerialChannel();
+    // COMn opens what `backends` makes for n (nullptr: no such port).
+    explicit SerialChannel(LinkBackendFactory backends);
     virtual ~SerialChannel();
     SerialChannel(const SerialChannel&) = delete;
     SerialChannel& operator=(const SerialChannel&) = delete;
 
     // Opens and configures COMn exclusively; first ends a running worker and
     // closes a port already open. False when the device cannot be opened
-    // (missing, or held by another program); the port error flag is then left
-    // alone. A configuration failure after the open sets the port error flag
-    // and still returns true.
+    // (missing, held by another program, or not a terminal at all); the port
+    // error flag is then left alone, and lastFailure() says why. A configuration failure after the open sets the port
+    // error flag and still returns true.
     bool openPort(ByteSink& owner, int comPort, const LineSettings& line);
+    // The same with a backend made by the caller; `linkNumber` is what the
+    // owner is told with every hand-over and what comPort() returns.
+    bool openLink(ByteSink& owner, int linkNumber, std::unique_ptr<LinkBackend> backend, const LineSettings& line);
 
     // Starts the port worker on an open, idle port. False otherwise.
     bool startPortWorker();
@@ -80,6 +89,11 @@ public:
     // Set by any failed port call; cleared only by the console.
     [[nodiscard]] bool portError() const;
     void clearPortError();
+    // Which call failed last and why, in the system's words, e.g.
+    // "open /dev/ttyUSB0: Permission denied"; empty before any failure. A
+    // failed open leaves the error flag alone but still records its reason.
+    // Any thread.
+    [[nodiscard]] std::string lastFailure() const;
 
     [[nodiscard]] State state() const;
     [[nodiscard]] bool isOpen() const { return state() != State::Closed; }

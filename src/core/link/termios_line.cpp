@@ -2,7 +2,11 @@
 
 #include "link/termios_line.h"
 
+#include "link/link_backend.h"
+
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace mc {
@@ -85,6 +89,15 @@ bool applyStopBits(termios& tio, int stopBits) {
 }
 
 } // namespace
+
+std::string serialOpenFailure(const std::string& path, int error) {
+    std::string text = "open " + path + ": " + std::strerror(error);
+    if (error == EACCES) {
+        text += ' ';
+        text += kSerialPermissionHint;
+    }
+    return text;
+}
 
 speed_t termiosSpeed(int baudRate) {
     for (const auto& [baud, speed] : kSpeeds) {

@@ -4,6 +4,7 @@
 
 #include "link/line_settings.h"
 
+#include <string>
 #include <termios.h>
 
 namespace mc {
@@ -12,6 +13,10 @@ namespace mc {
 // translation, receiver on, modem lines ignored. False when a setting has no
 // termios equivalent (the terminal is then left raw at its old speed).
 bool applyLineSettings(termios& tio, const LineSettings& line);
+
+// Why a serial device could not be opened: "open <path>: <system reason>",
+// with the dialout hint when permission was denied.
+std::string serialOpenFailure(const std::string& path, int error);
 
 // The termios speed constant for a baud rate; B0 when there is none.
 speed_t termiosSpeed(int baudRate);

@@ -1,13 +1,38 @@
 #include "session/connection.h"
 
+#include <string>
+
 namespace mc {
+
+namespace {
+
+constexpr std::string_view kLogSource = "connection";
+
+std::string comName(int comPort) {
+    return "COM" + std::to_string(comPort);
+}
+
+} // namespace
 
 Connection::Connection(ConsoleState& state, SerialChannel& channel, ByteSink& owner, ConnectionView& view)
     : state_(state), channel_(channel), owner_(owner), view_(view) {
 }
 
-bool Connection::openPort(int comPort) {
-    return channel_.openPort(owner_, comPort, state_.line);
+bool Connection::openPort(int comPort, LogLevel failureLevel) {
+    const bool errorBefore = channel_.portError();
+    if (!channel_.openPort(owner_, comPort, state_.line)) {
+        logMessage(failureLevel, kLogSource, comName(comPort) + " cannot be opened: " + channel_.lastFailure());
+        return false;
+    }
+    if (!errorBefore && channel_.portError()) {
+        logPortError("opened with a port error");
+    }
+    return true;
+}
+
+void Connection::logPortError(std::string_view what) const {
+    logMessage(LogLevel::Error, kLogSource,
+               comName(channel_.comPort()) + " " + std::string(what) + ": " + channel_.lastFailure());
 }
 
 void Connection::portButtonClicked() {
@@ -62,7 +87,8 @@ void Connection::comSelectionChanged(int index) {
 
 bool Connection::openFirstPortFromCurrent() {
     while (state_.comPort <= kLastComPort) {
-        if (openPort(state_.comPort)) {
+        // Most ports a search tries are absent: not worth a warning each.
+        if (openPort(state_.comPort, LogLevel::Debug)) {
             return true;
         }
         ++state_.comPort;
@@ -108,6 +134,7 @@ void Connection::searchMachineClicked() {
 void Connection::timerFired(ConsoleTimer timer) {
     if (timer == ConsoleTimer::ErrorClose) {
         if (channel_.portError()) {
+            logPortError("failed, closing the port");
             view_.setPortButtonText(kOpenPortText);
             channel_.closePort();
             view_.showPortIcon(false);
@@ -121,6 +148,7 @@ void Connection::timerFired(ConsoleTimer timer) {
     if (channel_.portError()) {
         // The port under test failed: the search ends here, with that port
         // still open until the next close.
+        logPortError("failed during the search");
         state_.searchInProgress = false;
         view_.stopConsoleTimer(ConsoleTimer::Search);
     }

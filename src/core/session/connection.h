@@ -1,8 +1,9 @@
 #pragma once
 
-#include "session/console_state.h"
 #include "link/serial_channel.h"
 #include "link/text_command.h"
+#include "session/console_state.h"
+#include "session/log_hook.h"
 
 #include <chrono>
 #include <cstdint>
@@ -26,10 +27,10 @@ inline constexpr char kNoDeviceMessage[] = "Can not find available device for th
 // confirms a switcher there.
 inline constexpr std::string_view kProbeLine = "\r\nGET STA\r\n";
 
-// The console window's timers, by their fixed numbers.
+// The console window's timers.
 enum class ConsoleTimer {
-    Search = 4,     // waits for an answer to the probe
-    ErrorClose = 5, // closes the port after a port error
+    Search = 4,     // the search timer: waits for an answer to the probe
+    ErrorClose = 5, // the error-close timer: closes the port after a port error
 };
 
 inline constexpr std::chrono::milliseconds kFirstProbeWait{500};
@@ -57,8 +58,8 @@ public:
     virtual void pauseWindowThread(std::chrono::milliseconds duration) = 0;
 };
 
-// The port button, the COM selector, "Search Machine", timers 4 and 5, reply
-// dispatch and the search confirmation. Runs on the window thread only; it
+// The port button, the COM selector, "Search Machine", the search and
+// error-close timers, reply dispatch and the search confirmation. Runs on the window thread only; it
 // owns the port-open flag in the shared state, which every sender tests.
 class Connection {
 public:
@@ -75,7 +76,7 @@ public:
     // Reply dispatch of one received byte: false when it is dropped, that is
     // when its COM port number is outside 1..99 or no longer the open port,
     // or when the port error flag was set as the byte came in (which also
-    // starts timer 5). The flag is taken as it was then, not as it is now:
+    // starts the error-close timer). The flag is taken as it was then, not as it is now:
     // bytes read before a failure are still handled.
     bool admitReceivedByte(int comPort, bool portErrorAtReceipt);
     // Runs at every complete line while a search waits: the switcher answered.
@@ -87,7 +88,9 @@ public:
     [[nodiscard]] int savedComPort() const { return savedComPort_; }
 
 private:
-    bool openPort(int comPort);
+    // A failed open is logged at `failureLevel` with the channel's reason.
+    bool openPort(int comPort, LogLevel failureLevel = LogLevel::Warning);
+    void logPortError(std::string_view what) const;
     // Opens COM state.comPort or the next one that opens; false past COM99.
     bool openFirstPortFromCurrent();
     void probeOpenPort(std::chrono::milliseconds wait);
@@ -98,7 +101,7 @@ private:
     ByteSink& owner_;
     ConnectionView& view_;
     int savedComPort_ = kFirstComPort;
-    bool errorCloseArmed_ = false; // timer 5 is running
+    bool errorCloseArmed_ = false; // the error-close timer is running
 };
 
 } // namespace mc

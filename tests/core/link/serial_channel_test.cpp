@@ -1,7 +1,9 @@
-#include "support/recording_sink.h"
 #include "link/serial_channel.h"
+#include "link/termios_line.h"
 #include "support/pty_peer.h"
+#include "support/recording_sink.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <fstream>
 #include <future>
@@ -187,9 +189,9 @@ TEST_F(SerialChannelTest, unreadReceivedBytesArePurgedBeforeAWrite) {
     auto peer = peerAt(6);
     const SlaveProbe probe(peer->slavePath());
     ASSERT_GE(probe.fd(), 0);
-    // Asked for no received-byte events, the worker leaves the input alone.
+    // Told not to read, the worker leaves the input alone.
     LineSettings line;
-    line.eventMask = 0;
+    line.readReceived = false;
     ASSERT_TRUE(openAndStart(6, line));
     ASSERT_TRUE(peer->write("STALE"));
     ASSERT_TRUE(probe.waitQueued(5, kArrival));
@@ -337,13 +339,45 @@ TEST_F(SerialChannelTest, aConfigurationFailureSetsTheErrorFlagButTheOpenSucceed
     EXPECT_TRUE(channel_.openPort(sink_, 16, oddSpeed));
     EXPECT_TRUE(channel_.portError());
     EXPECT_EQ(channel_.state(), SerialChannel::State::OpenIdle);
+    EXPECT_EQ(channel_.lastFailure(), "configure " + ports_.portPath(16) + ": line settings without a termios form");
     channel_.closePort();
-    channel_.clearPortError();
+}
 
-    // Not a terminal at all: it opens, but cannot be configured.
+TEST_F(SerialChannelTest, somethingThatIsNotATerminalIsRefusedLikeAnAbsentPort) {
+    // A plain file would take every write and never answer.
     std::ofstream(ports_.portPath(17)) << "plain file";
-    EXPECT_TRUE(channel_.openPort(sink_, 17, LineSettings{}));
+    EXPECT_FALSE(channel_.openPort(sink_, 17, LineSettings{}));
+    EXPECT_FALSE(channel_.portError());
+    EXPECT_EQ(channel_.state(), SerialChannel::State::Closed);
+    EXPECT_EQ(channel_.lastFailure(), "open " + ports_.portPath(17) + ": not a terminal");
+    std::ifstream file(ports_.portPath(17));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "plain file");
+}
+
+TEST_F(SerialChannelTest, failuresKeepTheCallAndTheSystemsReason) {
+    EXPECT_FALSE(channel_.openPort(sink_, 18, LineSettings{}));
+    EXPECT_EQ(channel_.lastFailure(), "open " + ports_.portPath(18) + ": No such file or directory");
+
+    auto peer = peerAt(19);
+    ASSERT_TRUE(channel_.openPort(sink_, 19, LineSettings{}));
+    SerialChannel other;
+    RecordingSink otherSink;
+    EXPECT_FALSE(other.openPort(otherSink, 19, LineSettings{}));
+    EXPECT_EQ(other.lastFailure(), "open " + ports_.portPath(19) + ": in use by another program");
+
+    ASSERT_TRUE(channel_.startPortWorker());
+    peer->hangUp();
+    ASSERT_TRUE(sink_.waitForBytes(1, kArrival));
     EXPECT_TRUE(channel_.portError());
+    // The queue status or the read tells it, depending on the kernel.
+    const std::string reason = channel_.lastFailure();
+    EXPECT_TRUE(reason == "queue status: Input/output error" || reason == "read: Input/output error") << reason;
+}
+
+TEST(SerialOpenFailure, aDeniedSerialDeviceEndsWithTheDialoutHint) {
+    EXPECT_EQ(serialOpenFailure("/dev/ttyUSB0", EACCES),
+              std::string("open /dev/ttyUSB0: Permission denied ") + kSerialPermissionHint);
+    EXPECT_EQ(serialOpenFailure("/dev/ttyS4", ENOENT), "open /dev/ttyS4: No such file or directory");
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 #include "session/connection.h"
 #include "session/reply_dispatch.h"
 #include "support/edid_capture_fakes.h"
+#include "support/fake_connection_view.h"
+#include "support/pty_peer.h"
 #include "support/recording_sink.h"
 #include "support/recording_target.h"
-#include "support/pty_peer.h"
 
 #include <algorithm>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
@@ -16,36 +18,10 @@ namespace mc {
 namespace {
 
 using namespace std::chrono_literals;
+using test::FakeView;
 using test::PtyPeer;
 
 constexpr auto kArrival = 5s;
-
-// Records what the connection shows; timers tick only when the test says so.
-class FakeView : public ConnectionView {
-public:
-    void showPortIcon(bool open) override { portIcon = open; }
-    void setPortButtonText(std::string_view text) override { buttonText = text; }
-    void setStatusText(std::string_view text) override { statusText = text; }
-    void showMessage(std::string_view text) override { messages.emplace_back(text); }
-    void selectComItem(int index) override { selectedItem = index; }
-    void startConsoleTimer(ConsoleTimer timer, std::chrono::milliseconds period) override {
-        running[timer] = period;
-        started.emplace_back(timer, period);
-    }
-    void stopConsoleTimer(ConsoleTimer timer) override { running.erase(timer); }
-    void pauseWindowThread(std::chrono::milliseconds duration) override { pauses.push_back(duration); }
-
-    [[nodiscard]] bool isRunning(ConsoleTimer timer) const { return running.count(timer) != 0; }
-
-    std::optional<bool> portIcon;
-    std::string buttonText = kTurnOnPortText;
-    std::string statusText;
-    std::vector<std::string> messages;
-    std::optional<int> selectedItem;
-    std::map<ConsoleTimer, std::chrono::milliseconds> running;
-    std::vector<std::pair<ConsoleTimer, std::chrono::milliseconds>> started;
-    std::vector<std::chrono::milliseconds> pauses;
-};
 
 class ConnectionTest : public ::testing::Test {
 protected:
@@ -114,6 +90,16 @@ TEST_F(ConnectionTest, portButtonOnAnAbsentPortSaysSoAndStaysClosed) {
     EXPECT_EQ(view_.messages, std::vector<std::string>{kPortUnavailableMessage});
     expectClosed();
     EXPECT_FALSE(channel_.isOpen());
+}
+
+TEST_F(ConnectionTest, aComLinkToAPlainFileIsRefusedLikeAnAbsentPort) {
+    std::ofstream(ports_.portPath(1)) << "not a line";
+    connection_.portButtonClicked();
+    EXPECT_EQ(view_.messages, std::vector<std::string>{kPortUnavailableMessage});
+    expectClosed();
+    EXPECT_FALSE(channel_.isOpen());
+    std::ifstream file(ports_.portPath(1));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "not a line"); // nothing written
 }
 
 TEST_F(ConnectionTest, portButtonTogglesBetweenOpenAndClosed) {
@@ -283,7 +269,7 @@ TEST_F(ConnectionTest, errorDuringASearchEndsItAtTheNextTickWithThePortStillOpen
     EXPECT_EQ(com2->readAll(20ms, 100ms), "");
 }
 
-TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnError) {
+TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTheErrorCloseTimerOnAnError) {
     auto peer = peerAt(1);
     connection_.portButtonClicked();
     struct Case {
@@ -309,11 +295,11 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnErr
 
     // Further bytes do not restart it, so a steady stream cannot hold off the close.
     EXPECT_FALSE(connection_.admitReceivedByte(1, true));
-    auto timer5Starts = [&] {
+    auto errorCloseStarts = [&] {
         return std::count_if(view_.started.begin(), view_.started.end(),
                              [](const auto& s) { return s.first == ConsoleTimer::ErrorClose; });
     };
-    EXPECT_EQ(timer5Starts(), 1);
+    EXPECT_EQ(errorCloseStarts(), 1);
     connection_.timerFired(ConsoleTimer::ErrorClose);
     EXPECT_FALSE(channel_.isOpen());
     // After the close, the next error starts it afresh.
@@ -321,7 +307,7 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnErr
     connection_.portButtonClicked();
     ASSERT_TRUE(channel_.portError());
     EXPECT_FALSE(connection_.admitReceivedByte(1, true));
-    EXPECT_EQ(timer5Starts(), 2);
+    EXPECT_EQ(errorCloseStarts(), 2);
 }
 
 TEST_F(ConnectionTest, commandsGoOutOnlyWhileThePortOpenFlagIsSet) {

@@ -1,0 +1,324 @@
+// The channel's port worker, the same on every platform: the thread, bursts,
+// hand-overs, the error flag and pending commands. Device calls go to the
+// LinkBackend.
+#include "link/serial_channel.h"
+
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace mc {
+
+namespace {
+
+// Bytes received and not yet handed over.
+class Burst {
+public:
+    void push(std::uint8_t byte) { bytes_[size_++] = byte; }
+    [[nodiscard]] bool full() const { return size_ == bytes_.size(); }
+    [[nodiscard]] bool empty() const { return size_ == 0; }
+    [[nodiscard]] std::span<const std::uint8_t> bytes() const { return {bytes_.data(), size_}; }
+    void clear() { size_ = 0; }
+
+private:
+    std::array<std::uint8_t, kReceiveBurstLimit> bytes_{};
+    std::size_t size_ = 0;
+};
+
+} // namespace
+
+class SerialChannel::Impl {
+public:
+    explicit Impl(LinkBackendFactory backends) : backends_(std::move(backends)) {}
+    ~Impl() { closePort(); }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
+    bool openPort(ByteSink& owner, int comPort, const LineSettings& line) {
+        std::unique_ptr<LinkBackend> backend = backends_ ? backends_(comPort) : nullptr;
+        if (!backend) {
+            closePort();
+            comPort_.store(comPort);
+            recordFailure("COM" + std::to_string(comPort) + " names no device here");
+            return false;
+        }
+        return openLink(owner, comPort, std::move(backend), line);
+    }
+
+    bool openLink(ByteSink& owner, int linkNumber, std::unique_ptr<LinkBackend> backend, const LineSettings& line) {
+        closePort();
+        owner_ = &owner;
+        comPort_.store(linkNumber);
+        line_ = line;
+        const std::lock_guard lock(portLock_);
+        if (!backend->open()) {
+            recordFailure(backend->failure());
+            return false;
+        }
+        backend_ = std::move(backend);
+        pending_.open(line.writeBufferSize);
+        state_.store(State::OpenIdle);
+        if (!backend_->configure(line_)) {
+            reportFailure();
+        }
+        backend_->purgeAll();
+        return true;
+    }
+
+    bool startPortWorker() {
+        if (state_.load() != State::OpenIdle) {
+            return false;
+        }
+        {
+            // Purged here rather than on the new thread, so that every byte
+            // arriving after this call returns is kept.
+            const std::lock_guard lock(portLock_);
+            backend_->purgeAll();
+        }
+        stopSource_ = std::stop_source();
+        try {
+            worker_ = std::thread([this, stop = stopSource_.get_token()] { run(stop); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        state_.store(State::Running);
+        return true;
+    }
+
+    SendResult sendTextCommand(std::string_view bytes) {
+        const SendResult result = pending_.push(bytes);
+        if (result == SendResult::Queued) {
+            backend_->wakeForWrite();
+        }
+        return result;
+    }
+
+    void closePort() {
+        stopWorker();
+        pending_.close();
+        const std::lock_guard lock(portLock_);
+        if (backend_) {
+            backend_->close();
+            backend_.reset();
+        }
+        state_.store(State::Closed);
+    }
+
+    [[nodiscard]] bool portError() const { return portError_.load(); }
+    void clearPortError() { portError_.store(false); }
+    [[nodiscard]] std::string lastFailure() const {
+        const std::lock_guard lock(failureLock_);
+        return lastFailure_;
+    }
+    [[nodiscard]] State state() const { return state_.load(); }
+    [[nodiscard]] int comPort() const { return comPort_.load(); }
+
+private:
+    void recordFailure(std::string reason) {
+        const std::lock_guard lock(failureLock_);
+        lastFailure_ = std::move(reason);
+    }
+
+    // A failed call on the open link: its reason, then the flag, so whoever
+    // sees the flag finds the reason.
+    void reportFailure() {
+        recordFailure(backend_->failure());
+        portError_.store(true);
+    }
+
+    void stopWorker() {
+        if (!worker_.joinable()) {
+            return;
+        }
+        state_.store(State::Stopping);
+        stopSource_.request_stop(); // releases a hand-over waiting for room
+        backend_->wakeForStop();
+        worker_.join();
+        state_.store(State::OpenIdle);
+    }
+
+    void handOver(Burst& burst, const std::stop_token& stop) {
+        if (!burst.empty()) {
+            owner_->receiveBytes(burst.bytes(), comPort_.load(), stop);
+            burst.clear();
+        }
+    }
+
+    // Reads the receive queue one byte per read while bytes are queued, and
+    // hands them over in bursts. `hungUp`: the wait reported a hang-up or an
+    // error. False when the line failed: the error flag is set and one byte
+    // has been handed over as notice.
+    bool drain(bool hungUp, const std::stop_token& stop) {
+        Burst burst;
+        bool readAny = false;
+        long known = 0; // bytes the device reported and not yet read
+        while (!stop.stop_requested()) {
+            if (known == 0) {
+                {
+                    const std::lock_guard lock(portLock_);
+                    known = backend_->queuedBytes();
+                }
+                if (known < 0) {
+                    return fail(burst, stop);
+                }
+                if (known == 0 && readAny) {
+                    break;
+                }
+                // Woken with nothing queued: one read tells a hang-up from a
+                // byte that has just come in or a spurious wake.
+            }
+            std::uint8_t byte = 0;
+            LinkRead result = LinkRead::Empty;
+            {
+                const std::lock_guard lock(portLock_);
+                result = backend_->readByte(byte);
+            }
+            if (result == LinkRead::Failed) {
+                return fail(burst, stop);
+            }
+            if (result == LinkRead::Empty) {
+                if (hungUp && !readAny) {
+                    return fail(burst, stop);
+                }
+                break;
+            }
+            readAny = true;
+            lastByte_ = byte;
+            burst.push(byte);
+            if (known > 0) {
+                --known;
+            }
+            if (burst.full()) {
+                handOver(burst, stop);
+            }
+        }
+        handOver(burst, stop);
+        return true;
+    }
+
+    bool fail(Burst& burst, const std::stop_token& stop) {
+        handOver(burst, stop);
+        reportFailure();
+        // The owner learns of the failure at its next byte: hand over what the
+        // read buffer last held.
+        const std::uint8_t notice = lastByte_;
+        owner_->receiveBytes({&notice, 1}, comPort_.load(), stop);
+        return false;
+    }
+
+    // Writes one pending command: purge the input, then every byte within
+    // kWriteTimeout.
+    void writeOne() {
+        // Taken before the pop, so a send racing with it wakes the worker again.
+        backend_->takeWriteWake();
+        const std::optional<std::string> command = pending_.pop();
+        if (!pending_.empty()) {
+            backend_->wakeForWrite();
+        }
+        if (!command) {
+            return;
+        }
+        const std::lock_guard lock(portLock_);
+        backend_->purgeInput();
+        if (backend_->write(*command, LinkBackend::Clock::now() + kWriteTimeout) == LinkWrite::Failed) {
+            reportFailure();
+        }
+    }
+
+    void run(const std::stop_token& stop) {
+        loop(stop);
+        backend_->endWait();
+    }
+
+    void loop(const std::stop_token& stop) {
+        // After a failure the line is no longer watched, so a hung-up line
+        // cannot keep waking the worker; stop and writes still can.
+        bool watchLine = line_.readReceived;
+        if (!backend_->connect()) {
+            if (stop.stop_requested()) {
+                return; // ended by the close, not by the line
+            }
+            Burst none;
+            watchLine = fail(none, stop);
+        }
+        while (!stop.stop_requested()) {
+            switch (backend_->wait(watchLine)) {
+            case LinkWake::Stop:
+                return;
+            case LinkWake::Readable:
+                watchLine = drain(false, stop);
+                break;
+            case LinkWake::HungUp:
+                watchLine = drain(true, stop);
+                break;
+            case LinkWake::Write:
+                writeOne();
+                break;
+            case LinkWake::Failed:
+                reportFailure();
+                return;
+            }
+        }
+    }
+
+    LinkBackendFactory backends_;
+    std::mutex portLock_; // serialises the backend's device calls
+    std::unique_ptr<LinkBackend> backend_;
+    std::thread worker_;
+    std::stop_source stopSource_{std::nostopstate};
+    std::atomic<State> state_{State::Closed};
+    std::atomic<bool> portError_{false};
+    std::atomic<int> comPort_{0};
+    mutable std::mutex failureLock_;
+    std::string lastFailure_;
+    ByteSink* owner_ = nullptr;
+    LineSettings line_;
+    PendingCommands pending_;
+    std::uint8_t lastByte_ = 0; // port worker only
+};
+
+SerialChannel::SerialChannel() : SerialChannel(makeSerialBackend) {
+}
+SerialChannel::SerialChannel(LinkBackendFactory backends) : impl_(std::make_unique<Impl>(std::move(backends))) {
+}
+SerialChannel::~SerialChannel() = default;
+
+bool SerialChannel::openPort(ByteSink& owner, int comPort, const LineSettings& line) {
+    return impl_->openPort(owner, comPort, line);
+}
+bool SerialChannel::openLink(ByteSink& owner, int linkNumber, std::unique_ptr<LinkBackend> backend,
+                             const LineSettings& line) {
+    if (!backend) {
+        return false;
+    }
+    return impl_->openLink(owner, linkNumber, std::move(backend), line);
+}
+bool SerialChannel::startPortWorker() {
+    return impl_->startPortWorker();
+}
+SendResult SerialChannel::sendTextCommand(std::string_view bytes) {
+    return impl_->sendTextCommand(bytes);
+}
+void SerialChannel::closePort() {
+    impl_->closePort();
+}
+bool SerialChannel::portError() const {
+    return impl_->portError();
+}
+void SerialChannel::clearPortError() {
+    impl_->clearPortError();
+}
+std::string SerialChannel::lastFailure() const {
+    return impl_->lastFailure();
+}
+SerialChannel::State SerialChannel::state() const {
+    return impl_->state();
+}
+int SerialChannel::comPort() const {
+    return impl_->comPort();
+}
+
+} // namespace mc
