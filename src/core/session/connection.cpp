@@ -1,5 +1,7 @@
 #include "session/connection.h"
 
+#include "link/commands.h"
+
 namespace mc {
 
 Connection::Connection(ConsoleState& state, SerialChannel& channel, ByteSink& owner, ConnectionView& view)
@@ -74,7 +76,7 @@ void Connection::probeOpenPort(std::chrono::milliseconds wait) {
     channel_.startPortWorker();
     // Written without the port-open test: the port is not "open" until a
     // switcher answers.
-    channel_.sendTextCommand(kProbeLine);
+    channel_.sendTextCommand(probeCommand().bytes());
     state_.searchInProgress = true;
     view_.startConsoleTimer(ConsoleTimer::Search, wait);
 }
@@ -141,7 +143,7 @@ void Connection::timerFired(ConsoleTimer timer) {
 }
 
 bool Connection::admitReceivedByte(int comPort, bool portErrorAtReceipt) {
-    if (!ConsoleState::isValidComPort(comPort)) {
+    if (!isValidComPort(comPort)) {
         return false;
     }
     // Bytes are handled on the window thread after the worker has queued

@@ -3,13 +3,12 @@
 #include "edid/edid_decoder.h"
 #include "edid/edid_image.h"
 #include "link/line_settings.h"
+#include "link/ports.h"
 
 #include <string>
 
 namespace mc {
 
-inline constexpr int kFirstComPort = 1;
-inline constexpr int kLastComPort = 99;
 // The console window's shared state that is not a widget: what the port
 // controls, the reply parser and the EDID read-back work on.
 struct ConsoleState {
@@ -22,9 +21,10 @@ struct ConsoleState {
     // The last EDID read back or loaded, decoded; the EDID page sums it up.
     EdidReports edidReports;
     int comPort = kFirstComPort;
+    // The hidden word typed as the TCP port has unlocked the MAC address; it
+    // stays unlocked for the rest of the run.
+    bool macUnlocked = false;
     LineSettings line;
-
-    static bool isValidComPort(int n) { return n >= kFirstComPort && n <= kLastComPort; }
 };
 
 // The COM selector's item for COMn ("COM1" to "COM99").
