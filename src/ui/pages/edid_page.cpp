@@ -1,14 +1,14 @@
 #include "pages/edid_page.h"
 
-#include "session/console_state.h"
-#include "widgets/dialog_units.h"
-#include "widgets/message_box.h"
-#include "widgets/choice_box.h"
 #include "edid/edid_choices.h"
 #include "edid/edid_decoder.h"
 #include "edid/edid_file.h"
 #include "edid/edid_summary.h"
 #include "link/commands.h"
+#include "session/console_state.h"
+#include "widgets/choice_box.h"
+#include "widgets/dialog_units.h"
+#include "widgets/message_box.h"
 
 #include <QDir>
 #include <QFile>
@@ -123,7 +123,7 @@ void EdidPage::buildInputRows() {
         auto* choice = new ChoiceBox(items, this);
         choice->setObjectName(QStringLiteral("inputEdid%1").arg(input));
         // Sixteen labels read "EDID:"; the name says which input.
-        choice->setAccessibleName(tr("Input %1 EDID").arg(input));
+        choice->setNames(tr("Input %1 EDID").arg(input));
         const QRect rect = du.rect(kChoiceX, y, kChoiceWidth, kRowHeight);
         choice->setGeometry(rect.x(), rect.y(), rect.width(), choice->sizeHint().height());
         label->setBuddy(choice);
@@ -160,11 +160,12 @@ void EdidPage::buildReadAndLoad() {
     readLabel->setGeometry(du.rect(kRightX, kReadLabelY, kRightWidth, kLabelHeight));
     readPort_ = selector(itemsOf(kReadPortItemCount, readPortItemText), kReadPortY, "readPortSelector");
     readLabel->setBuddy(readPort_);
+    readPort_->setNames(QString::fromLatin1(kReadPortLabel));
     connect(action(kReadText, kReadButtonY, "readButton"), &QPushButton::clicked, this, &EdidPage::readEdid);
 
     userSlot_ = selector(itemsOf(kUserSlotItemCount, userSlotItemText), kUserSlotY, "userSlotSelector");
     // No label of its own: the load button below says what the slot is for.
-    userSlot_->setAccessibleName(tr("User EDID slot to write"));
+    userSlot_->setNames(tr("User EDID slot to write"));
     connect(action(kLoadText, kLoadButtonY, "loadButton"), &QPushButton::clicked, this, &EdidPage::loadEdid);
 
     auto* summaryLabel = new QLabel(QString::fromLatin1(kSummaryLabel), this);
@@ -275,17 +276,13 @@ void EdidPage::loadEdid() {
         return;
     }
 
-    // The note follows the port-open flag: a command the channel refuses with
-    // the port open (a full send queue) is the channel's to report, not a
-    // closed port.
-    if (!state_.portOpen) {
-        showMessage(this, QString::fromLatin1(kTurnOnPortMessage));
-    } else {
-        if (const auto command = uploadEdidCommand(slot->input, slot->slot, *image)) {
-            sender_.send(*command);
-        }
-        showMessage(this, QString::fromLatin1(kUploadNoteMessage));
+    if (const auto command = uploadEdidCommand(slot->input, slot->slot, *image)) {
+        sender_.send(*command);
     }
+    // The note follows the port-open flag, not the send's result: a command
+    // the channel refuses with the port open (a full send queue) is no closed
+    // port.
+    showMessage(this, QString::fromLatin1(state_.portOpen ? kUploadNoteMessage : kTurnOnPortMessage));
     // Shown whether or not it went out: the operator sees what the file holds.
     showEdid(*image);
 }

@@ -1,5 +1,7 @@
 #include "widgets/choice_box.h"
 
+#include <QLineEdit>
+
 namespace mc {
 
 namespace {
@@ -15,8 +17,22 @@ ChoiceBox::ChoiceBox(const QStringList& items, QWidget* parent) : QComboBox(pare
     // Nor is it completed into one: "Use" stays "Use" and selects nothing,
     // instead of turning into the first item that starts with it.
     setCompleter(nullptr);
+    // Enter takes typed text that names an item whatever its case ("user
+    // edid2" picks "User EDID2"); without a completer the box itself matches
+    // case-sensitively only.
+    connect(lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        const int item = findText(currentText(), Qt::MatchFixedString);
+        if (item >= 0) {
+            setCurrentIndex(item);
+        }
+    });
     addItems(items);
     selectItem(std::nullopt);
+}
+
+void ChoiceBox::setNames(const QString& name) {
+    setAccessibleName(name);
+    lineEdit()->setAccessibleName(name);
 }
 
 std::optional<int> ChoiceBox::selectedItem() const {

@@ -21,6 +21,10 @@ public:
     // Selects the item; std::nullopt or an item the box does not have clears
     // the selection and the edit field.
     void selectItem(std::optional<int> item);
+
+    // Names the box and its edit field for assistive technology, which meets
+    // them as two elements.
+    void setNames(const QString& name);
 };
 
 } // namespace mc

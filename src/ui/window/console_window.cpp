@@ -1,17 +1,18 @@
 #include "window/console_window.h"
 
-#include "window/about_box.h"
-#include "window/byte_handover.h"
+#include "pages/audio_page.h"
+#include "pages/edid_page.h"
+#include "pages/ip_settings_page.h"
+#include "pages/routing_page.h"
 #include "widgets/dialog_units.h"
 #include "widgets/message_box.h"
 #include "widgets/resources.h"
-#include "pages/edid_page.h"
-#include "pages/routing_page.h"
-#include "pages/audio_page.h"
-#include "pages/ip_settings_page.h"
+#include "window/about_box.h"
+#include "window/byte_handover.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -174,6 +175,16 @@ void ConsoleWindow::buildAboutAction() {
     addAction(separator);
     addAction(about);
     setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void ConsoleWindow::keyPressEvent(QKeyEvent* event) {
+    // A focused push button takes Enter itself; what reaches the window came
+    // from another control and must not click the default button.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void ConsoleWindow::showAboutBox() {

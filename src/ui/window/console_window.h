@@ -1,12 +1,12 @@
 #pragma once
 
+#include "link/text_command.h"
 #include "session/address_book.h"
 #include "session/connection.h"
 #include "session/console_state.h"
 #include "session/edid_capture.h"
 #include "session/reply_dispatch.h"
 #include "session/reply_views.h"
-#include "link/text_command.h"
 
 #include <QDialog>
 #include <cstdint>
@@ -59,6 +59,12 @@ public:
 
 public slots:
     void showAboutBox();
+
+protected:
+    // Enter clicks only a focused push button: elsewhere (the tab control at
+    // start, a radio) it would click the dialog's default button, the port
+    // button, and open a port.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildPortControls();

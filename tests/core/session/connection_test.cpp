@@ -1,9 +1,9 @@
 #include "session/connection.h"
 #include "session/reply_dispatch.h"
 #include "support/edid_capture_fakes.h"
+#include "support/pty_peer.h"
 #include "support/recording_sink.h"
 #include "support/recording_target.h"
-#include "support/pty_peer.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -318,7 +318,7 @@ TEST_F(ConnectionTest, errorDuringASearchEndsItAtTheNextTickWithThePortStillOpen
     EXPECT_EQ(com2->readAll(20ms, 100ms), "");
 }
 
-TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnError) {
+TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTheErrorCloseTimerOnAnError) {
     auto peer = peerAt(1);
     connection_.portButtonClicked();
     struct Case {
@@ -344,11 +344,11 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnErr
 
     // Further bytes do not restart it, so a steady stream cannot hold off the close.
     EXPECT_FALSE(connection_.admitReceivedByte(1, true));
-    auto timer5Starts = [&] {
+    auto errorCloseStarts = [&] {
         return std::count_if(view_.started.begin(), view_.started.end(),
                              [](const auto& s) { return s.first == ConsoleTimer::ErrorClose; });
     };
-    EXPECT_EQ(timer5Starts(), 1);
+    EXPECT_EQ(errorCloseStarts(), 1);
     connection_.timerFired(ConsoleTimer::ErrorClose);
     EXPECT_FALSE(channel_.isOpen());
     // After the close, the next error starts it afresh.
@@ -356,7 +356,7 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTimer5OnAnErr
     connection_.portButtonClicked();
     ASSERT_TRUE(channel_.portError());
     EXPECT_FALSE(connection_.admitReceivedByte(1, true));
-    EXPECT_EQ(timer5Starts(), 2);
+    EXPECT_EQ(errorCloseStarts(), 2);
 }
 
 TEST_F(ConnectionTest, commandsGoOutOnlyWhileThePortOpenFlagIsSet) {
