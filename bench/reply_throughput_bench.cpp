@@ -3,12 +3,12 @@
 // the reply parser and the page refreshes, as a multiple of the switcher's line
 // rate. The far end sends full status dumps, byte for byte what the emulator
 // answers to the status query.
-#include "window/console_window.h"
-#include "widgets/message_box.h"
 #include "pages/routing_page.h"
 #include "sim/reply_lines.h"
 #include "sim/session.h"
 #include "support/pty_peer.h"
+#include "widgets/message_box.h"
+#include "window/console_window.h"
 
 #include <QApplication>
 #include <QDir>

@@ -5,11 +5,11 @@
 // EDID of output 1 back, so the pages show a switcher's state and a summary.
 // Used by scripts/screenshots; writes its address book and the read EDID file
 // into the working directory.
-#include "window/console_window.h"
-#include "widgets/message_box.h"
+#include "pages/audio_page.h"
 #include "pages/edid_page.h"
 #include "pages/routing_page.h"
-#include "pages/audio_page.h"
+#include "widgets/message_box.h"
+#include "window/console_window.h"
 
 #include <QApplication>
 #include <QComboBox>

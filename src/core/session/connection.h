@@ -1,9 +1,9 @@
 #pragma once
 
-#include "session/console_state.h"
-#include "session/reply_views.h"
 #include "link/serial_channel.h"
 #include "link/text_command.h"
+#include "session/console_state.h"
+#include "session/reply_views.h"
 
 #include <chrono>
 #include <cstdint>

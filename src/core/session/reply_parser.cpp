@@ -1,7 +1,7 @@
 #include "session/reply_parser.h"
 
-#include "session/line_assembler.h"
 #include "link/ports.h"
+#include "session/line_assembler.h"
 
 #include <array>
 #include <cstddef>

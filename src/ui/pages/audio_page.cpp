@@ -1,8 +1,8 @@
 #include "pages/audio_page.h"
 
+#include "link/commands.h"
 #include "widgets/dialog_units.h"
 #include "widgets/radio_group.h"
-#include "link/commands.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session/reply_views.h"
 #include "link/ports.h"
+#include "session/reply_views.h"
 
 #include <QWidget>
 #include <array>

@@ -1,8 +1,8 @@
 #include "pages/ip_settings_page.h"
 
+#include "link/commands.h"
 #include "session/console_state.h"
 #include "widgets/dialog_units.h"
-#include "link/commands.h"
 #include "widgets/ip_address_edit.h"
 
 #include <QCheckBox>

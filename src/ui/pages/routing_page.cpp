@@ -1,8 +1,8 @@
 #include "pages/routing_page.h"
 
+#include "link/commands.h"
 #include "widgets/dialog_units.h"
 #include "widgets/radio_group.h"
-#include "link/commands.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>

@@ -98,9 +98,7 @@ const LineCase kIpCases[] = {
     {"dhcpOn", "DHCP 1\r\n", {"setDhcp(on)", "redrawIpSettings", "setStatusText( )"}},
     {"dhcpOff", "DHCP 0\r\n", {"setDhcp(off)", "redrawIpSettings", "setStatusText( )"}},
     // The value sits at position 5 of the line, not behind the keyword.
-    {"dhcpValueAtFixedPosition",
-     "xDHCP 0\r\n",
-     {"setDhcp(on)", "redrawIpSettings", "setStatusText( )"}},
+    {"dhcpValueAtFixedPosition", "xDHCP 0\r\n", {"setDhcp(on)", "redrawIpSettings", "setStatusText( )"}},
 };
 INSTANTIATE_TEST_SUITE_P(IpSettings, ReplyLineEffects, testing::ValuesIn(kIpCases),
                          [](const auto& info) { return std::string(info.param.name); });
