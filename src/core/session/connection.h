@@ -25,6 +25,8 @@ enum class ConsoleTimer {
     ErrorClose, // closes the port after a port error
 };
 
+// How long the search timer waits for an answer: longer on the first port the
+// search opens than on each further one.
 inline constexpr std::chrono::milliseconds kFirstProbeWait{500};
 inline constexpr std::chrono::milliseconds kNextProbeWait{400};
 inline constexpr std::chrono::milliseconds kErrorClosePeriod{1};
