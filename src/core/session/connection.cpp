@@ -1,5 +1,6 @@
 #include "session/connection.h"
 
+#include "link/commands.h"
 #include <string>
 
 namespace mc {
@@ -100,7 +101,7 @@ void Connection::probeOpenPort(std::chrono::milliseconds wait) {
     channel_.startPortWorker();
     // Written without the port-open test: the port is not "open" until a
     // switcher answers.
-    channel_.sendTextCommand(kProbeLine);
+    channel_.sendTextCommand(probeCommand().bytes());
     state_.searchInProgress = true;
     view_.startConsoleTimer(ConsoleTimer::Search, wait);
 }
@@ -169,7 +170,7 @@ void Connection::timerFired(ConsoleTimer timer) {
 }
 
 bool Connection::admitReceivedByte(int comPort, bool portErrorAtReceipt) {
-    if (!ConsoleState::isValidComPort(comPort)) {
+    if (!isValidComPort(comPort)) {
         return false;
     }
     // Bytes are handled on the window thread after the worker has queued
