@@ -47,7 +47,8 @@ public:
 
     virtual ~EdidFiles() = default;
     [[nodiscard]] virtual bool exists(const std::string& name) const = 0;
-    // Creates (truncates) the file, writes the 256 bytes, flushes and closes.
+    // Creates the file (or truncates the regular file under the name), writes
+    // the 256 bytes and closes it; a file whose write failed is removed.
     virtual SaveResult save(const std::string& name, const EdidImage& image) = 0;
 };
 
