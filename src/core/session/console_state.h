@@ -25,6 +25,11 @@ struct ConsoleState {
     LineSettings line;
 
     static bool isValidComPort(int n) { return n >= kFirstComPort && n <= kLastComPort; }
+
+    // At a close of the port or a new search: ends a pending EDID read and
+    // drops the unfinished reply line, so nothing received on a later
+    // connection can complete it (a half EDID line would be saved as an EDID).
+    void endReadBack();
 };
 
 // The COM selector's item for COMn ("COM1" to "COM99").
