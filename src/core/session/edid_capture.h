@@ -46,6 +46,7 @@ public:
     enum class SaveResult { Saved, CannotCreate, MissingAfterCreate, WriteFailed };
 
     virtual ~EdidFiles() = default;
+    // Any entry under the name takes it, a dangling link too.
     [[nodiscard]] virtual bool exists(const std::string& name) const = 0;
     // Creates the file (or truncates the regular file under the name), writes
     // the 256 bytes and closes it; a file whose write failed is removed.
