@@ -42,6 +42,7 @@ void Connection::portButtonClicked() {
         state_.portOpen = false;
         view_.setPortButtonText(kTurnOnPortText);
         channel_.closePort();
+        state_.endReadBack();
         view_.showPortIcon(false);
         return;
     }
@@ -62,6 +63,7 @@ void Connection::comSelectionChanged(int index) {
     channel_.clearPortError();
     if (channel_.isOpen()) {
         channel_.closePort();
+        state_.endReadBack();
     }
     state_.comPort = index + kFirstComPort;
     if (!openPort(state_.comPort)) {
@@ -119,6 +121,8 @@ void Connection::searchMachineClicked() {
     state_.portOpen = false;
     view_.setPortButtonText(kTurnOnPortText);
     channel_.closePort();
+    // Also an EDID read never answered: the search needs the text parser.
+    state_.endReadBack();
     view_.showPortIcon(false);
 
     savedComPort_ = state_.comPort;
@@ -138,6 +142,7 @@ void Connection::timerFired(ConsoleTimer timer) {
             logPortError("failed, closing the port");
             view_.setPortButtonText(kOpenPortText);
             channel_.closePort();
+            state_.endReadBack();
             view_.showPortIcon(false);
             state_.portOpen = false;
         }
@@ -159,6 +164,7 @@ void Connection::timerFired(ConsoleTimer timer) {
     }
     // No line came in time: on to the next port that opens.
     channel_.closePort();
+    state_.endReadBack();
     ++state_.comPort;
     if (openFirstPortFromCurrent()) {
         probeOpenPort(kNextProbeWait);
