@@ -269,7 +269,7 @@ TEST_F(DirectoryEdidFilesTest, aFailedWriteLeavesNoFileAndFreesItsNumber) {
     DirectoryEdidFiles files(directory);
     ConsoleState state;
     RecordingTarget target;
-    EdidCapture capture(state, target, files);
+    EdidCapture capture(state, target.views(), files);
     state.edidFileName = "Matrix_EDID_out1_%02d.bin";
     {
         const test::FileSizeLimit limit(100);
@@ -300,7 +300,7 @@ TEST_F(DirectoryEdidFilesTest, linksTakeTheirNameAndNothingIsWrittenThroughThem)
     DirectoryEdidFiles files(work);
     ConsoleState state;
     RecordingTarget target;
-    EdidCapture capture(state, target, files);
+    EdidCapture capture(state, target.views(), files);
     state.edidToFile = true;
     state.edidFileName = "Matrix_EDID_out1_%02d.bin";
     capture.handleLine(edidDataLine(sampleImage()));
