@@ -19,6 +19,7 @@ constexpr std::size_t kReadChunk = 4096;
 // exhausted), the listener stays readable; this pause keeps it from spinning.
 constexpr std::chrono::milliseconds kAcceptPause{100};
 constexpr int kListenBacklog = 32;
+constexpr int kClientSendBuffer = 64 * 1024;
 
 // "127.0.0.1:40312" or "[::1]:40312".
 std::string endpointText(const sockaddr* address, socklen_t length) {
@@ -204,6 +205,10 @@ void TcpServer::acceptClients(Clock::time_point now) {
         // Each reply goes out as soon as it is made, as on the serial line.
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        // A fixed send buffer: what the kernel holds for a client that stops
+        // reading stays bounded too, and such a client is noticed soon.
+        const int sendBuffer = kClientSendBuffer;
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
         clients_.push_back(std::make_unique<Client>(fd, peer, options_, state_));
         hooks_.info("client " + peer + " connected");
     }
