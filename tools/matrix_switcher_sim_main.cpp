@@ -173,13 +173,18 @@ std::optional<int> serveSerial(SerialPort& port, short revents, std::vector<char
     port.consoleAttached = true;
     const SessionOutput out = port.session.receive(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
     for (const Exchange& exchange : out.exchanges) {
+        if (gStopSignal != 0) {
+            break;
+        }
         logExchange(log, exchange);
         if (!exchange.reply.empty() && !writeAll(line.fd(), exchange.reply, waitMask)) {
             log.write("info", "reply dropped: the line does not take it", false);
         }
     }
     if (out.hangUp) {
-        line.waitUntilTaken(kHangupGrace);
+        if (gStopSignal == 0) {
+            line.waitUntilTaken(kHangupGrace);
+        }
         log.write("info", "hanging up after " + std::to_string(port.session.receivedBytes()) + " bytes", false);
         return 0;
     }

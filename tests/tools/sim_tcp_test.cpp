@@ -74,7 +74,7 @@ protected:
         ASSERT_GT(port_, 0);
     }
 
-    int connect() const { return connectLoopback(port_); }
+    [[nodiscard]] int connectClient() const { return connectLoopback(port_); }
 
     test::PortDirectory scratch_;
     std::string log_ = scratch_.path() + "/sim.log";
@@ -84,8 +84,8 @@ protected:
 
 TEST_F(SimTcp, eachClientGetsExactlyItsOwnRepliesFromOneSharedSwitcher) {
     start();
-    Fd a(connect());
-    Fd b(connect());
+    Fd a(connectClient());
+    Fd b(connectClient());
     ASSERT_GE(a.get(), 0);
     ASSERT_GE(b.get(), 0);
 
@@ -122,9 +122,9 @@ TEST_F(SimTcp, eachClientGetsExactlyItsOwnRepliesFromOneSharedSwitcher) {
 
 TEST_F(SimTcp, aClientLeavingMidLineOrByResetLeavesTheOthersUntouched) {
     start();
-    Fd stays(connect());
-    Fd leaves(connect());
-    Fd resets(connect());
+    Fd stays(connectClient());
+    Fd leaves(connectClient());
+    Fd resets(connectClient());
     ASSERT_TRUE(writeAll(stays.get(), "SET OUT4  V"));
     ASSERT_TRUE(writeAll(leaves.get(), "\r\nSET OUT3  VS IN"));
     ASSERT_TRUE(writeAll(resets.get(), "SET OUT6  VS IN"));
@@ -143,7 +143,7 @@ TEST_F(SimTcp, aClientLeavingMidLineOrByResetLeavesTheOthersUntouched) {
     EXPECT_EQ(readUntil(stays.get(), "OUT16 EXA EN\r\n"), statusOf(expected));
 
     // A newcomer starts with a clean line.
-    Fd later(connect());
+    Fd later(connectClient());
     ASSERT_TRUE(writeAll(later.get(), " IN8 \r\nSET OUT3  VS IN8 \r\n"));
     EXPECT_EQ(readUntil(later.get(), "OUT3 VS IN8\r\n"), "ERROR\r\nOUT3 VS IN8\r\n");
 
@@ -157,7 +157,7 @@ TEST_F(SimTcp, clientsBeyondTheLimitAreClosedAtOnceAndAFreedPlaceIsTakenAgain) {
     start();
     std::vector<std::unique_ptr<Fd>> clients;
     for (std::size_t i = 0; i < kMaxTcpClients; ++i) {
-        clients.push_back(std::make_unique<Fd>(connect()));
+        clients.push_back(std::make_unique<Fd>(connectClient()));
         ASSERT_GE(clients.back()->get(), 0);
     }
     // Every one of them is served (and so taken) before the next one comes.
@@ -165,7 +165,7 @@ TEST_F(SimTcp, clientsBeyondTheLimitAreClosedAtOnceAndAFreedPlaceIsTakenAgain) {
         ASSERT_TRUE(writeAll(client->get(), kRoute));
         ASSERT_EQ(readUntil(client->get(), "\r\n"), "OUT2 VS IN7\r\n");
     }
-    Fd extra(connect());
+    Fd extra(connectClient());
     ASSERT_GE(extra.get(), 0);
     const std::string extraEnd = localEndpoint(extra.get());
     bool closed = false;
@@ -177,7 +177,7 @@ TEST_F(SimTcp, clientsBeyondTheLimitAreClosedAtOnceAndAFreedPlaceIsTakenAgain) {
     clients.pop_back();
     std::string reply;
     for (int attempt = 0; attempt < 50 && reply.empty(); ++attempt) {
-        Fd again(connect());
+        Fd again(connectClient());
         writeAll(again.get(), kRoute);
         reply = readUntil(again.get(), "\r\n");
     }
@@ -186,8 +186,8 @@ TEST_F(SimTcp, clientsBeyondTheLimitAreClosedAtOnceAndAFreedPlaceIsTakenAgain) {
 
 TEST_F(SimTcp, silentModeAnswersNoClientButEveryCommandStillCounts) {
     start({"--mode", "silent"});
-    Fd a(connect());
-    Fd b(connect());
+    Fd a(connectClient());
+    Fd b(connectClient());
     ASSERT_TRUE(writeAll(a.get(), kRoute));
     ASSERT_TRUE(writeAll(b.get(), kProbe));
     EXPECT_EQ(whatArrives(a.get()), "");
@@ -200,7 +200,7 @@ TEST_F(SimTcp, silentModeAnswersNoClientButEveryCommandStillCounts) {
 
 TEST_F(SimTcp, garbageModeAnswersEachLineWithNoiseWithoutALineFeed) {
     start({"--mode", "garbage"});
-    Fd a(connect());
+    Fd a(connectClient());
     ASSERT_TRUE(writeAll(a.get(), kRoute));
     const std::string first = whatArrives(a.get());
     EXPECT_GE(first.size(), kGarbageMinLength);
@@ -215,8 +215,8 @@ TEST_F(SimTcp, garbageModeAnswersEachLineWithNoiseWithoutALineFeed) {
 
 TEST_F(SimTcp, hangupModeWithoutASerialLineAnswersClosesThatClientAndEnds) {
     start({"--hangup-after", "32"});
-    Fd other(connect());
-    Fd a(connect());
+    Fd other(connectClient());
+    Fd a(connectClient());
     // One byte beyond the limit is never looked at.
     ASSERT_TRUE(writeAll(a.get(), std::string(kRoute) + std::string(kProbe) + "X"));
     bool hungUp = false;
@@ -257,7 +257,7 @@ constexpr int kSmallReceiveBuffer = 4096;
 TEST_F(SimTcp, aClientThatStopsReadingIsDroppedWithoutHoldingUpTheOthers) {
     start();
     Fd stalls(connectLoopback(port_, kSmallReceiveBuffer));
-    Fd reads(connect());
+    Fd reads(connectClient());
     const std::string stallsEnd = localEndpoint(stalls.get());
     ASSERT_TRUE(writeAll(stalls.get(), manyProbes()));
     std::this_thread::sleep_for(300ms);
