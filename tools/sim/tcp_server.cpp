@@ -196,10 +196,12 @@ void TcpServer::acceptClients(Clock::time_point now) {
             return;
         }
         const std::string peer = endpointText(reinterpret_cast<sockaddr*>(&peerAddress), length);
+        // Logged before the close: whoever sees the connection go finds the
+        // reason in the log already.
         if (clients_.size() >= kMaxTcpClients) {
-            ::close(fd);
             hooks_.info("client " + peer + " refused: " + std::to_string(kMaxTcpClients) +
                         " clients connected already");
+            ::close(fd);
             continue;
         }
         // Each reply goes out as soon as it is made, as on the serial line.
@@ -272,9 +274,9 @@ void TcpServer::drop(Client& client, const std::string& reason) {
     if (client.fd < 0) {
         return;
     }
+    hooks_.info("client " + client.peer + " disconnected: " + reason); // before the peer can see it
     ::close(client.fd);
     client.fd = -1;
-    hooks_.info("client " + client.peer + " disconnected: " + reason);
     if (client.hangingUp) {
         hungUp_ = true;
     }
