@@ -22,8 +22,13 @@ bool Connection::openPort(int comPort, LogLevel failureLevel) {
     const bool errorBefore = channel_.portError();
     if (!channel_.openPort(owner_, comPort, state_.line)) {
         logMessage(failureLevel, kLogSource, comName(comPort) + " cannot be opened: " + channel_.lastFailure());
+        // The ports a search merely tries are not worth a row each.
+        if (traffic_ != nullptr && failureLevel != LogLevel::Debug) {
+            traffic_->linkEvent(comName(comPort), LinkEvent::OpenFailed, channel_.lastFailure());
+        }
         return false;
     }
+    noteLinkEvent(LinkEvent::Opened);
     if (!errorBefore && channel_.portError()) {
         logPortError("opened with a port error");
     }
@@ -33,6 +38,25 @@ bool Connection::openPort(int comPort, LogLevel failureLevel) {
 void Connection::logPortError(std::string_view what) const {
     logMessage(LogLevel::Error, kLogSource,
                comName(channel_.comPort()) + " " + std::string(what) + ": " + channel_.lastFailure());
+    noteLinkEvent(LinkEvent::PortError, channel_.lastFailure());
+}
+
+std::string Connection::linkName() const {
+    return comName(channel_.comPort());
+}
+
+void Connection::noteLinkEvent(LinkEvent event, std::string_view detail) const {
+    if (traffic_ != nullptr) {
+        traffic_->linkEvent(linkName(), event, detail);
+    }
+}
+
+void Connection::closeChannel() {
+    const bool wasOpen = channel_.isOpen();
+    channel_.closePort();
+    if (wasOpen) {
+        noteLinkEvent(LinkEvent::Closed);
+    }
 }
 
 void Connection::portButtonClicked() {
@@ -40,7 +64,7 @@ void Connection::portButtonClicked() {
     if (state_.portOpen) {
         state_.portOpen = false;
         view_.setPortButtonText(kTurnOnPortText);
-        channel_.closePort();
+        closeChannel();
         view_.showPortIcon(false);
         return;
     }
@@ -60,7 +84,7 @@ void Connection::portButtonClicked() {
 void Connection::comSelectionChanged(int index) {
     channel_.clearPortError();
     if (channel_.isOpen()) {
-        channel_.closePort();
+        closeChannel();
     }
     state_.comPort = index + kFirstComPort;
     if (!openPort(state_.comPort)) {
@@ -101,6 +125,10 @@ void Connection::probeOpenPort(std::chrono::milliseconds wait) {
     // Written without the port-open test: the port is not "open" until a
     // switcher answers.
     channel_.sendTextCommand(kProbeLine);
+    noteLinkEvent(LinkEvent::Probing);
+    if (traffic_ != nullptr) {
+        traffic_->commandSent(linkName(), kProbeLine);
+    }
     state_.searchInProgress = true;
     view_.startConsoleTimer(ConsoleTimer::Search, wait);
 }
@@ -117,7 +145,7 @@ void Connection::searchMachineClicked() {
     channel_.clearPortError();
     state_.portOpen = false;
     view_.setPortButtonText(kTurnOnPortText);
-    channel_.closePort();
+    closeChannel();
     view_.showPortIcon(false);
 
     savedComPort_ = state_.comPort;
@@ -136,7 +164,7 @@ void Connection::timerFired(ConsoleTimer timer) {
         if (channel_.portError()) {
             logPortError("failed, closing the port");
             view_.setPortButtonText(kOpenPortText);
-            channel_.closePort();
+            closeChannel();
             view_.showPortIcon(false);
             state_.portOpen = false;
         }
@@ -157,7 +185,7 @@ void Connection::timerFired(ConsoleTimer timer) {
         return;
     }
     // No line came in time: on to the next port that opens.
-    channel_.closePort();
+    closeChannel();
     ++state_.comPort;
     if (openFirstPortFromCurrent()) {
         probeOpenPort(kNextProbeWait);
@@ -205,7 +233,13 @@ bool Connection::send(const TextCommand& command) {
     if (!state_.portOpen) {
         return false;
     }
-    return channel_.sendTextCommand(command.bytes()) == SendResult::Queued;
+    if (channel_.sendTextCommand(command.bytes()) != SendResult::Queued) {
+        return false;
+    }
+    if (traffic_ != nullptr) {
+        traffic_->commandSent(linkName(), command.bytes());
+    }
+    return true;
 }
 
 } // namespace mc
