@@ -1,10 +1,14 @@
 #include "session/console_state.h"
 #include "session/reply_dispatch.h"
 #include "session/traffic.h"
+#include "session/traffic_file.h"
 #include "support/edid_capture_fakes.h"
 #include "support/recording_target.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -213,4 +217,36 @@ TEST(TrafficDispatch, dispatchReportsPendingBytesLinesAndTheEdidMode) {
     dispatch.setTrafficObserver(nullptr);
     dispatch.receive('\n');
     EXPECT_EQ(log.size(), 2U);
+}
+
+TEST(TrafficFileTest, appendsFormattedRowsAfterWhatTheFileHeld) {
+    const auto path =
+        std::filesystem::temp_directory_path() /
+        ("traffic-file-test-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    {
+        std::ofstream earlier(path, std::ios::binary);
+        earlier << "earlier run\n";
+    }
+    const TrafficRow sent{fixedTime(), TrafficDirection::Sent, "COM1", "\r\nGET STA\r\n", {}};
+    const TrafficRow received{fixedTime(), TrafficDirection::Received, "COM1", "ERROR\r\n", markReplyLine("ERROR\r\n")};
+    {
+        std::string error;
+        auto file = TrafficFile::open(path.string(), error);
+        ASSERT_TRUE(file) << error;
+        file->write(sent);
+        file->write(received);
+        file->flush();
+        EXPECT_EQ(file->droppedRows(), 0U);
+        EXPECT_EQ(file->failure(), "");
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "earlier run\n" + formatTrafficRow(sent) + "\n" + formatTrafficRow(received) + "\n");
+    std::filesystem::remove(path);
+}
+
+TEST(TrafficFileTest, fileThatCannotBeOpenedGivesTheReason) {
+    std::string error;
+    EXPECT_EQ(TrafficFile::open("/nonexistent-dir/for/traffic.log", error), nullptr);
+    EXPECT_FALSE(error.empty());
 }
