@@ -63,6 +63,9 @@ ConsoleWindow::~ConsoleWindow() {
     // released, not waited for, and the port closes.
     handover_->cancel();
     channel_->closePort();
+    // The monitor reads the traffic log, which goes before the child widgets.
+    delete trafficMonitor_;
+    trafficMonitor_ = nullptr;
 }
 
 void ConsoleWindow::buildPortControls() {
