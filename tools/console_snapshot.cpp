@@ -20,7 +20,9 @@
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
 #include <QTabWidget>
+#include <QTableView>
 #include <cstdio>
 #include <functional>
 
@@ -136,7 +138,7 @@ int main(int argc, char* argv[]) {
     const bool monitor = args.contains(QStringLiteral("--monitor"));
     if (monitor) {
         window.showTrafficMonitor();
-        window.trafficMonitor()->resize(760, window.height());
+        window.trafficMonitor()->resize(900, window.height());
     }
     if (args.contains(QStringLiteral("--search")) && !showSwitcherState(window)) {
         return 1;
@@ -154,7 +156,11 @@ int main(int argc, char* argv[]) {
     }
     if (monitor) {
         tabs->setCurrentIndex(0);
-        window.trafficMonitor()->refresh();
+        mc::TrafficMonitor& shown = *window.trafficMonitor();
+        shown.refresh();
+        // The EDID data line, the last row, with its hex dump below.
+        shown.table()->selectRow(shown.shownRows().rowCount() - 1);
+        shown.table()->scrollToBottom();
         QApplication::processEvents();
         ok = saveBeside(window, *window.trafficMonitor(), out.filePath(QStringLiteral("traffic-monitor.png"))) && ok;
     }

@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeySequence>
@@ -232,16 +233,18 @@ TrafficMonitor::TrafficMonitor(TrafficLog& log, QWidget* parent) : QWidget(paren
     table_->verticalHeader()->hide();
     // Fixed row heights: the view never measures 10,000 rows.
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 4);
     table_->horizontalHeader()->setStretchLastSection(true);
-    table_->setColumnWidth(TrafficModel::TimeColumn,
-                           table_->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.0000")));
-    table_->setColumnWidth(TrafficModel::DirectionColumn,
-                           table_->fontMetrics().horizontalAdvance(QStringLiteral("received__")));
-    table_->setColumnWidth(TrafficModel::LinkColumn,
-                           table_->fontMetrics().horizontalAdvance(QStringLiteral("COM99__")));
-    table_->setColumnWidth(TrafficModel::TextColumn, 380);
     table_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Widths for the widest value each column takes, in the table's own font.
+    const QFontMetrics metrics(table_->font());
+    const int padding = 2 * metrics.horizontalAdvance(QLatin1Char('0'));
+    table_->setColumnWidth(TrafficModel::TimeColumn,
+                           metrics.horizontalAdvance(QStringLiteral("00:00:00.000")) + padding);
+    table_->setColumnWidth(TrafficModel::DirectionColumn,
+                           metrics.horizontalAdvance(QStringLiteral("received")) + padding);
+    table_->setColumnWidth(TrafficModel::LinkColumn, metrics.horizontalAdvance(QStringLiteral("COM99")) + padding);
+    table_->setColumnWidth(TrafficModel::TextColumn, metrics.horizontalAdvance(QLatin1Char('0')) * 34);
+    table_->verticalHeader()->setDefaultSectionSize(metrics.height() + 4);
 
     hexDump_ = new QPlainTextEdit(this);
     hexDump_->setObjectName(QStringLiteral("hexDump"));
