@@ -264,6 +264,38 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(shownRows(*monitor).size()), 1, kTimeoutMs);
     }
 
+    void pauseHoldsTheRowsShownEvenAfterTheyLeaveTheHistory() {
+        auto peer = PtyPeer::create();
+        QVERIFY(peer && peer->linkAs(env_->ports().path(), 1));
+        TrafficMonitor* monitor = nullptr;
+        auto w = consoleWithMonitor(monitor);
+        QVERIFY(w);
+        QVERIFY(peer->write("FIRST\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(shownRows(*monitor).size()), 2, kTimeoutMs);
+
+        auto* pause = monitor->findChild<QPushButton*>(QStringLiteral("pauseButton"));
+        click(pause);
+        QVERIFY(pause->isChecked());
+        std::string stream;
+        for (int i = 0; i < 12000; ++i) {
+            stream += "LINE " + std::to_string(i) + "\r\n";
+        }
+        std::thread writer([&] { peer->write(stream); });
+        const std::uint64_t before = w->trafficLog().nextSerial();
+        QTRY_VERIFY_WITH_TIMEOUT(w->trafficLog().nextSerial() >= before + 12000, 60000);
+        writer.join();
+        // Both rows have left the log; the paused view still shows them.
+        QCOMPARE(w->trafficLog().rowBySerial(0), nullptr);
+        std::vector<ShownRow> rows = shownRows(*monitor);
+        QCOMPARE(rows.size(), std::size_t{2});
+        QCOMPARE(rows[1].text, QStringLiteral("FIRST\\r\\n"));
+
+        click(pause);
+        rows = shownRows(*monitor);
+        QCOMPARE(rows.size(), mc::kTrafficRowLimit);
+        QCOMPARE(rows.back().text, QStringLiteral("LINE 11999\\r\\n"));
+    }
+
     void filterKeepsOrderAndSaveAsWritesExactlyTheRowsShown() {
         auto peer = PtyPeer::create();
         QVERIFY(peer && peer->linkAs(env_->ports().path(), 1));

@@ -59,6 +59,9 @@ int TrafficModel::columnCount(const QModelIndex& parent) const {
 }
 
 const TrafficRow* TrafficModel::rowAt(int row) const {
+    if (frozen_) {
+        return row < static_cast<int>(frozenRows_.size()) ? &frozenRows_[static_cast<std::size_t>(row)] : nullptr;
+    }
     if (row < finishedCount()) {
         return log_.rowBySerial(shownFirst_ + static_cast<std::uint64_t>(row));
     }
@@ -137,7 +140,29 @@ QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int 
     }
 }
 
+void TrafficModel::setFrozen(bool frozen) {
+    if (frozen == frozen_) {
+        return;
+    }
+    if (frozen) {
+        frozenRows_.clear();
+        frozenRows_.reserve(static_cast<std::size_t>(rowCount()));
+        for (int row = 0; row < rowCount(); ++row) {
+            const TrafficRow* shown = rowAt(row);
+            frozenRows_.push_back(shown != nullptr ? *shown : TrafficRow{});
+        }
+        frozen_ = true;
+        return;
+    }
+    frozen_ = false;
+    frozenRows_ = {};
+    sync();
+}
+
 void TrafficModel::sync() {
+    if (frozen_) {
+        return;
+    }
     const std::uint64_t first = log_.firstSerial();
     const std::uint64_t next = log_.nextSerial();
 
@@ -181,6 +206,7 @@ void TrafficModel::sync() {
 void TrafficModel::clear() {
     beginResetModel();
     log_.clear();
+    frozenRows_.clear();
     shownFirst_ = shownNext_ = log_.nextSerial();
     pendingShown_ = false;
     pendingVersion_ = log_.pendingVersion();
@@ -282,9 +308,8 @@ TrafficMonitor::TrafficMonitor(TrafficLog& log, QWidget* parent) : QWidget(paren
     refresh_->setInterval(kRefreshMs);
     connect(refresh_, &QTimer::timeout, this, &TrafficMonitor::refresh);
     connect(pause_, &QPushButton::toggled, this, [this](bool paused) {
-        if (!paused) {
-            refresh();
-        }
+        model_->setFrozen(paused);
+        refresh();
     });
     connect(clear, &QPushButton::clicked, this, [this] {
         model_->clear();
@@ -297,7 +322,7 @@ TrafficMonitor::TrafficMonitor(TrafficLog& log, QWidget* parent) : QWidget(paren
 }
 
 void TrafficMonitor::refresh() {
-    if (pause_->isChecked()) {
+    if (model_->frozen()) {
         return;
     }
     QScrollBar* bar = table_->verticalScrollBar();

@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QWidget>
 #include <cstdint>
+#include <vector>
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -42,6 +43,11 @@ public:
     void sync();
     // Empties the log and the table.
     void clear();
+    // While frozen the table shows a copy of its rows as they were, so rows
+    // that leave the log meanwhile stay readable; sync() does nothing.
+    // Unfreezing catches up with the log.
+    void setFrozen(bool frozen);
+    [[nodiscard]] bool frozen() const { return frozen_; }
 
 private:
     [[nodiscard]] int finishedCount() const { return static_cast<int>(shownNext_ - shownFirst_); }
@@ -53,6 +59,8 @@ private:
     std::uint64_t shownNext_;
     bool pendingShown_ = false;
     std::uint64_t pendingVersion_ = 0;
+    bool frozen_ = false;
+    std::vector<TrafficRow> frozenRows_; // the finished rows, then the pending one
 };
 
 // "Traffic Monitor": every command, reply line and link event of the console,
