@@ -130,7 +130,8 @@ public:
     [[nodiscard]] std::size_t ringAllocation() const { return ring_.capacity(); }
 
 private:
-    TrafficRow makeRow(TrafficDirection direction, std::string link, std::string bytes, TrafficMark mark) const;
+    [[nodiscard]] TrafficRow makeRow(TrafficDirection direction, std::string link, std::string bytes,
+                                     TrafficMark mark) const;
     void dropPending();
 
     std::size_t capacity_;
