@@ -88,7 +88,7 @@ void statusDumps(benchmark::State& state, bool withMonitor) {
 
     for (auto _ : state) {
         // Clear the sentinel's row so its radio toggles again.
-        routing->setOutputSelection(0, mc::RoutingPage::kNoSelection);
+        routing->setRowSelection(0, std::nullopt);
         routing->refresh();
         std::thread writer([&] { peer->write(stream); });
         stall.start(kStallLimitMs);

@@ -82,12 +82,12 @@ bool waitFor(const std::function<bool()>& done, int limitMs) {
 bool statusShown(const mc::ConsoleWindow& window) {
     for (int bank = 0; bank < 2; ++bank) {
         for (int row = 0; row < mc::RoutingPage::kRows; ++row) {
-            if (window.routingPage(bank)->outputSelection(row) == mc::RoutingPage::kNoSelection) {
+            if (!window.routingPage(bank)->outputSelection(row)) {
                 return false;
             }
         }
     }
-    return window.audioPage()->audioState(mc::AudioPage::kOutputs) != mc::AudioPage::kNone;
+    return window.audioPage()->audioState(mc::kLastPort).has_value();
 }
 
 // Searches, waits for the status dump, reads output 1's EDID into the summary.

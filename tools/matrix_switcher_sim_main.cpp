@@ -88,6 +88,11 @@ bool writeAll(int fd, std::string_view bytes, const sigset_t& waitMask) {
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
             return false;
         }
+        // A stop request ends the wait at once, also one that came during an
+        // earlier reply: a console that stops reading must not hold it back.
+        if (gStopSignal != 0) {
+            return false;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         short revents = 0;
         if (left.count() <= 0 || !waitFor(fd, POLLOUT, left, waitMask, revents)) {
@@ -151,13 +156,18 @@ int serve(SerialLine& line, Session& session, LogWriter& log, const sigset_t& wa
         consoleAttached = true;
         const SessionOutput out = session.receive(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
         for (const Exchange& exchange : out.exchanges) {
+            if (gStopSignal != 0) {
+                break;
+            }
             logExchange(log, exchange);
             if (!exchange.reply.empty() && !writeAll(line.fd(), exchange.reply, waitMask)) {
                 log.write("info", "reply dropped: the line does not take it", false);
             }
         }
         if (out.hangUp) {
-            line.waitUntilTaken(kHangupGrace);
+            if (gStopSignal == 0) {
+                line.waitUntilTaken(kHangupGrace);
+            }
             log.write("info", "hanging up after " + std::to_string(session.receivedBytes()) + " bytes", false);
             return 0;
         }

@@ -1,5 +1,6 @@
 #include "session/connection.h"
 
+#include "link/commands.h"
 #include <string>
 
 namespace mc {
@@ -65,6 +66,7 @@ void Connection::portButtonClicked() {
         state_.portOpen = false;
         view_.setPortButtonText(kTurnOnPortText);
         closeChannel();
+        state_.endReadBack();
         view_.showPortIcon(false);
         return;
     }
@@ -85,6 +87,7 @@ void Connection::comSelectionChanged(int index) {
     channel_.clearPortError();
     if (channel_.isOpen()) {
         closeChannel();
+        state_.endReadBack();
     }
     state_.comPort = index + kFirstComPort;
     if (!openPort(state_.comPort)) {
@@ -124,10 +127,10 @@ void Connection::probeOpenPort(std::chrono::milliseconds wait) {
     channel_.startPortWorker();
     // Written without the port-open test: the port is not "open" until a
     // switcher answers.
-    channel_.sendTextCommand(kProbeLine);
+    channel_.sendTextCommand(probeCommand().bytes());
     noteLinkEvent(LinkEvent::Probing);
     if (traffic_ != nullptr) {
-        traffic_->commandSent(linkName(), kProbeLine);
+        traffic_->commandSent(linkName(), probeCommand().bytes());
     }
     state_.searchInProgress = true;
     view_.startConsoleTimer(ConsoleTimer::Search, wait);
@@ -146,6 +149,8 @@ void Connection::searchMachineClicked() {
     state_.portOpen = false;
     view_.setPortButtonText(kTurnOnPortText);
     closeChannel();
+    // Also an EDID read never answered: the search needs the text parser.
+    state_.endReadBack();
     view_.showPortIcon(false);
 
     savedComPort_ = state_.comPort;
@@ -165,6 +170,7 @@ void Connection::timerFired(ConsoleTimer timer) {
             logPortError("failed, closing the port");
             view_.setPortButtonText(kOpenPortText);
             closeChannel();
+            state_.endReadBack();
             view_.showPortIcon(false);
             state_.portOpen = false;
         }
@@ -186,6 +192,7 @@ void Connection::timerFired(ConsoleTimer timer) {
     }
     // No line came in time: on to the next port that opens.
     closeChannel();
+    state_.endReadBack();
     ++state_.comPort;
     if (openFirstPortFromCurrent()) {
         probeOpenPort(kNextProbeWait);
@@ -197,7 +204,7 @@ void Connection::timerFired(ConsoleTimer timer) {
 }
 
 bool Connection::admitReceivedByte(int comPort, bool portErrorAtReceipt) {
-    if (!ConsoleState::isValidComPort(comPort)) {
+    if (!isValidComPort(comPort)) {
         return false;
     }
     // Bytes are handled on the window thread after the worker has queued

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "session/console_state.h"
-#include "session/reply_target.h"
+#include "session/reply_views.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -46,8 +46,10 @@ public:
     enum class SaveResult { Saved, CannotCreate, MissingAfterCreate, WriteFailed };
 
     virtual ~EdidFiles() = default;
+    // Any entry under the name takes it, a dangling link too.
     [[nodiscard]] virtual bool exists(const std::string& name) const = 0;
-    // Creates (truncates) the file, writes the 256 bytes, flushes and closes.
+    // Creates the file (or truncates the regular file under the name), writes
+    // the 256 bytes and closes it; a file whose write failed is removed.
     virtual SaveResult save(const std::string& name, const EdidImage& image) = 0;
 };
 
@@ -70,8 +72,8 @@ private:
 // the outcome. Other lines are dropped and the mode stays.
 class EdidCapture {
 public:
-    EdidCapture(ConsoleState& state, ReplyTarget& target, EdidFiles& files)
-        : state_(state), target_(target), files_(files) {}
+    EdidCapture(ConsoleState& state, const ReplyViews& views, EdidFiles& files)
+        : state_(state), console_(views.console), edid_(views.edid), files_(files) {}
 
     void handleLine(std::string_view line);
 
@@ -79,7 +81,8 @@ private:
     [[nodiscard]] std::optional<std::string> freeFileName() const;
 
     ConsoleState& state_;
-    ReplyTarget& target_;
+    ConsoleView& console_;
+    EdidView& edid_;
     EdidFiles& files_;
 };
 

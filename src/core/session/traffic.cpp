@@ -14,6 +14,8 @@ namespace {
 constexpr std::string_view kErrorReply = "ERROR";
 // The port number a reply uses for all ports at once.
 constexpr int kAllPorts = 0;
+// The one output whose enhancement reply redraws the audio page.
+constexpr int kEnhancementRedrawOutput = 8;
 
 template <class... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
 template <class... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
@@ -52,14 +54,14 @@ TrafficMark describe(const Reply& reply, std::string_view line) {
                 if (!r.output) {
                     return acted("routing redrawn");
                 }
-                const std::string input = r.input == kNoSelection ? "no input" : "input " + std::to_string(r.input + 1);
+                const std::string input = r.input ? "input " + std::to_string(*r.input + 1) : "no input";
                 return acted(portText("output", *r.output) + " -> " + input);
             },
             [](const EdidChoiceReply& r) {
                 if (!r.input) {
                     return ignored();
                 }
-                const std::string item = r.item == kNoSelection ? "no choice" : "choice " + std::to_string(r.item);
+                const std::string item = r.item ? "choice " + std::to_string(*r.item) : "no choice";
                 return acted(portText("input", *r.input) + " EDID -> " + item);
             },
             [](const MacReply& r) { return acted("MAC -> " + r.text); },
@@ -75,11 +77,12 @@ TrafficMark describe(const Reply& reply, std::string_view line) {
                 if (!r.output) {
                     return ignored();
                 }
-                return acted(portText("output", *r.output) + " audio -> " + (r.state == kAudioOn ? "on" : "mute"));
+                return acted(portText("output", *r.output) + " audio -> " + (r.state == AudioState::On ? "on" : "mute"));
             },
             [](const ScalerReply& r) { return r.output == kAllPorts ? acted("audio page redrawn") : ignored(); },
             [](const EnhancementReply& r) {
-                return r.output == kAllPorts || r.output == 8 ? acted("audio page redrawn") : ignored();
+                return r.output == kAllPorts || r.output == kEnhancementRedrawOutput ? acted("audio page redrawn")
+                                                                                     : ignored();
             },
         },
         reply);

@@ -107,7 +107,7 @@ TEST(TrafficMarks, markAgreesWithTheDecodedReply) {
     // routes to nothing, not to a made-up input.
     const Reply reply = decodeReply("OUT3 VS INx\r\n");
     ASSERT_TRUE(std::holds_alternative<RoutingReply>(reply));
-    EXPECT_EQ(std::get<RoutingReply>(reply).input, kNoSelection);
+    EXPECT_EQ(std::get<RoutingReply>(reply).input, std::nullopt);
     EXPECT_EQ(markReplyLine("OUT3 VS INx\r\n").text, "output 3 -> no input");
 }
 
@@ -195,7 +195,7 @@ TEST(TrafficDispatch, dispatchReportsPendingBytesLinesAndTheEdidMode) {
     ConsoleState state;
     test::RecordingTarget target;
     test::MemoryEdidFiles files;
-    ReplyDispatch dispatch(state, target, files);
+    ReplyDispatch dispatch(state, target.views(), files);
     TrafficLog log = fixedLog();
     dispatch.setTrafficObserver(&log);
 
