@@ -7,6 +7,8 @@
 #include "window/traffic_monitor.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -324,6 +326,12 @@ private slots:
         QCOMPARE(text, monitor->shownLines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
         QCOMPARE(text.count(QLatin1Char('\n')), 3);
         QVERIFY(text.contains(QStringLiteral("received  COM1  OUT1 VS IN9\\r\\n  [output 1 -> input 9]")));
+
+        // Ctrl+C in the table copies the selected rows, as lines, in order.
+        monitor->table()->setFocus();
+        monitor->table()->selectAll();
+        QTest::keyClick(monitor->table(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), text);
 
         filter->clear();
         QCOMPARE(shownRows(*monitor).size(), std::size_t{6});
