@@ -167,9 +167,11 @@ private slots:
     void errorReplyIsMarkedAndStandsOut() {
         auto peer = PtyPeer::create();
         QVERIFY(peer && peer->linkAs(env_->ports().path(), 1));
-        TrafficMonitor* monitor = nullptr;
-        auto w = consoleWithMonitor(monitor);
+        // The monitor opened after the port still names the link.
+        auto w = showConsoleWithPortOpen();
         QVERIFY(w);
+        TrafficMonitor* monitor = openMonitor(*w);
+        QVERIFY(monitor);
 
         QVERIFY(peer->write("STORED\r\nERROR\r\n"));
         std::vector<ShownRow> rows;
@@ -179,6 +181,7 @@ private slots:
              error = find(rows, [](const ShownRow& r) { return r.markKind == mc::TrafficMarkKind::Error; })) >= 0,
             kTimeoutMs);
         QCOMPARE(rows[error].text, QStringLiteral("ERROR\\r\\n"));
+        QCOMPARE(rows[error].link, QStringLiteral("COM1"));
         QCOMPARE(rows[error].mark, QStringLiteral("ERROR"));
         QCOMPARE(rows[error - 1].text, QStringLiteral("STORED\\r\\n"));
         QCOMPARE(rows[error - 1].mark, QStringLiteral("ignored"));

@@ -105,8 +105,11 @@ public:
     void partialByteReceived(char byte) override;
     void lineReceived(std::string_view line, const TrafficMark& mark) override;
 
-    // Adds a finished row (ends a pending one first, as cut off).
+    // Adds a finished row.
     void append(TrafficRow row);
+    // The link received bytes come from, for a log attached while a link is
+    // already open (no "opened" event tells it).
+    void setCurrentLink(std::string_view link) { link_ = link; }
     // Forgets every row, the pending one too; serial numbers go on.
     void clear();
 

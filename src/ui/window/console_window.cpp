@@ -230,6 +230,9 @@ void ConsoleWindow::showTrafficMonitor() {
 void ConsoleWindow::updateTrafficObserver() {
     const bool on = trafficRecording_ || (trafficMonitor_ != nullptr && trafficMonitor_->isVisible());
     TrafficObserver* observer = on ? &trafficLog() : nullptr;
+    if (on && channel_->isOpen()) {
+        trafficLog().setCurrentLink(connection_->linkName());
+    }
     connection_->setTrafficObserver(observer);
     replies_->setTrafficObserver(observer);
 }
