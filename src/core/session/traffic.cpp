@@ -77,7 +77,8 @@ TrafficMark describe(const Reply& reply, std::string_view line) {
                 if (!r.output) {
                     return ignored();
                 }
-                return acted(portText("output", *r.output) + " audio -> " + (r.state == AudioState::On ? "on" : "mute"));
+                return acted(portText("output", *r.output) + " audio -> " +
+                             (r.state == AudioState::On ? "on" : "mute"));
             },
             [](const ScalerReply& r) { return r.output == kAllPorts ? acted("audio page redrawn") : ignored(); },
             [](const EnhancementReply& r) {
