@@ -2,6 +2,7 @@
 // against the emulator or a pseudo-terminal peer that plays a switcher.
 #include "e2e/e2e_support.h"
 #include "pages/routing_page.h"
+#include "session/traffic_file.h"
 #include "support/console_driver.h"
 #include "window/console_window.h"
 #include "window/traffic_monitor.h"
@@ -342,6 +343,44 @@ private slots:
         // A file that cannot be written says why; nothing is claimed saved.
         QVERIFY(!monitor->saveShownRows(env_->filePath(QStringLiteral("missing/dir/traffic.txt")), error));
         QVERIFY(!error.isEmpty());
+    }
+
+    // --log: the rows reach the file from the first open, with no monitor
+    // ever opened, in the monitor's text form.
+    void logFileGetsEveryRowWithoutAMonitor() {
+        MC_START_SWITCHER(sim, env_->ports(), 1);
+        const std::string path = env_->filePath(QStringLiteral("console.log")).toStdString();
+        std::string error;
+        auto file = mc::TrafficFile::open(path, error);
+        QVERIFY2(file, error.c_str());
+        std::vector<std::string> expected;
+        {
+            auto w = showConsole();
+            QVERIFY(w);
+            w->trafficLog().setRowListener([&](const mc::TrafficRow& row) {
+                expected.push_back(mc::formatTrafficRow(row) + "\n");
+                file->write(row);
+            });
+            w->setTrafficRecording(true);
+            click(portButton(*w));
+            click(w->routingPage(0)->radio(2, 6)); // output 3 <- input 7
+            QTRY_COMPARE_WITH_TIMEOUT(w->routingPage(0)->outputSelection(2), 6, kTimeoutMs);
+            click(portButton(*w)); // close
+            QVERIFY(w->trafficMonitor() == nullptr);
+        }
+        file.reset();
+        QFile saved(QString::fromStdString(path));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(saved.readAll());
+        QString joined;
+        for (const std::string& line : expected) {
+            joined += QString::fromStdString(line);
+        }
+        QCOMPARE(text, joined);
+        QVERIFY2(text.contains(QStringLiteral("  event     COM1  opened\n")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("  sent      COM1  \\r\\nSET OUT3  VS IN7 \\r\\n\n")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("[output 3 -> input 7]\n")), qPrintable(text));
+        QVERIFY2(text.endsWith(QStringLiteral("  event     COM1  closed\n")), qPrintable(text));
     }
 
     void unwritableLogFileStopsTheConsoleBeforeItsWindow() {
