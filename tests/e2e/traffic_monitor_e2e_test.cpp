@@ -190,6 +190,12 @@ private slots:
         const QSortFilterProxyModel& shown = monitor->shownRows();
         QVERIFY(shown.index(error, TrafficModel::TextColumn).data(Qt::BackgroundRole).isValid());
         QVERIFY(!shown.index(error - 1, TrafficModel::TextColumn).data(Qt::BackgroundRole).isValid());
+        // Selecting the row shows its bytes as a hex dump.
+        monitor->table()->selectRow(error);
+        auto* dump = monitor->findChild<QPlainTextEdit*>(QStringLiteral("hexDump"));
+        QVERIFY(dump);
+        QCOMPARE(dump->toPlainText(), QString::fromStdString(mc::hexDump("ERROR\r\n")));
+        QVERIFY(dump->toPlainText().startsWith(QStringLiteral("0000  45 52 52 4f 52 0d 0a")));
     }
 
     void garbageWithoutLineFeedShowsAsPendingRow() {
