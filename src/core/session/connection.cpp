@@ -24,8 +24,13 @@ bool Connection::openPort(int comPort, LogLevel failureLevel) {
     const bool errorBefore = channel_.portError();
     if (!channel_.openPort(owner_, comPort, state_.line)) {
         logMessage(failureLevel, kLogSource, comName(comPort) + " cannot be opened: " + channel_.lastFailure());
+        // The ports a search merely tries are not worth a row each.
+        if (traffic_ != nullptr && failureLevel != LogLevel::Debug) {
+            traffic_->linkEvent(comName(comPort), LinkEvent::OpenFailed, channel_.lastFailure());
+        }
         return false;
     }
+    noteLinkEvent(LinkEvent::Opened);
     if (!errorBefore && channel_.portError()) {
         logPortError("opened with a port error");
     }
@@ -35,6 +40,25 @@ bool Connection::openPort(int comPort, LogLevel failureLevel) {
 void Connection::logPortError(std::string_view what) const {
     logMessage(LogLevel::Error, kLogSource,
                comName(channel_.comPort()) + " " + std::string(what) + ": " + channel_.lastFailure());
+    noteLinkEvent(LinkEvent::PortError, channel_.lastFailure());
+}
+
+std::string Connection::linkName() const {
+    return comName(channel_.comPort());
+}
+
+void Connection::noteLinkEvent(LinkEvent event, std::string_view detail) const {
+    if (traffic_ != nullptr) {
+        traffic_->linkEvent(linkName(), event, detail);
+    }
+}
+
+void Connection::closeChannel() {
+    const bool wasOpen = channel_.isOpen();
+    channel_.closePort();
+    if (wasOpen) {
+        noteLinkEvent(LinkEvent::Closed);
+    }
 }
 
 void Connection::portButtonClicked() {
@@ -42,7 +66,7 @@ void Connection::portButtonClicked() {
     if (state_.portOpen) {
         state_.portOpen = false;
         view_.setPortButtonText(kTurnOnPortText);
-        channel_.closePort();
+        closeChannel();
         state_.endReadBack();
         view_.showPortIcon(false);
         return;
@@ -63,7 +87,7 @@ void Connection::portButtonClicked() {
 void Connection::comSelectionChanged(int index) {
     channel_.clearPortError();
     if (channel_.isOpen()) {
-        channel_.closePort();
+        closeChannel();
         state_.endReadBack();
     }
     state_.comPort = index + kFirstComPort;
@@ -105,6 +129,10 @@ void Connection::probeOpenPort(std::chrono::milliseconds wait) {
     // Written without the port-open test: the port is not "open" until a
     // switcher answers.
     channel_.sendTextCommand(probeCommand().bytes());
+    noteLinkEvent(LinkEvent::Probing);
+    if (traffic_ != nullptr) {
+        traffic_->commandSent(linkName(), probeCommand().bytes());
+    }
     state_.searchInProgress = true;
     view_.startConsoleTimer(ConsoleTimer::Search, wait);
 }
@@ -121,7 +149,7 @@ void Connection::searchMachineClicked() {
     channel_.clearPortError();
     state_.portOpen = false;
     view_.setPortButtonText(kTurnOnPortText);
-    channel_.closePort();
+    closeChannel();
     // Also an EDID read never answered: the search needs the text parser.
     state_.endReadBack();
     view_.showPortIcon(false);
@@ -142,7 +170,7 @@ void Connection::timerFired(ConsoleTimer timer) {
         if (channel_.portError()) {
             logPortError("failed, closing the port");
             view_.setPortButtonText(kOpenPortText);
-            channel_.closePort();
+            closeChannel();
             state_.endReadBack();
             view_.showPortIcon(false);
             state_.portOpen = false;
@@ -164,7 +192,7 @@ void Connection::timerFired(ConsoleTimer timer) {
         return;
     }
     // No line came in time: on to the next port that opens.
-    channel_.closePort();
+    closeChannel();
     state_.endReadBack();
     ++state_.comPort;
     if (openFirstPortFromCurrent()) {
@@ -219,8 +247,12 @@ bool Connection::send(const TextCommand& command) {
         // watches the log learns why the command never reached the line.
         logMessage(LogLevel::Warning, kLogSource,
                    std::string("command not sent (") + sendResultText(result) + "): " + std::string(command.bytes()));
+        return false;
     }
-    return result == SendResult::Queued;
+    if (traffic_ != nullptr) {
+        traffic_->commandSent(linkName(), command.bytes());
+    }
+    return true;
 }
 
 } // namespace mc

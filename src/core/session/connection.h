@@ -5,9 +5,11 @@
 #include "session/console_state.h"
 #include "session/log_hook.h"
 #include "session/reply_views.h"
+#include "session/traffic.h"
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace mc {
@@ -79,10 +81,18 @@ public:
 
     [[nodiscard]] int savedComPort() const { return savedComPort_; }
 
+    // Sees the commands sent and the link's events; nullptr detaches.
+    void setTrafficObserver(TrafficObserver* observer) { traffic_ = observer; }
+    // The link's name as the traffic rows show it.
+    [[nodiscard]] std::string linkName() const;
+
 private:
     // A failed open is logged at `failureLevel` with the channel's reason.
     bool openPort(int comPort, LogLevel failureLevel = LogLevel::Warning);
     void logPortError(std::string_view what) const;
+    // Closes the channel, reporting the close of an open link.
+    void closeChannel();
+    void noteLinkEvent(LinkEvent event, std::string_view detail = {}) const;
     // Opens COM state.comPort or the next one that opens; false past COM99.
     bool openFirstPortFromCurrent();
     void probeOpenPort(std::chrono::milliseconds wait);
@@ -94,6 +104,7 @@ private:
     ConnectionView& view_;
     int savedComPort_ = kFirstComPort;
     bool errorCloseArmed_ = false; // the error-close timer is running
+    TrafficObserver* traffic_ = nullptr;
 };
 
 } // namespace mc

@@ -7,6 +7,7 @@
 #include "session/edid_capture.h"
 #include "session/reply_dispatch.h"
 #include "session/reply_views.h"
+#include "session/traffic.h"
 
 #include <QDialog>
 #include <cstdint>
@@ -26,6 +27,7 @@ class EdidPage;
 class IpSettingsPage;
 class RoutingPage;
 class SerialChannel;
+class TrafficMonitor;
 
 // The console's single window: the COM port controls on the left, the five
 // pages in a tab widget on the right. It owns the shared state and is the
@@ -57,8 +59,16 @@ public:
     [[nodiscard]] IpSettingsPage* ipSettingsPage() const { return ipSettingsPage_; }
     [[nodiscard]] AudioPage* audioPage() const { return audioPage_; }
 
+    // The rows the traffic monitor and --log show; created on first use.
+    [[nodiscard]] TrafficLog& trafficLog();
+    // Records traffic even while no monitor is open (--log).
+    void setTrafficRecording(bool on);
+    // nullptr until the monitor is first opened.
+    [[nodiscard]] TrafficMonitor* trafficMonitor() const { return trafficMonitor_; }
+
 public slots:
     void showAboutBox();
+    void showTrafficMonitor();
 
 protected:
     // Enter clicks only a focused push button: elsewhere (the tab control at
@@ -70,6 +80,8 @@ private:
     void buildPortControls();
     void buildPages();
     void buildAboutAction();
+    // Feeds the traffic log only while a monitor is shown or --log records.
+    void updateTrafficObserver();
     void buildPortLink();
     [[nodiscard]] QTimer* timer(ConsoleTimer which) const;
 
@@ -107,6 +119,10 @@ private:
     EdidPage* edidPage_ = nullptr;
     IpSettingsPage* ipSettingsPage_ = nullptr;
     AudioPage* audioPage_ = nullptr;
+
+    std::unique_ptr<TrafficLog> trafficLog_;
+    TrafficMonitor* trafficMonitor_ = nullptr;
+    bool trafficRecording_ = false;
 };
 
 } // namespace mc
