@@ -208,6 +208,9 @@ public:
     }
 
     LinkWrite write(std::string_view bytes, Clock::time_point deadline) override {
+        if (fd_ < 0) {
+            return LinkWrite::Failed; // the connect failed: its reason stands
+        }
         while (!bytes.empty()) {
             const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n > 0) {
