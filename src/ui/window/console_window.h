@@ -56,13 +56,20 @@ public:
     [[nodiscard]] IpSettingsPage* ipSettingsPage() const { return ipSettingsPage_; }
     [[nodiscard]] AudioPage* audioPage() const { return audioPage_; }
 
+    // Opens a network link to the switcher at `address` (see
+    // Connection::connectNetwork); returns at once.
+    void connectOverNetwork(const TcpLinkAddress& address);
+
 public slots:
     void showAboutBox();
+    // The "Connect over Network..." dialog, then the connect.
+    void showNetworkDialog();
 
 private:
     void buildPortControls();
     void buildPages();
     void buildAboutAction();
+    void buildNetworkAction();
     void buildPortLink();
     [[nodiscard]] QTimer* timer(ConsoleTimer which) const;
 
@@ -75,6 +82,7 @@ private:
     void startConsoleTimer(ConsoleTimer which, std::chrono::milliseconds period) override;
     void stopConsoleTimer(ConsoleTimer which) override;
     void pauseWindowThread(std::chrono::milliseconds duration) override;
+    void showLinkPeer(std::string_view text) override;
 
     // ReplyTarget
     void setOutputSelection(int output, int input) override;
