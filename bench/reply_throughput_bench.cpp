@@ -3,12 +3,12 @@
 // the reply parser and the page refreshes, as a multiple of the switcher's line
 // rate. The far end sends full status dumps, byte for byte what the emulator
 // answers to the status query.
-#include "window/console_window.h"
-#include "widgets/message_box.h"
 #include "pages/routing_page.h"
 #include "sim/reply_lines.h"
 #include "sim/session.h"
 #include "support/pty_peer.h"
+#include "widgets/message_box.h"
+#include "window/console_window.h"
 
 #include <QApplication>
 #include <QDir>
@@ -83,7 +83,7 @@ void statusDumpsThroughConsole(benchmark::State& state) {
 
     for (auto _ : state) {
         // Clear the sentinel's row so its radio toggles again.
-        routing->setOutputSelection(0, mc::RoutingPage::kNoSelection);
+        routing->setRowSelection(0, std::nullopt);
         routing->refresh();
         std::thread writer([&] { peer->write(stream); });
         stall.start(kStallLimitMs);

@@ -8,12 +8,13 @@
 #include "session/edid_capture.h"
 #include "session/reply_dispatch.h"
 #include "session/reply_parser.h"
-#include "session/reply_target.h"
+#include "session/reply_views.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,10 +26,6 @@ void require(bool condition) {
     if (!condition) {
         __builtin_trap();
     }
-}
-
-bool isPort(int n) {
-    return n >= 1 && n <= 16;
 }
 
 bool hasLineEnd(std::string_view text) {
@@ -50,20 +47,31 @@ public:
     }
 };
 
-class CheckingTarget : public ReplyTarget {
+// Every reply view, checking what reaches it; it confirms a search as the
+// connection does.
+class CheckingTarget : public RoutingView,
+                       public EdidView,
+                       public IpSettingsView,
+                       public AudioView,
+                       public ConsoleView,
+                       public SearchConfirmation {
 public:
+    explicit CheckingTarget(ConsoleState& state) : state_(state) {}
+
     std::function<void()> onMessage;
 
-    void setOutputSelection(int output, int input) override {
-        require(isPort(output));
-        require(input == kNoSelection || (input >= 0 && input <= 15));
+    ReplyViews views() { return ReplyViews{{*this}, *this, *this, *this, *this, *this}; }
+
+    void setOutputSelection(int output, std::optional<int> input) override {
+        require(isValidPort(output));
+        require(!input || (*input >= 0 && *input < kPortCount));
     }
-    void refreshRouting() override {}
-    void selectInputEdid(int input, int item) override {
-        require(isPort(input));
-        require(item >= kNoSelection);
+    void redrawRouting() override {}
+    void selectInputEdid(int input, std::optional<int> item) override {
+        require(isValidPort(input));
+        require(!item || *item >= 0);
     }
-    void refreshEdidPage() override {}
+    void redrawEdidPage() override {}
     void showCapturedEdid(const EdidImage& /*image*/) override {}
     void setMacText(std::string_view text) override { require(text.size() <= 17 && !hasLineEnd(text)); }
     void showHostAddress(std::uint32_t /*address*/) override {}
@@ -71,20 +79,25 @@ public:
     void showRouterAddress(std::uint32_t /*address*/) override {}
     void setTcpPortText(std::string_view text) override { require(text.size() <= 4 && !hasLineEnd(text)); }
     void setDhcp(bool /*on*/) override {}
-    void refreshIpSettings() override {}
-    void setAudioState(int output, int state) override {
-        require(isPort(output));
-        require(state == kAudioOn || state == kAudioMute);
+    void redrawIpSettings() override {}
+    void setAudioState(int output, AudioState state) override {
+        require(isValidPort(output));
+        require(state == AudioState::On || state == AudioState::Mute);
     }
-    void refreshAudio() override {}
+    void redrawAudio() override {}
     void setStatusText(std::string_view /*text*/) override {}
-    void refreshConsole() override {}
-    void confirmSearch(int comPort) override { require(ConsoleState::isValidComPort(comPort)); }
+    void confirmSearch() override {
+        require(state_.searchInProgress && isValidComPort(state_.comPort));
+        state_.searchInProgress = false;
+    }
     void showMessage(std::string_view /*text*/) override {
         if (onMessage) {
             onMessage();
         }
     }
+
+private:
+    ConsoleState& state_;
 };
 
 } // namespace
@@ -103,8 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.edidToFile = (options & 2U) != 0;
     MemoryFiles files;
     files.failSaves = (options & 4U) != 0;
-    CheckingTarget target;
-    ReplyDispatch dispatch(state, target, files);
+    CheckingTarget target(state);
+    ReplyDispatch dispatch(state, target.views(), files);
 
     std::size_t next = 0;
     const std::size_t nestedBurst = (options >> 4U) + 1U;

@@ -5,11 +5,11 @@
 // EDID of output 1 back, so the pages show a switcher's state and a summary.
 // Used by scripts/screenshots; writes its address book and the read EDID file
 // into the working directory.
-#include "window/console_window.h"
-#include "widgets/message_box.h"
+#include "pages/audio_page.h"
 #include "pages/edid_page.h"
 #include "pages/routing_page.h"
-#include "pages/audio_page.h"
+#include "widgets/message_box.h"
+#include "window/console_window.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -57,12 +57,12 @@ bool waitFor(const std::function<bool()>& done, int limitMs) {
 bool statusShown(const mc::ConsoleWindow& window) {
     for (int bank = 0; bank < 2; ++bank) {
         for (int row = 0; row < mc::RoutingPage::kRows; ++row) {
-            if (window.routingPage(bank)->outputSelection(row) == mc::RoutingPage::kNoSelection) {
+            if (!window.routingPage(bank)->outputSelection(row)) {
                 return false;
             }
         }
     }
-    return window.audioPage()->audioState(mc::AudioPage::kOutputs) != mc::AudioPage::kNone;
+    return window.audioPage()->audioState(mc::kLastPort).has_value();
 }
 
 // Searches, waits for the status dump, reads output 1's EDID into the summary.

@@ -151,7 +151,7 @@ private slots:
 
         verifyClosedAfterError(w);
         QCOMPARE(w.routingPage(0)->outputSelection(3), 5);
-        QCOMPARE(w.routingPage(0)->outputSelection(4), -1);
+        QCOMPARE(w.routingPage(0)->outputSelection(4), std::optional<int>());
         QVERIFY(messages_.isEmpty());
 
         // A new line on the same COM port opens and carries commands and
@@ -165,7 +165,7 @@ private slots:
         QCOMPARE(visible(receive(*next, command.size())), visible(command));
         QVERIFY(next->write("\r\nOUT6 VS IN2\r\n"));
         QTRY_COMPARE_WITH_TIMEOUT(w.routingPage(0)->outputSelection(5), 1, kTimeoutMs);
-        QCOMPARE(w.routingPage(0)->outputSelection(4), -1);
+        QCOMPARE(w.routingPage(0)->outputSelection(4), std::optional<int>());
     }
 };
 

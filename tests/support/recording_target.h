@@ -1,26 +1,41 @@
 #pragma once
 
-#include "session/reply_target.h"
+#include "session/reply_views.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace mc::test {
 
-// A ReplyTarget that writes every call down as one readable line, in order,
-// e.g. "setOutputSelection(3,4)" or "showHostAddress(192.168.0.100)".
-class RecordingTarget : public ReplyTarget {
+// Every reply view at once, writing each call down as one readable line, in
+// order, e.g. "setOutputSelection(3,4)" or "showHostAddress(192.168.0.100)";
+// no selection reads "none". It stands for the one routing view the replies
+// see, and for the connection's search confirmation.
+class RecordingTarget : public RoutingView,
+                        public EdidView,
+                        public IpSettingsView,
+                        public AudioView,
+                        public ConsoleView,
+                        public SearchConfirmation {
 public:
     std::vector<std::string> calls;
     std::vector<EdidImage> capturedEdids;
     // Runs inside showMessage, as a modal box's event loop would.
     std::function<void(std::string_view)> onMessage;
+    // Runs inside confirmSearch, as the connection would.
+    std::function<void()> onConfirmSearch;
 
-    void setOutputSelection(int output, int input) override { record("setOutputSelection", output, input); }
-    void refreshRouting() override { calls.emplace_back("refreshRouting"); }
-    void selectInputEdid(int input, int item) override { record("selectInputEdid", input, item); }
-    void refreshEdidPage() override { calls.emplace_back("refreshEdidPage"); }
+    // The views the reply handling is built with.
+    ReplyViews views() { return ReplyViews{{*this}, *this, *this, *this, *this, *this}; }
+
+    void setOutputSelection(int output, std::optional<int> input) override {
+        record("setOutputSelection", output, input);
+    }
+    void redrawRouting() override { calls.emplace_back("redrawRouting"); }
+    void selectInputEdid(int input, std::optional<int> item) override { record("selectInputEdid", input, item); }
+    void redrawEdidPage() override { calls.emplace_back("redrawEdidPage"); }
     void showCapturedEdid(const EdidImage& image) override {
         calls.emplace_back("showCapturedEdid");
         capturedEdids.push_back(image);
@@ -37,12 +52,18 @@ public:
         calls.push_back("setTcpPortText(" + std::string(text) + ")");
     }
     void setDhcp(bool on) override { calls.push_back(on ? "setDhcp(on)" : "setDhcp(off)"); }
-    void refreshIpSettings() override { calls.emplace_back("refreshIpSettings"); }
-    void setAudioState(int output, int state) override { record("setAudioState", output, state); }
-    void refreshAudio() override { calls.emplace_back("refreshAudio"); }
+    void redrawIpSettings() override { calls.emplace_back("redrawIpSettings"); }
+    void setAudioState(int output, AudioState state) override {
+        calls.push_back("setAudioState(" + std::to_string(output) + (state == AudioState::On ? ",on)" : ",mute)"));
+    }
+    void redrawAudio() override { calls.emplace_back("redrawAudio"); }
     void setStatusText(std::string_view text) override { calls.push_back("setStatusText(" + std::string(text) + ")"); }
-    void refreshConsole() override { calls.emplace_back("refreshConsole"); }
-    void confirmSearch(int comPort) override { calls.push_back("confirmSearch(" + std::to_string(comPort) + ")"); }
+    void confirmSearch() override {
+        calls.emplace_back("confirmSearch");
+        if (onConfirmSearch) {
+            onConfirmSearch();
+        }
+    }
     void showMessage(std::string_view text) override {
         calls.push_back("showMessage(" + std::string(text) + ")");
         if (onMessage) {
@@ -56,16 +77,16 @@ public:
     }
 
 private:
-    void record(const char* name, int a, int b) {
-        calls.push_back(std::string(name) + "(" + std::to_string(a) + "," + std::to_string(b) + ")");
+    void record(const char* name, int a, std::optional<int> b) {
+        calls.push_back(std::string(name) + "(" + std::to_string(a) + "," + (b ? std::to_string(*b) : "none") + ")");
     }
 };
 
 // The calls a reply for all 16 ports makes, one per port.
-inline std::vector<std::string> forAllPorts(const std::string& name, int value) {
+inline std::vector<std::string> forAllPorts(const std::string& name, const std::string& value) {
     std::vector<std::string> calls;
-    for (int port = 1; port <= 16; ++port) {
-        calls.push_back(name + "(" + std::to_string(port) + "," + std::to_string(value) + ")");
+    for (int port = kFirstPort; port <= kLastPort; ++port) {
+        calls.push_back(name + "(" + std::to_string(port) + "," + value + ")");
     }
     return calls;
 }

@@ -1,5 +1,7 @@
 #include "link/com_port_name.h"
 
+#include "link/ports.h"
+
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -8,13 +10,6 @@
 namespace mc {
 
 namespace {
-
-constexpr int kFirstCom = 1;
-constexpr int kLastCom = 99;
-
-bool isComPort(int n) {
-    return n >= kFirstCom && n <= kLastCom;
-}
 
 // Consecutive COM numbers map onto numbered POSIX device families.
 struct DeviceRange {
@@ -47,7 +42,7 @@ std::optional<std::string> portDirectoryFromEnvironment() {
 } // namespace
 
 std::optional<std::string> posixComPortDevicePath(int n, const std::optional<std::string>& portDirectory) {
-    if (!isComPort(n)) {
+    if (!isValidComPort(n)) {
         return std::nullopt;
     }
     if (portDirectory) {
@@ -62,7 +57,7 @@ std::optional<std::string> posixComPortDevicePath(int n, const std::optional<std
 }
 
 std::optional<std::string> win32ComPortDeviceName(int n) {
-    if (!isComPort(n)) {
+    if (!isValidComPort(n)) {
         return std::nullopt;
     }
     // COM10 and above exist only in the device namespace.

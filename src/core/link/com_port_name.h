@@ -1,13 +1,11 @@
 #pragma once
 
+#include "link/ports.h"
+
 #include <optional>
 #include <string>
 
 namespace mc {
-
-// The COM ports the console and the link addresses know: COM1 to COM99.
-inline constexpr int kFirstComPort = 1;
-inline constexpr int kLastComPort = 99;
 
 // Environment variable naming a directory of port links: COMn is then
 // "$MATRIX_CONSOLE_PORTS/comN" and no other device is probed.

@@ -156,14 +156,14 @@ std::optional<TextCommand> routingCommand(int output, int input) {
     return finish(std::move(out));
 }
 
-std::optional<TextCommand> audioCommand(int output, AudioSetting setting) {
+std::optional<TextCommand> audioCommand(int output, AudioState setting) {
     if (!isValidPort(output)) {
         return std::nullopt;
     }
     std::string out = framedStart();
     out.append(kSetOut);
     appendPortField(out, output);
-    out.append(setting == AudioSetting::On ? kAudioOn : kAudioMute);
+    out.append(setting == AudioState::On ? kAudioOn : kAudioMute);
     out.append(kLineEnd);
     return finish(std::move(out));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/ports.h"
 #include "link/text_command.h"
 
 #include <array>
@@ -14,13 +15,6 @@
 // one command, or nullopt when a port, value or text is out of range, so no
 // command is ever built from garbage or longer than the write buffer.
 namespace mc {
-
-inline constexpr int kFirstPort = 1;
-inline constexpr int kLastPort = 16;
-
-[[nodiscard]] constexpr bool isValidPort(int port) {
-    return port >= kFirstPort && port <= kLastPort;
-}
 
 // One-character name of a port: '1'-'9' for 1 to 9, 'A'-'G' for 10 to 16.
 [[nodiscard]] std::optional<char> portCode(int port);
@@ -45,7 +39,9 @@ inline constexpr int kFirstUserSlot = 1;
 inline constexpr int kLastUserSlot = 3;
 inline constexpr std::size_t kUploadEdidSize = 256;
 
-enum class AudioSetting { On = 0, Mute = 1 };
+// De-embedded audio of an output: what the audio command sets, the switcher
+// reports and the audio page shows.
+enum class AudioState { On, Mute };
 
 // An IPv4 address, first octet first (the most significant).
 struct Ipv4Address {
@@ -82,7 +78,7 @@ struct NetworkSettings {
 [[nodiscard]] std::optional<TextCommand> routingCommand(int output, int input);
 
 // CR LF SET OUT{pp} EXA  EN / EXA DIS CR LF, 21 bytes.
-[[nodiscard]] std::optional<TextCommand> audioCommand(int output, AudioSetting setting);
+[[nodiscard]] std::optional<TextCommand> audioCommand(int output, AudioState setting);
 
 // CR LF SET IN{pp} EDID {dd} CR LF, 20 bytes; source index 0 to 32.
 [[nodiscard]] std::optional<TextCommand> applyEdidCommand(int input, int sourceIndex);

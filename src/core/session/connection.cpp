@@ -161,7 +161,7 @@ void Connection::probeOpenPort(std::chrono::milliseconds wait) {
     channel_.startPortWorker();
     // Written without the port-open test: the port is not "open" until a
     // switcher answers.
-    channel_.sendTextCommand(kProbeLine);
+    channel_.sendTextCommand(probeCommand().bytes());
     state_.searchInProgress = true;
     view_.startConsoleTimer(ConsoleTimer::Search, wait);
 }
@@ -242,7 +242,7 @@ void Connection::timerFired(ConsoleTimer timer) {
 }
 
 bool Connection::admitReceivedByte(int comPort, bool portErrorAtReceipt) {
-    if (!ConsoleState::isValidComPort(comPort) && !(network_ && comPort == kNetworkLinkNumber)) {
+    if (!isValidComPort(comPort) && !(network_ && comPort == kNetworkLinkNumber)) {
         return false;
     }
     // Bytes are handled on the window thread after the worker has queued

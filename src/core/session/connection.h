@@ -6,6 +6,7 @@
 #include "link/text_command.h"
 #include "session/console_state.h"
 #include "session/log_hook.h"
+#include "session/reply_views.h"
 
 #include <chrono>
 #include <cstdint>
@@ -20,39 +21,29 @@ inline constexpr char kTurnOnPortText[] = "Turn on Port";
 inline constexpr char kClosePortText[] = "Close Port";
 inline constexpr char kOpenPortText[] = "Open port"; // after a close forced by a port error
 
-// Status line texts.
-inline constexpr char kSearchingStatusText[] = "Please wait.....";
-inline constexpr char kClearedStatusText[] = " ";
-
 inline constexpr char kPortUnavailableMessage[] = "Can not find this port or used by other application";
 inline constexpr char kNoDeviceMessage[] = "Can not find available device for this console!";
 
-// The status query sent to every port a search opens; any line in answer
-// confirms a switcher there.
-inline constexpr std::string_view kProbeLine = "\r\nGET STA\r\n";
-
 // The console window's timers.
 enum class ConsoleTimer {
-    Search = 4,     // the search timer: waits for an answer to the probe
-    ErrorClose = 5, // the error-close timer: closes the port after a port error
+    Search,     // waits for an answer to the probe
+    ErrorClose, // closes the port after a port error
 };
 
+// How long the search timer waits for an answer: longer on the first port the
+// search opens than on each further one.
 inline constexpr std::chrono::milliseconds kFirstProbeWait{500};
 inline constexpr std::chrono::milliseconds kNextProbeWait{400};
 inline constexpr std::chrono::milliseconds kErrorClosePeriod{1};
 // Pause after a COM selection has opened a port.
 inline constexpr std::chrono::milliseconds kSelectionPause{200};
 
-// What the connection logic shows and drives in the console window.
-class ConnectionView {
+// What the connection logic shows and drives in the console window, besides
+// the status line and the messages.
+class ConnectionView : public ConsoleView {
 public:
-    virtual ~ConnectionView() = default;
     virtual void showPortIcon(bool open) = 0;
     virtual void setPortButtonText(std::string_view text) = 0;
-    // Sets the status text and refreshes the status line.
-    virtual void setStatusText(std::string_view text) = 0;
-    // A modal message box with the console's caption.
-    virtual void showMessage(std::string_view text) = 0;
     // Selects a COM selector item without a selection-changed notice.
     virtual void selectComItem(int index) = 0;
     // (Re)starts a periodic timer; the window calls timerFired at each tick.
@@ -68,10 +59,11 @@ public:
 // What a failed network connect says: the host, the TCP port and why.
 [[nodiscard]] std::string networkConnectFailedMessage(const TcpLinkAddress& address, std::string_view reason);
 
-// The port button, the COM selector, "Search Machine", the search and
-// error-close timers, reply dispatch and the search confirmation. Runs on the window thread only; it
-// owns the port-open flag in the shared state, which every sender tests.
-class Connection {
+// The port button, the COM selector, "Search Machine", the search timer and
+// the error-close timer, reply dispatch and the search confirmation. Runs on
+// the window thread only; it alone changes the port-open and search flags in
+// the shared state, which every sender tests.
+class Connection final : public SearchConfirmation {
 public:
     // `owner` is where the channel hands received bytes (the window's
     // hand-over); every open passes it with the state's line settings.
@@ -90,7 +82,7 @@ public:
     // bytes read before a failure are still handled.
     bool admitReceivedByte(int comPort, bool portErrorAtReceipt);
     // Runs at every complete line while a search waits: the switcher answered.
-    void confirmSearch();
+    void confirmSearch() override;
 
     // Hands a command to the channel if the port-open flag is set.
     bool send(const TextCommand& command);

@@ -4,6 +4,7 @@
 #include "edid/edid_image.h"
 #include "link/com_port_name.h"
 #include "link/line_settings.h"
+#include "link/ports.h"
 
 #include <string>
 
@@ -21,9 +22,10 @@ struct ConsoleState {
     // The last EDID read back or loaded, decoded; the EDID page sums it up.
     EdidReports edidReports;
     int comPort = kFirstComPort;
+    // The hidden word typed as the TCP port has unlocked the MAC address; it
+    // stays unlocked for the rest of the run.
+    bool macUnlocked = false;
     LineSettings line;
-
-    static bool isValidComPort(int n) { return n >= kFirstComPort && n <= kLastComPort; }
 };
 
 // The COM selector's item for COMn ("COM1" to "COM99").

@@ -116,18 +116,18 @@ void EdidCapture::handleLine(std::string_view line) {
     const auto result = name ? files_.save(*name, image) : EdidFiles::SaveResult::CannotCreate;
     switch (result) {
     case EdidFiles::SaveResult::CannotCreate:
-        target_.showMessage(kCannotCreateFileMessage);
+        console_.showMessage(kCannotCreateFileMessage);
         return;
     case EdidFiles::SaveResult::MissingAfterCreate:
     case EdidFiles::SaveResult::WriteFailed:
         // A write that did not reach the disk is no success either.
-        target_.showMessage(kSavedFileMissingMessage);
+        console_.showMessage(kSavedFileMissingMessage);
         return;
     case EdidFiles::SaveResult::Saved:
         break;
     }
-    target_.showMessage(std::string(kSavedToFileMessage) + *name);
-    target_.showCapturedEdid(image);
+    console_.showMessage(std::string(kSavedToFileMessage) + *name);
+    edid_.showCapturedEdid(image);
 }
 
 } // namespace mc

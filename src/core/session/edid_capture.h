@@ -1,7 +1,7 @@
 #pragma once
 
 #include "session/console_state.h"
-#include "session/reply_target.h"
+#include "session/reply_views.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -70,8 +70,8 @@ private:
 // the outcome. Other lines are dropped and the mode stays.
 class EdidCapture {
 public:
-    EdidCapture(ConsoleState& state, ReplyTarget& target, EdidFiles& files)
-        : state_(state), target_(target), files_(files) {}
+    EdidCapture(ConsoleState& state, const ReplyViews& views, EdidFiles& files)
+        : state_(state), console_(views.console), edid_(views.edid), files_(files) {}
 
     void handleLine(std::string_view line);
 
@@ -79,7 +79,8 @@ private:
     [[nodiscard]] std::optional<std::string> freeFileName() const;
 
     ConsoleState& state_;
-    ReplyTarget& target_;
+    ConsoleView& console_;
+    EdidView& edid_;
     EdidFiles& files_;
 };
 

@@ -7,8 +7,8 @@ constexpr std::int16_t kGap = -1;
 
 } // namespace
 
-ReplyDispatch::ReplyDispatch(ConsoleState& state, ReplyTarget& target, EdidFiles& files)
-    : state_(state), target_(target), lines_(state.replyLine), parser_(state, target), capture_(state, target, files) {
+ReplyDispatch::ReplyDispatch(ConsoleState& state, const ReplyViews& views, EdidFiles& files)
+    : state_(state), lines_(state.replyLine), parser_(state, views), capture_(state, views, files) {
 }
 
 void ReplyDispatch::receive(std::uint8_t byte) {

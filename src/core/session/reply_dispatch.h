@@ -4,7 +4,7 @@
 #include "session/edid_capture.h"
 #include "session/line_assembler.h"
 #include "session/reply_parser.h"
-#include "session/reply_target.h"
+#include "session/reply_views.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +30,7 @@ inline constexpr std::size_t kDeferredByteLimit = std::size_t{64} * 1024;
 // discarded whole instead of being joined across the gap.
 class ReplyDispatch {
 public:
-    ReplyDispatch(ConsoleState& state, ReplyTarget& target, EdidFiles& files);
+    ReplyDispatch(ConsoleState& state, const ReplyViews& views, EdidFiles& files);
 
     // One received byte that the connection has admitted (right port, no port
     // error); it is handled now, or after the line being handled.
@@ -44,7 +44,6 @@ private:
     void handle(char byte);
 
     ConsoleState& state_;
-    ReplyTarget& target_;
     LineAssembler lines_;
     ReplyParser parser_;
     EdidCapture capture_;

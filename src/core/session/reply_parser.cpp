@@ -1,5 +1,6 @@
 #include "session/reply_parser.h"
 
+#include "link/ports.h"
 #include "session/line_assembler.h"
 
 #include <array>
@@ -8,13 +9,11 @@
 namespace mc {
 namespace {
 
+// A port number of 0 in a reply stands for all ports.
 constexpr int kAllPorts = 0;
-constexpr int kFirstPort = 1;
-constexpr int kLastPort = 16;
-constexpr int kInputCount = 16;
-
-// The status text after a confirmed search or a DHCP report: one blank.
-constexpr std::string_view kClearedStatusText = " ";
+// Besides all outputs, an enhancement report for this output digit redraws the
+// audio page too.
+constexpr int kEnhancementRedrawOutput = 8;
 
 constexpr char kCarriageReturn = '\r';
 
@@ -82,26 +81,29 @@ std::optional<int> portBefore(const ReplyLine& line, std::ptrdiff_t k, char lett
     return inRange(*tag == letter ? units : units + 10, kAllPorts, kLastPort);
 }
 
-// "VS IN5" + CR gives 4, "VS IN16" gives 15; no usable index is kNoSelection.
-int inputAfterVs(const ReplyLine& line, std::ptrdiff_t k) {
+// "VS IN5" + CR gives 4, "VS IN16" gives 15; no usable index selects nothing.
+std::optional<int> inputAfterVs(const ReplyLine& line, std::ptrdiff_t k) {
     const auto first = line.at(k + 5);
     const auto second = line.at(k + 6);
     if (!first || !second) {
-        return kNoSelection;
+        return std::nullopt;
     }
     const int input = *second == kCarriageReturn ? *first - '1' : *second - '0' + 9;
-    return inRange(input, 0, kInputCount - 1).value_or(kNoSelection);
+    return inRange(input, 0, kPortCount - 1);
 }
 
 // "EDID 3" + CR gives 3, "EDID 12" gives 12.
-int choiceAfterEdid(const ReplyLine& line, std::ptrdiff_t k) {
+std::optional<int> choiceAfterEdid(const ReplyLine& line, std::ptrdiff_t k) {
     const auto first = line.at(k + 5);
     const auto second = line.at(k + 6);
     if (!first || !second) {
-        return kNoSelection;
+        return std::nullopt;
     }
     const int item = *second == kCarriageReturn ? *first - '0' : 10 * (*first - '0') + (*second - '0');
-    return item < 0 ? kNoSelection : item;
+    if (item < 0) {
+        return std::nullopt;
+    }
+    return item;
 }
 
 // Four octets of exactly three digits at fixed positions, each taken modulo
@@ -166,7 +168,7 @@ Reply decodeAudio(const ReplyLine& line, std::ptrdiff_t k) {
     if (!value) {
         return IgnoredReply{};
     }
-    return AudioReply{portBefore(line, k, 'T'), *value == 'E' ? kAudioOn : kAudioMute};
+    return AudioReply{portBefore(line, k, 'T'), *value == 'E' ? AudioState::On : AudioState::Mute};
 }
 
 std::optional<int> outputDigit(const ReplyLine& line, std::ptrdiff_t k) {
@@ -229,77 +231,86 @@ Reply decodeReply(std::string_view text) {
     return IgnoredReply{};
 }
 
-void applyReply(const Reply& reply, ReplyTarget& target) {
+void applyReply(const Reply& reply, const ReplyViews& views) {
+    const auto setOutputSelection = [&](int output, std::optional<int> input) {
+        for (RoutingView& page : views.routing) {
+            page.setOutputSelection(output, input);
+        }
+    };
+    const auto redrawRouting = [&] {
+        for (RoutingView& page : views.routing) {
+            page.redrawRouting();
+        }
+    };
     std::visit(Overloaded{
                    [](const IgnoredReply&) {},
                    [&](const RoutingReply& r) {
                        if (r.output == kAllPorts) {
                            for (int output = kFirstPort; output <= kLastPort; ++output) {
-                               target.setOutputSelection(output, r.input);
+                               setOutputSelection(output, r.input);
                            }
                        } else if (r.output) {
-                           target.setOutputSelection(*r.output, r.input);
+                           setOutputSelection(*r.output, r.input);
                        }
                        // Both pages redraw in every case, so a click the
                        // switcher did not confirm falls back to the stored row.
-                       target.refreshRouting();
+                       redrawRouting();
                    },
                    [&](const EdidChoiceReply& r) {
                        if (r.input == kAllPorts) {
                            for (int input = kFirstPort; input <= kLastPort; ++input) {
-                               target.selectInputEdid(input, r.item);
+                               views.edid.selectInputEdid(input, r.item);
                            }
-                           target.refreshEdidPage();
+                           views.edid.redrawEdidPage();
                        } else if (r.input) {
-                           target.selectInputEdid(*r.input, r.item);
+                           views.edid.selectInputEdid(*r.input, r.item);
                        }
                    },
                    [&](const MacReply& r) {
-                       target.setMacText(r.text);
-                       target.refreshIpSettings();
+                       views.ipSettings.setMacText(r.text);
+                       views.ipSettings.redrawIpSettings();
                    },
                    [&](const AddressReply& r) {
                        switch (r.kind) {
                        case AddressReply::Host:
-                           target.showHostAddress(r.address);
+                           views.ipSettings.showHostAddress(r.address);
                            break;
                        case AddressReply::NetMask:
-                           target.showNetMask(r.address);
+                           views.ipSettings.showNetMask(r.address);
                            break;
                        case AddressReply::Router:
-                           target.showRouterAddress(r.address);
+                           views.ipSettings.showRouterAddress(r.address);
                            break;
                        }
                    },
-                   [&](const TcpPortReply& r) { target.setTcpPortText(r.text); },
+                   [&](const TcpPortReply& r) { views.ipSettings.setTcpPortText(r.text); },
                    [&](const DhcpReply& r) {
-                       target.setDhcp(r.on);
-                       target.refreshIpSettings();
-                       target.setStatusText(kClearedStatusText);
-                       target.refreshConsole();
+                       views.ipSettings.setDhcp(r.on);
+                       views.ipSettings.redrawIpSettings();
+                       views.console.setStatusText(kClearedStatusText);
                    },
                    [&](const AudioReply& r) {
                        if (r.output == kAllPorts) {
                            for (int output = kFirstPort; output <= kLastPort; ++output) {
-                               target.setAudioState(output, r.state);
+                               views.audio.setAudioState(output, r.state);
                            }
-                           target.refreshAudio();
+                           views.audio.redrawAudio();
                        } else if (r.output) {
-                           target.setAudioState(*r.output, r.state);
+                           views.audio.setAudioState(*r.output, r.state);
                            // Outputs 1 to 15 show at the page's next redraw.
                            if (*r.output == kLastPort) {
-                               target.refreshAudio();
+                               views.audio.redrawAudio();
                            }
                        }
                    },
                    [&](const ScalerReply& r) {
                        if (r.output == kAllPorts) {
-                           target.refreshAudio();
+                           views.audio.redrawAudio();
                        }
                    },
                    [&](const EnhancementReply& r) {
-                       if (r.output == kAllPorts || r.output == 8) {
-                           target.refreshAudio();
+                       if (r.output == kAllPorts || r.output == kEnhancementRedrawOutput) {
+                           views.audio.redrawAudio();
                        }
                    },
                },
@@ -307,19 +318,11 @@ void applyReply(const Reply& reply, ReplyTarget& target) {
 }
 
 void ReplyParser::handleLine(std::string_view line) {
+    // Any complete line proves a device on the port being searched.
     if (state_.searchInProgress) {
-        confirmSearch();
+        views_.search.confirmSearch();
     }
-    applyReply(decodeReply(line), target_);
-}
-
-// Any complete line proves a device on the port being searched.
-void ReplyParser::confirmSearch() {
-    state_.portOpen = true;
-    target_.confirmSearch(state_.comPort);
-    target_.setStatusText(kClearedStatusText);
-    target_.refreshConsole();
-    state_.searchInProgress = false;
+    applyReply(decodeReply(line), views_);
 }
 
 } // namespace mc

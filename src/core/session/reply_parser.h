@@ -1,31 +1,33 @@
 #pragma once
 
 #include "session/console_state.h"
-#include "session/reply_target.h"
+#include "session/reply_views.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 namespace mc {
 
 // One reply line, decoded. Port numbers are 1..16 for one port and 0 for all
 // of them; std::nullopt when the line names no port the keyword accepts, so
-// the reply selects nothing. Indexes the line spells badly are kNoSelection.
+// the reply selects nothing. Indexes the line spells badly are std::nullopt
+// too: they select nothing either.
 
 // "VS ": the input now routed to an output.
 struct RoutingReply {
     std::optional<int> output;
-    int input = kNoSelection; // 0-based
+    std::optional<int> input; // 0-based
     friend bool operator==(const RoutingReply&, const RoutingReply&) = default;
 };
 
 // "EDID ": the EDID choice of an input.
 struct EdidChoiceReply {
     std::optional<int> input;
-    int item = kNoSelection;
+    std::optional<int> item;
     friend bool operator==(const EdidChoiceReply&, const EdidChoiceReply&) = default;
 };
 
@@ -58,7 +60,7 @@ struct DhcpReply {
 // "EXA " and "ASS ": audio On or Mute of an output.
 struct AudioReply {
     std::optional<int> output;
-    int state = kAudioMute;
+    AudioState state = AudioState::Mute;
     friend bool operator==(const AudioReply&, const AudioReply&) = default;
 };
 
@@ -88,22 +90,20 @@ using Reply = std::variant<IgnoredReply, RoutingReply, EdidChoiceReply, MacReply
 // yields no value (see the .cpp for each field).
 Reply decodeReply(std::string_view line);
 
-// Shows a decoded reply through the target, with each keyword's refresh rule.
-void applyReply(const Reply& reply, ReplyTarget& target);
+// Shows a decoded reply on the views, with each keyword's redraw rule.
+void applyReply(const Reply& reply, const ReplyViews& views);
 
 // The text reply parser: handles one complete line in text mode. While a
-// device search waits, any line first confirms it.
+// device search waits, any line first confirms it through the connection.
 class ReplyParser {
 public:
-    ReplyParser(ConsoleState& state, ReplyTarget& target) : state_(state), target_(target) {}
+    ReplyParser(const ConsoleState& state, ReplyViews views) : state_(state), views_(std::move(views)) {}
 
     void handleLine(std::string_view line);
 
 private:
-    void confirmSearch();
-
-    ConsoleState& state_;
-    ReplyTarget& target_;
+    const ConsoleState& state_;
+    ReplyViews views_;
 };
 
 } // namespace mc

@@ -1,8 +1,8 @@
 #include "pages/audio_page.h"
 
+#include "link/commands.h"
 #include "widgets/dialog_units.h"
 #include "widgets/radio_group.h"
-#include "link/commands.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -35,8 +35,19 @@ constexpr int kOnWidth = 24;
 constexpr int kMuteLeft = 34;
 constexpr int kMuteWidth = 30;
 
+// The radios' ids in their output's button group.
+constexpr int kOnId = 0;
+constexpr int kMuteId = 1;
+
 bool isValidOutput(int output) {
-    return output >= 1 && output <= AudioPage::kOutputs;
+    return isValidPort(output);
+}
+
+std::optional<int> radioId(std::optional<AudioState> state) {
+    if (!state) {
+        return std::nullopt;
+    }
+    return *state == AudioState::On ? kOnId : kMuteId;
 }
 
 std::size_t slot(int output) {
@@ -50,7 +61,9 @@ AudioPage::AudioPage(CommandSender& sender, QWidget* parent) : QWidget(parent), 
     // The page lays itself out before the tab widget adopts it.
     setFont(dialogFont());
     for (int output = 1; output <= kOutputs; ++output) {
-        states_[slot(output)] = output < kFirstOutputStartingUnknown ? kOn : kNone;
+        if (output < kFirstOutputStartingUnknown) {
+            states_[slot(output)] = AudioState::On;
+        }
     }
 
     const DialogUnits du(font());
@@ -70,66 +83,80 @@ void AudioPage::buildOutput(int output, QWidget* section, const QRect& sectionRe
     const int boxX = kBoxX[static_cast<std::size_t>(index % kGridColumns)];
     const int boxY = kBoxY[static_cast<std::size_t>(index / kGridColumns)];
 
-    auto* box = new QGroupBox(QString::fromLatin1(kOutputPrefix) + QString::number(output), section);
+    const QString title = QString::fromLatin1(kOutputPrefix) + QString::number(output);
+    auto* box = new QGroupBox(title, section);
     box->setObjectName(QStringLiteral("audioOut%1").arg(output));
+    // A group box inside another is read with the outer title; each output
+    // names its own group and its radios, so the 32 radios are told apart.
+    box->setAccessibleName(title);
     box->setAlignment(Qt::AlignHCenter);
     const QRect boxRect = du.rect(boxX, boxY, kBoxWidth, kBoxHeight);
     box->setGeometry(boxRect.translated(-sectionRect.topLeft()));
 
-    // Radios sit in their output's box, so assistive technology reads "Out3"
-    // as the context of "On" and "Mute".
+    // Radios sit in their output's box and carry its title in their names:
+    // "Out3 On", "Out3 Mute".
     const auto radio = [&](const char* text, const char* suffix, int left, int width) {
         auto* button = new QRadioButton(QString::fromLatin1(text), box);
+        button->setAccessibleName(title + QLatin1Char(' ') + QString::fromLatin1(text));
         button->setObjectName(QStringLiteral("audioOut%1%2").arg(output).arg(QLatin1String(suffix)));
         button->setGeometry(du.rect(boxX + left, boxY + kRadioTop, width, kRadioHeight).translated(-boxRect.topLeft()));
         return button;
     };
     auto* group = new QButtonGroup(this);
     group->setExclusive(true);
-    group->addButton(radio(kOnText, "On", kOnLeft, kOnWidth), kOn);
-    group->addButton(radio(kMuteText, "Mute", kMuteLeft, kMuteWidth), kMute);
+    group->addButton(radio(kOnText, "On", kOnLeft, kOnWidth), kOnId);
+    group->addButton(radio(kMuteText, "Mute", kMuteLeft, kMuteWidth), kMuteId);
     pairs_[slot(output)] = group;
     // clicked, not toggled: a click on the checked radio sends again.
     connect(group, &QButtonGroup::idClicked, this, [this, output](int) { onClicked(output); });
 }
 
-int AudioPage::audioState(int output) const {
-    return isValidOutput(output) ? states_[slot(output)] : kNone;
+std::optional<AudioState> AudioPage::audioState(int output) const {
+    return isValidOutput(output) ? states_[slot(output)] : std::nullopt;
 }
 
-void AudioPage::setAudioState(int output, int state) {
-    if (!isValidOutput(output)) {
-        return;
+void AudioPage::setAudioState(int output, AudioState state) {
+    if (isValidOutput(output)) {
+        states_[slot(output)] = state;
     }
-    states_[slot(output)] = (state == kOn || state == kMute) ? state : kNone;
 }
 
 void AudioPage::refresh() {
     for (int output = 1; output <= kOutputs; ++output) {
-        checkRadioOrNone(*pairs_[slot(output)], states_[slot(output)]);
+        checkRadioOrNone(*pairs_[slot(output)], radioId(states_[slot(output)]));
     }
 }
 
 void AudioPage::readControls() {
     for (int output = 1; output <= kOutputs; ++output) {
-        states_[slot(output)] = pairs_[slot(output)]->checkedId();
+        switch (pairs_[slot(output)]->checkedId()) {
+        case kOnId:
+            states_[slot(output)] = AudioState::On;
+            break;
+        case kMuteId:
+            states_[slot(output)] = AudioState::Mute;
+            break;
+        default:
+            states_[slot(output)] = std::nullopt;
+            break;
+        }
     }
 }
 
 void AudioPage::onClicked(int output) {
     readControls();
-    const AudioSetting setting = states_[slot(output)] == kOn ? AudioSetting::On : AudioSetting::Mute;
-    if (const auto command = audioCommand(output, setting)) {
+    // The clicked pair has a checked radio; Mute is only a fallback.
+    if (const auto command = audioCommand(output, states_[slot(output)].value_or(AudioState::Mute))) {
         sender_.send(*command);
     }
 }
 
 QRadioButton* AudioPage::onRadio(int output) const {
-    return isValidOutput(output) ? qobject_cast<QRadioButton*>(pairs_[slot(output)]->button(kOn)) : nullptr;
+    return isValidOutput(output) ? qobject_cast<QRadioButton*>(pairs_[slot(output)]->button(kOnId)) : nullptr;
 }
 
 QRadioButton* AudioPage::muteRadio(int output) const {
-    return isValidOutput(output) ? qobject_cast<QRadioButton*>(pairs_[slot(output)]->button(kMute)) : nullptr;
+    return isValidOutput(output) ? qobject_cast<QRadioButton*>(pairs_[slot(output)]->button(kMuteId)) : nullptr;
 }
 
 } // namespace mc

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "link/ports.h"
+#include "session/reply_views.h"
+
 #include <QWidget>
 #include <array>
+#include <optional>
 
 class QButtonGroup;
 class QRadioButton;
@@ -12,23 +16,21 @@ class CommandSender;
 
 // The audio page: de-embedded audio On or Mute per output. A click stores
 // what all sixteen radio pairs show and sends the command for its output.
-class AudioPage : public QWidget {
+class AudioPage : public QWidget, public AudioView {
     Q_OBJECT
 public:
-    static constexpr int kOutputs = 16;
-    static constexpr int kOn = 0;
-    static constexpr int kMute = 1;
-    static constexpr int kNone = -1;
+    static constexpr int kOutputs = kPortCount;
 
     explicit AudioPage(CommandSender& sender, QWidget* parent = nullptr);
 
-    // State of output 1..16: 0 On, 1 Mute, -1 neither (also for outputs
-    // outside 1..16).
-    [[nodiscard]] int audioState(int output) const;
-    // Stores only; shown at the next refresh. A state other than 0 or 1
-    // stores -1; outputs outside 1..16 are ignored.
-    void setAudioState(int output, int state);
-    // Stored states -> radios.
+    // State of output 1..16; std::nullopt when neither radio shows (also for
+    // outputs outside 1..16).
+    [[nodiscard]] std::optional<AudioState> audioState(int output) const;
+    // AudioView. Stores only; shown at the next redraw. Outputs outside 1..16
+    // are ignored.
+    void setAudioState(int output, AudioState state) override;
+    void redrawAudio() override { refresh(); }
+    // Redraws the radios from the stored states.
     void refresh();
 
     [[nodiscard]] QRadioButton* onRadio(int output) const;
@@ -40,7 +42,7 @@ private:
     void onClicked(int output);
 
     CommandSender& sender_;
-    std::array<int, kOutputs> states_{};
+    std::array<std::optional<AudioState>, kOutputs> states_{};
     std::array<QButtonGroup*, kOutputs> pairs_{};
 };
 

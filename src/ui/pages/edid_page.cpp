@@ -1,14 +1,14 @@
 #include "pages/edid_page.h"
 
-#include "session/console_state.h"
-#include "widgets/dialog_units.h"
-#include "widgets/message_box.h"
-#include "widgets/choice_box.h"
 #include "edid/edid_choices.h"
 #include "edid/edid_decoder.h"
 #include "edid/edid_file.h"
 #include "edid/edid_summary.h"
 #include "link/commands.h"
+#include "session/console_state.h"
+#include "widgets/choice_box.h"
+#include "widgets/dialog_units.h"
+#include "widgets/message_box.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <span>
 
 namespace mc {
 
@@ -124,7 +123,7 @@ void EdidPage::buildInputRows() {
         auto* choice = new ChoiceBox(items, this);
         choice->setObjectName(QStringLiteral("inputEdid%1").arg(input));
         // Sixteen labels read "EDID:"; the name says which input.
-        choice->setAccessibleName(tr("Input %1 EDID").arg(input));
+        choice->setNames(tr("Input %1 EDID").arg(input));
         const QRect rect = du.rect(kChoiceX, y, kChoiceWidth, kRowHeight);
         choice->setGeometry(rect.x(), rect.y(), rect.width(), choice->sizeHint().height());
         label->setBuddy(choice);
@@ -161,11 +160,12 @@ void EdidPage::buildReadAndLoad() {
     readLabel->setGeometry(du.rect(kRightX, kReadLabelY, kRightWidth, kLabelHeight));
     readPort_ = selector(itemsOf(kReadPortItemCount, readPortItemText), kReadPortY, "readPortSelector");
     readLabel->setBuddy(readPort_);
+    readPort_->setNames(QString::fromLatin1(kReadPortLabel));
     connect(action(kReadText, kReadButtonY, "readButton"), &QPushButton::clicked, this, &EdidPage::readEdid);
 
     userSlot_ = selector(itemsOf(kUserSlotItemCount, userSlotItemText), kUserSlotY, "userSlotSelector");
     // No label of its own: the load button below says what the slot is for.
-    userSlot_->setAccessibleName(tr("User EDID slot to write"));
+    userSlot_->setNames(tr("User EDID slot to write"));
     connect(action(kLoadText, kLoadButtonY, "loadButton"), &QPushButton::clicked, this, &EdidPage::loadEdid);
 
     auto* summaryLabel = new QLabel(QString::fromLatin1(kSummaryLabel), this);
@@ -180,15 +180,15 @@ void EdidPage::buildReadAndLoad() {
     summaryLabel->setBuddy(summaryEdit_);
 }
 
-int EdidPage::inputEdidChoice(int input) const {
-    if (input < 1 || input > kInputs) {
-        return ChoiceBox::kNoItem;
+std::optional<int> EdidPage::inputEdidChoice(int input) const {
+    if (!isValidPort(input)) {
+        return std::nullopt;
     }
     return inputEdid_[static_cast<std::size_t>(input - 1)]->selectedItem();
 }
 
-void EdidPage::selectInputEdid(int input, int item) {
-    if (input < 1 || input > kInputs) {
+void EdidPage::selectInputEdid(int input, std::optional<int> item) {
+    if (!isValidPort(input)) {
         return;
     }
     inputEdid_[static_cast<std::size_t>(input - 1)]->selectItem(item);
@@ -204,10 +204,7 @@ void EdidPage::fillSummary() {
 }
 
 void EdidPage::showEdid(const EdidImage& image) {
-    state_.edidReports.clear();
-    for (const std::uint8_t part : {kVideoReportPart, kAudioReportPart, kGeneralReportPart}) {
-        decodeEdidPart(image, part, state_.edidReports);
-    }
+    state_.edidReports = decodeEdid(image);
     fillSummary();
 }
 
@@ -219,13 +216,18 @@ void EdidPage::setFileChooser(FileChooser chooser) {
 // names no item) has no EDID to apply: nothing is sent and, as with the port
 // closed, nothing is said; the empty drop-down beside the button shows why.
 void EdidPage::applyEdid(int input) {
-    if (const auto command = applyEdidChoiceCommand(input, inputEdidChoice(input))) {
+    const auto choice = inputEdidChoice(input);
+    if (!choice) {
+        return;
+    }
+    if (const auto command = applyEdidChoiceCommand(input, *choice)) {
         sender_.send(*command);
     }
 }
 
 void EdidPage::readEdid() {
-    const auto port = readPortOfItem(readPort_->selectedItem());
+    const auto item = readPort_->selectedItem();
+    const auto port = item ? readPortOfItem(*item) : std::nullopt;
     if (!port) {
         showMessage(this, QString::fromLatin1(kSelectTargetPortMessage));
         return;
@@ -243,13 +245,18 @@ void EdidPage::readEdid() {
     }
     // The input read names the input's own EDID source; a copied EDID (33 and
     // above) or an empty choice has none, and nothing is sent, as for a copy.
-    if (const auto command = readInputEdidCommand(port->port, inputEdidChoice(port->port))) {
+    const auto choice = inputEdidChoice(port->port);
+    if (!choice) {
+        return;
+    }
+    if (const auto command = readInputEdidCommand(port->port, *choice)) {
         sender_.send(*command);
     }
 }
 
 void EdidPage::loadEdid() {
-    const auto slot = userSlotOfItem(userSlot_->selectedItem());
+    const auto item = userSlot_->selectedItem();
+    const auto slot = item ? userSlotOfItem(*item) : std::nullopt;
     if (!slot) {
         showMessage(this, QString::fromLatin1(kSelectTargetPortMessage));
         return;
@@ -258,8 +265,9 @@ void EdidPage::loadEdid() {
     if (path.isEmpty()) {
         return;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // A shorter file leaves the rest of the image at 0xFF.
+    const auto image = readEdidFile(QFile::encodeName(path).toStdString());
+    if (!image) {
         showMessage(this, QString::fromLatin1(kFileReadFailedMessage));
         return;
     }
@@ -267,24 +275,16 @@ void EdidPage::loadEdid() {
         showMessage(this, QString::fromLatin1(kNotBinFileMessage));
         return;
     }
-    const QByteArray bytes = file.read(static_cast<qint64>(kEdidImageBytes));
-    if (file.error() != QFileDevice::NoError) {
-        showMessage(this, QString::fromLatin1(kFileReadFailedMessage));
-        return;
-    }
-    file.close();
-    // A shorter file leaves the rest of the image at 0xFF.
-    const EdidImage image = edidImageFromBytes(
-        std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())));
 
-    const auto command = uploadEdidCommand(slot->input, slot->slot, image);
-    if (command && sender_.send(*command)) {
-        showMessage(this, QString::fromLatin1(kUploadNoteMessage));
-    } else {
-        showMessage(this, QString::fromLatin1(kTurnOnPortMessage));
+    if (const auto command = uploadEdidCommand(slot->input, slot->slot, *image)) {
+        sender_.send(*command);
     }
+    // The note follows the port-open flag, not the send's result: a command
+    // the channel refuses with the port open (a full send queue) is no closed
+    // port.
+    showMessage(this, QString::fromLatin1(state_.portOpen ? kUploadNoteMessage : kTurnOnPortMessage));
     // Shown whether or not it went out: the operator sees what the file holds.
-    showEdid(image);
+    showEdid(*image);
 }
 
 void EdidPage::keyPressEvent(QKeyEvent* event) {

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "edid/edid_image.h"
+#include "link/ports.h"
+#include "session/reply_views.h"
 
 #include <QString>
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 
 class QPlainTextEdit;
@@ -22,10 +25,10 @@ struct ConsoleState;
 // into a user slot of an input, and the summary of the last EDID read or
 // loaded. The EDID file name, the EDID-to-file mode and the EDID reports are
 // the console's state, shared with the reply path.
-class EdidPage : public QWidget {
+class EdidPage : public QWidget, public EdidView {
     Q_OBJECT
 public:
-    static constexpr int kInputs = 16;
+    static constexpr int kInputs = kPortCount;
 
     // Asks the operator for the EDID file to load; an empty name cancels.
     using FileChooser = std::function<QString(QWidget* parent)>;
@@ -33,16 +36,18 @@ public:
     EdidPage(CommandSender& sender, ConsoleState& state, QWidget* parent = nullptr);
 
     // The input's (1..16) EDID choice as the switcher last reported it or the
-    // operator picked it: 0..48, or -1 for none (also for other inputs).
-    [[nodiscard]] int inputEdidChoice(int input) const;
-    // Selects the input's (1..16) EDID choice at once, without a refresh. An
-    // item the drop-down does not have leaves it with no selection; other
-    // inputs are ignored.
-    void selectInputEdid(int input, int item);
+    // operator picked it: 0..48, or none (also for other inputs).
+    [[nodiscard]] std::optional<int> inputEdidChoice(int input) const;
+    // EdidView: selects the input's (1..16) EDID choice at once, without a
+    // redraw. An item the drop-down does not have leaves it with no
+    // selection; other inputs are ignored.
+    void selectInputEdid(int input, std::optional<int> item) override;
+    void redrawEdidPage() override { refresh(); }
+    void showCapturedEdid(const EdidImage& image) override { showEdid(image); }
 
-    // Members -> controls: the summary text.
+    // Redraws the summary text from the stored summary.
     void refresh();
-    // Rebuilds the summary from the console's EDID reports and refreshes.
+    // Rebuilds the summary from the console's EDID reports and redraws.
     void fillSummary();
     // Replaces the console's EDID reports with the image's, then fills the
     // summary. For a loaded file and for an EDID read back from the switcher.

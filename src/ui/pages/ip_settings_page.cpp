@@ -1,7 +1,8 @@
 #include "pages/ip_settings_page.h"
 
-#include "widgets/dialog_units.h"
 #include "link/commands.h"
+#include "session/console_state.h"
+#include "widgets/dialog_units.h"
 #include "widgets/ip_address_edit.h"
 
 #include <QCheckBox>
@@ -28,10 +29,6 @@ constexpr char kSaveText[] = "Save Setting";
 // service function of the switcher); nothing is sent for it.
 constexpr char kMacUnlockWord[] = "qzvk";
 
-// Once unlocked, the MAC address stays unlocked for the rest of the run,
-// whatever page instance asks.
-bool gMacUnlocked = false;
-
 // Layout in dialog units, relative to the page.
 constexpr QRect kGroupRect{30, 14, 300, 196};
 constexpr QRect kDhcpRect{50, 32, 60, 10};
@@ -51,23 +48,21 @@ constexpr int kTcpPortY = 140;
 constexpr QRect kSaveRect{135, 170, 60, 16};
 
 // A line edit holds one line: text from a reply may run into the line end.
-std::string firstLine(std::string text) {
+std::string firstLine(std::string_view view) {
+    std::string text(view);
     text.erase(std::min(text.find_first_of("\r\n"), text.size()));
     return text;
 }
 
 } // namespace
 
-IpSettingsPage::IpSettingsPage(CommandSender& sender, QWidget* parent) : QWidget(parent), sender_(sender) {
+IpSettingsPage::IpSettingsPage(CommandSender& sender, ConsoleState& state, QWidget* parent)
+    : QWidget(parent), sender_(sender), state_(state) {
     setObjectName(QStringLiteral("ipSettingsPage"));
     // The page lays itself out before the tab widget adopts it.
     setFont(dialogFont());
     buildControls();
     refresh();
-}
-
-bool IpSettingsPage::macUnlocked() {
-    return gMacUnlocked;
 }
 
 void IpSettingsPage::buildControls() {
@@ -110,7 +105,7 @@ void IpSettingsPage::buildControls() {
     macEdit_->setObjectName(QStringLiteral("macEdit"));
     macEdit_->setMaxLength(static_cast<int>(kMacTextMaxLength));
     place(macEdit_, kFieldX, kMacY, kMacWidth, kFieldHeight);
-    macEdit_->setEnabled(gMacUnlocked);
+    macEdit_->setEnabled(state_.macUnlocked);
     labelFor(kMacLabel, macEdit_, kMacY, "macLabel");
 
     tcpPortEdit_ = new QLineEdit(group);
@@ -127,15 +122,15 @@ void IpSettingsPage::buildControls() {
     connect(saveButton_, &QPushButton::clicked, this, &IpSettingsPage::onSave);
 }
 
-void IpSettingsPage::setMacText(std::string text) {
-    macText_ = firstLine(std::move(text));
+void IpSettingsPage::setMacText(std::string_view text) {
+    macText_ = firstLine(text);
     if (macText_.size() > kMacTextMaxLength) {
         macText_.resize(kMacTextMaxLength);
     }
 }
 
-void IpSettingsPage::setTcpPortText(std::string text) {
-    tcpPortText_ = firstLine(std::move(text));
+void IpSettingsPage::setTcpPortText(std::string_view text) {
+    tcpPortText_ = firstLine(text);
     if (tcpPortText_.size() > kTcpPortTextMaxLength) {
         tcpPortText_.resize(kTcpPortTextMaxLength);
     }
@@ -186,7 +181,7 @@ void IpSettingsPage::onDhcpClicked() {
 void IpSettingsPage::onSave() {
     readControls();
     if (tcpPortText_.find(kMacUnlockWord) != std::string::npos) {
-        gMacUnlocked = true;
+        state_.macUnlocked = true;
         macEdit_->setEnabled(true);
         return;
     }
@@ -196,7 +191,7 @@ void IpSettingsPage::onSave() {
     settings.netMask = netMask_->address();
     settings.router = routerAddress_->address();
     settings.tcpPort = tcpPortText_;
-    if (gMacUnlocked) {
+    if (state_.macUnlocked) {
         settings.mac = macText_;
     }
     // The whole block goes out as one write.

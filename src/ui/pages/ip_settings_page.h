@@ -1,8 +1,11 @@
 #pragma once
 
+#include "session/reply_views.h"
+
 #include <QWidget>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class QCheckBox;
 class QLineEdit;
@@ -12,35 +15,36 @@ namespace mc {
 
 class CommandSender;
 class IpAddressEdit;
+struct ConsoleState;
 
 // The IP settings page: DHCP, addresses, TCP port and, once unlocked, the MAC
 // address, all sent at once by "Save Setting". The reply parser writes what
-// the switcher reports through the setters below.
-class IpSettingsPage : public QWidget {
+// the switcher reports through the IpSettingsView calls below. Whether the MAC
+// address is unlocked is the console's state, kept for the rest of the run.
+class IpSettingsPage : public QWidget, public IpSettingsView {
     Q_OBJECT
 public:
-    explicit IpSettingsPage(CommandSender& sender, QWidget* parent = nullptr);
+    IpSettingsPage(CommandSender& sender, ConsoleState& state, QWidget* parent = nullptr);
 
-    // Stores the MAC text (up to its first line break); shown at refresh.
-    void setMacText(std::string text);
-    // Stores the TCP port text (at most four characters); shown at refresh.
-    void setTcpPortText(std::string text);
+    // Stores the MAC text (up to its first line break); shown at redraw.
+    void setMacText(std::string_view text) override;
+    // Stores the TCP port text (at most four characters); shown at redraw.
+    void setTcpPortText(std::string_view text) override;
     // Set the address controls directly; the first octet is the most
     // significant byte.
-    void showHostAddress(std::uint32_t address);
-    void showNetMask(std::uint32_t address);
-    void showRouterAddress(std::uint32_t address);
+    void showHostAddress(std::uint32_t address) override;
+    void showNetMask(std::uint32_t address) override;
+    void showRouterAddress(std::uint32_t address) override;
     // Sets the DHCP flag and enables the address controls when it is off.
-    void setDhcp(bool on);
-    // Members -> controls: the DHCP box, the TCP port text and the MAC text.
+    void setDhcp(bool on) override;
+    void redrawIpSettings() override { refresh(); }
+    // Redraws from the stored state: the DHCP box, the TCP port text and the
+    // MAC text.
     void refresh();
 
     [[nodiscard]] bool dhcp() const { return dhcp_; }
     [[nodiscard]] const std::string& tcpPortText() const { return tcpPortText_; }
     [[nodiscard]] const std::string& macText() const { return macText_; }
-
-    // Whether the hidden word has unlocked the MAC address in this run.
-    [[nodiscard]] static bool macUnlocked();
 
 protected:
     // Swallows Enter so that the console window neither closes nor clicks a
@@ -55,6 +59,7 @@ private:
     void onSave();
 
     CommandSender& sender_;
+    ConsoleState& state_;
     bool dhcp_ = false;
     std::string tcpPortText_;
     std::string macText_;

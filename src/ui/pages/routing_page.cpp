@@ -1,8 +1,8 @@
 #include "pages/routing_page.h"
 
+#include "link/commands.h"
 #include "widgets/dialog_units.h"
 #include "widgets/radio_group.h"
-#include "link/commands.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -55,7 +55,6 @@ RoutingPage::RoutingPage(Bank bank, CommandSender& sender, QWidget* parent)
     // The page lays itself out before the tab widget adopts it, so it takes
     // the console's dialog font itself.
     setFont(dialogFont());
-    selections_.fill(kNoSelection);
     for (int row = 0; row < kRows; ++row) {
         buildRow(row);
     }
@@ -107,18 +106,26 @@ void RoutingPage::route(int row, int input) {
     }
 }
 
-int RoutingPage::outputSelection(int row) const {
+std::optional<int> RoutingPage::outputSelection(int row) const {
     if (row < 0 || row >= kRows) {
-        return kNoSelection;
+        return std::nullopt;
     }
     return selections_[static_cast<std::size_t>(row)];
 }
 
-void RoutingPage::setOutputSelection(int row, int input) {
+void RoutingPage::setRowSelection(int row, std::optional<int> input) {
     if (row < 0 || row >= kRows) {
         return;
     }
-    selections_[static_cast<std::size_t>(row)] = (input >= 0 && input < kInputs) ? input : kNoSelection;
+    const bool usable = input && *input >= 0 && *input < kInputs;
+    selections_[static_cast<std::size_t>(row)] = usable ? input : std::nullopt;
+}
+
+void RoutingPage::setOutputSelection(int output, std::optional<int> input) {
+    const int row = output - outputOfRow(0);
+    if (row >= 0 && row < kRows) {
+        setRowSelection(row, input);
+    }
 }
 
 void RoutingPage::refresh() {

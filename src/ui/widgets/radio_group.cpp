@@ -5,8 +5,8 @@
 
 namespace mc {
 
-void checkRadioOrNone(QButtonGroup& group, int id) {
-    if (QAbstractButton* stored = group.button(id)) {
+void checkRadioOrNone(QButtonGroup& group, std::optional<int> id) {
+    if (QAbstractButton* stored = id ? group.button(*id) : nullptr) {
         stored->setChecked(true);
         return;
     }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <optional>
+
 class QButtonGroup;
 
 namespace mc {
 
-// Checks the radio with `id` in an exclusive group, or none of them when the
-// group has no such radio (a stored selection of -1).
-void checkRadioOrNone(QButtonGroup& group, int id);
+// Checks the radio with `id` in an exclusive group, or none of them when there
+// is no id or the group has no such radio.
+void checkRadioOrNone(QButtonGroup& group, std::optional<int> id);
 
 } // namespace mc

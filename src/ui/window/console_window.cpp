@@ -1,21 +1,23 @@
 #include "window/console_window.h"
 
-#include "window/about_box.h"
-#include "window/byte_handover.h"
-#include "window/network_dialog.h"
+#include "pages/audio_page.h"
+#include "pages/edid_page.h"
+#include "pages/ip_settings_page.h"
+#include "pages/routing_page.h"
 #include "widgets/dialog_units.h"
 #include "widgets/message_box.h"
 #include "widgets/resources.h"
-#include "pages/edid_page.h"
-#include "pages/routing_page.h"
-#include "pages/audio_page.h"
-#include "pages/ip_settings_page.h"
+#include "window/about_box.h"
+#include "window/byte_handover.h"
+#include "window/network_dialog.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
@@ -51,8 +53,10 @@ ConsoleWindow::ConsoleWindow(QWidget* parent) : QDialog(parent) {
     setFont(dialogFont());
     setFixedSize(DialogUnits(font()).size(599, 334));
 
-    buildPortControls();
+    // The tab control comes first in the window's control order, so it takes
+    // the first focus and Enter at start opens nothing; the port controls follow.
     buildPages();
+    buildPortControls();
     buildNetworkAction();
     buildAboutAction();
     buildPortLink();
@@ -103,7 +107,9 @@ void ConsoleWindow::buildPortControls() {
     statusLine_ = new QLabel(this);
     statusLine_->setObjectName(QStringLiteral("statusLine"));
     statusLine_->setGeometry(du.rect(13, 45, 87, 8));
-    statusLine_->setAccessibleName(tr("Status"));
+    // Assistive technology reads the line's text as its name (a label's name
+    // is its text); what the line is for is its description.
+    statusLine_->setAccessibleDescription(tr("Status"));
 
     searchButton_ = new QPushButton(QString::fromLatin1(kSearchMachine), this);
     searchButton_->setObjectName(QStringLiteral("searchButton"));
@@ -120,8 +126,9 @@ void ConsoleWindow::buildPortLink() {
     channel_ = std::make_unique<SerialChannel>();
     ConnectionView& view = *this;
     connection_ = std::make_unique<Connection>(state_, *channel_, *handover_, view);
-    ReplyTarget& target = *this;
-    replies_ = std::make_unique<ReplyDispatch>(state_, target, edidFiles_);
+    ConsoleView& console = *this;
+    const ReplyViews views{{*routing1_, *routing2_}, *edidPage_, *ipSettingsPage_, *audioPage_, console, *connection_};
+    replies_ = std::make_unique<ReplyDispatch>(state_, views, edidFiles_);
 
     searchTimer_ = new QTimer(this);
     searchTimer_->setObjectName(QStringLiteral("searchTimer"));
@@ -131,7 +138,11 @@ void ConsoleWindow::buildPortLink() {
     connect(errorCloseTimer_, &QTimer::timeout, this, [this] { connection_->timerFired(ConsoleTimer::ErrorClose); });
 
     connect(portButton_, &QPushButton::clicked, this, [this] { connection_->portButtonClicked(); });
-    connect(comSelector_, &QComboBox::activated, this, [this](int index) { connection_->comSelectionChanged(index); });
+    // A change of selection, not a pick: choosing the selected port again
+    // leaves the link alone. Selections made by the search confirmation are
+    // made with signals blocked.
+    connect(comSelector_, &QComboBox::currentIndexChanged, this,
+            [this](int index) { connection_->comSelectionChanged(index); });
     connect(searchButton_, &QPushButton::clicked, this, [this] { connection_->searchMachineClicked(); });
 }
 
@@ -144,7 +155,7 @@ void ConsoleWindow::buildPages() {
     routing1_ = new RoutingPage(RoutingPage::FirstBank, *this);
     routing2_ = new RoutingPage(RoutingPage::SecondBank, *this);
     edidPage_ = new EdidPage(*this, state_);
-    ipSettingsPage_ = new IpSettingsPage(*this);
+    ipSettingsPage_ = new IpSettingsPage(*this, state_);
     audioPage_ = new AudioPage(*this);
 
     QWidget* const pages[] = {routing1_, routing2_, edidPage_, ipSettingsPage_, audioPage_};
@@ -197,6 +208,16 @@ void ConsoleWindow::showLinkPeer(std::string_view text) {
     portButton_->setAccessibleDescription(peer);
 }
 
+void ConsoleWindow::keyPressEvent(QKeyEvent* event) {
+    // A focused push button takes Enter itself; what reaches the window came
+    // from another control and must not click the default button.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void ConsoleWindow::showAboutBox() {
     AboutBox box(this);
     box.exec();
@@ -220,6 +241,7 @@ void ConsoleWindow::showMessage(std::string_view text) {
 }
 
 void ConsoleWindow::selectComItem(int index) {
+    const QSignalBlocker quiet(comSelector_);
     comSelector_->setCurrentIndex(index);
 }
 
@@ -244,73 +266,6 @@ void ConsoleWindow::handleReceivedByte(std::uint8_t byte, int comPort, bool port
     if (connection_->admitReceivedByte(comPort, portErrorAtReceipt)) {
         replies_->receive(byte);
     }
-}
-
-void ConsoleWindow::setOutputSelection(int output, int input) {
-    constexpr int kOutputsPerPage = 8;
-    RoutingPage* page = output <= kOutputsPerPage ? routing1_ : routing2_;
-    page->setOutputSelection((output - 1) % kOutputsPerPage, input);
-}
-
-void ConsoleWindow::refreshRouting() {
-    routing1_->refresh();
-    routing2_->refresh();
-}
-
-void ConsoleWindow::selectInputEdid(int input, int item) {
-    edidPage_->selectInputEdid(input, item);
-}
-
-void ConsoleWindow::refreshEdidPage() {
-    edidPage_->refresh();
-}
-
-void ConsoleWindow::showCapturedEdid(const EdidImage& image) {
-    edidPage_->showEdid(image);
-}
-
-void ConsoleWindow::setMacText(std::string_view text) {
-    ipSettingsPage_->setMacText(std::string(text));
-}
-
-void ConsoleWindow::showHostAddress(std::uint32_t address) {
-    ipSettingsPage_->showHostAddress(address);
-}
-
-void ConsoleWindow::showNetMask(std::uint32_t mask) {
-    ipSettingsPage_->showNetMask(mask);
-}
-
-void ConsoleWindow::showRouterAddress(std::uint32_t address) {
-    ipSettingsPage_->showRouterAddress(address);
-}
-
-void ConsoleWindow::setTcpPortText(std::string_view text) {
-    ipSettingsPage_->setTcpPortText(std::string(text));
-}
-
-void ConsoleWindow::setDhcp(bool on) {
-    ipSettingsPage_->setDhcp(on);
-}
-
-void ConsoleWindow::refreshIpSettings() {
-    ipSettingsPage_->refresh();
-}
-
-void ConsoleWindow::setAudioState(int output, int state) {
-    audioPage_->setAudioState(output, state);
-}
-
-void ConsoleWindow::refreshAudio() {
-    audioPage_->refresh();
-}
-
-void ConsoleWindow::refreshConsole() {
-    // Nothing left to copy: setStatusText shows the text on the status line at once.
-}
-
-void ConsoleWindow::confirmSearch(int /*comPort*/) {
-    connection_->confirmSearch();
 }
 
 bool ConsoleWindow::send(const TextCommand& command) {

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "link/text_command.h"
 #include "session/address_book.h"
 #include "session/connection.h"
 #include "session/console_state.h"
 #include "session/edid_capture.h"
 #include "session/reply_dispatch.h"
-#include "session/reply_target.h"
-#include "link/text_command.h"
+#include "session/reply_views.h"
 
 #include <QDialog>
 #include <cstdint>
@@ -31,8 +31,9 @@ class SerialChannel;
 // pages in a tab widget on the right. It owns the shared state and is the
 // sender every page hands its commands to. Owns the serial channel; every
 // received byte comes to handleReceivedByte on this window's thread, and what
-// the replies report reaches the pages through the ReplyTarget calls.
-class ConsoleWindow : public QDialog, public CommandSender, private ConnectionView, private ReplyTarget {
+// the replies report goes straight to the pages, each through its own view;
+// the window shows only the port controls and the status line.
+class ConsoleWindow : public QDialog, public CommandSender, private ConnectionView {
     Q_OBJECT
 public:
     explicit ConsoleWindow(QWidget* parent = nullptr);
@@ -65,6 +66,12 @@ public slots:
     // The "Connect over Network..." dialog, then the connect.
     void showNetworkDialog();
 
+protected:
+    // Enter clicks only a focused push button: elsewhere (the tab control at
+    // start, a radio) it would click the dialog's default button, the port
+    // button, and open a port.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void buildPortControls();
     void buildPages();
@@ -73,7 +80,7 @@ private:
     void buildPortLink();
     [[nodiscard]] QTimer* timer(ConsoleTimer which) const;
 
-    // ConnectionView (setStatusText and showMessage serve ReplyTarget too)
+    // ConnectionView, and the ConsoleView the replies use
     void showPortIcon(bool open) override;
     void setPortButtonText(std::string_view text) override;
     void setStatusText(std::string_view text) override;
@@ -83,24 +90,6 @@ private:
     void stopConsoleTimer(ConsoleTimer which) override;
     void pauseWindowThread(std::chrono::milliseconds duration) override;
     void showLinkPeer(std::string_view text) override;
-
-    // ReplyTarget
-    void setOutputSelection(int output, int input) override;
-    void refreshRouting() override;
-    void selectInputEdid(int input, int item) override;
-    void refreshEdidPage() override;
-    void showCapturedEdid(const EdidImage& image) override;
-    void setMacText(std::string_view text) override;
-    void showHostAddress(std::uint32_t address) override;
-    void showNetMask(std::uint32_t mask) override;
-    void showRouterAddress(std::uint32_t address) override;
-    void setTcpPortText(std::string_view text) override;
-    void setDhcp(bool on) override;
-    void refreshIpSettings() override;
-    void setAudioState(int output, int state) override;
-    void refreshAudio() override;
-    void refreshConsole() override;
-    void confirmSearch(int comPort) override;
 
     ConsoleState state_;
     // Declared in this order so that the channel, and with it the port

@@ -109,15 +109,15 @@ TEST(RoutingCommand, IsTwentyOneBytesForEveryPairAndRefusesOthers) {
 
 TEST(AudioCommand, MatchesTheDocumentedBytes) {
     expectExamples({
-        {"mute out1", audioCommand(1, AudioSetting::Mute),
+        {"mute out1", audioCommand(1, AudioState::Mute),
          fromHex("0D 0A 53 45 54 20 4F 55 54 31 20 20 45 58 41 20 44 49 53 0D 0A")},
-        {"on out12", audioCommand(12, AudioSetting::On),
+        {"on out12", audioCommand(12, AudioState::On),
          fromHex("0D 0A 53 45 54 20 4F 55 54 31 32 20 45 58 41 20 20 45 4E 0D 0A")},
-        {"on out9", audioCommand(9, AudioSetting::On), "\r\nSET OUT9  EXA  EN\r\n"},
-        {"mute out16", audioCommand(16, AudioSetting::Mute), "\r\nSET OUT16 EXA DIS\r\n"},
+        {"on out9", audioCommand(9, AudioState::On), "\r\nSET OUT9  EXA  EN\r\n"},
+        {"mute out16", audioCommand(16, AudioState::Mute), "\r\nSET OUT16 EXA DIS\r\n"},
     });
-    EXPECT_FALSE(audioCommand(0, AudioSetting::On));
-    EXPECT_FALSE(audioCommand(17, AudioSetting::Mute));
+    EXPECT_FALSE(audioCommand(0, AudioState::On));
+    EXPECT_FALSE(audioCommand(17, AudioState::Mute));
 }
 
 TEST(EdidCommands, MatchTheDocumentedBytes) {

@@ -19,6 +19,8 @@ using test::FakeLine;
 using test::FakeView;
 
 constexpr auto kArrival = 5s;
+// The status query every port a search opens is sent.
+constexpr std::string_view kProbeLine = "\r\nGET STA\r\n";
 
 struct LogEntry {
     LogLevel level;

@@ -22,6 +22,8 @@ using test::FakeView;
 using test::PtyPeer;
 
 constexpr auto kArrival = 5s;
+// The status query every port a search opens is sent.
+constexpr std::string_view kProbeLine = "\r\nGET STA\r\n";
 
 class ConnectionTest : public ::testing::Test {
 protected:
@@ -76,13 +78,9 @@ protected:
 
     // The reply path as the console window wires it: a line that confirms a
     // search reaches the connection.
-    struct SearchConfirmingTarget : test::RecordingTarget {
-        explicit SearchConfirmingTarget(Connection& c) : connection(c) {}
-        void confirmSearch(int) override { connection.confirmSearch(); }
-        Connection& connection;
-    } target_{connection_};
+    test::RecordingTarget target_;
     test::MemoryEdidFiles files_;
-    ReplyDispatch replies_{state_, target_, files_};
+    ReplyDispatch replies_{state_, ReplyViews{{target_}, target_, target_, target_, target_, connection_}, files_};
 };
 
 TEST_F(ConnectionTest, portButtonOnAnAbsentPortSaysSoAndStaysClosed) {
@@ -122,7 +120,7 @@ TEST_F(ConnectionTest, comSelectionOpensAtOnceWhenClosedAndHoldsTheNewPortWhenOp
     connection_.comSelectionChanged(2);
     expectOpenOn(3);
     EXPECT_EQ(state_.comPort, 3);
-    EXPECT_EQ(view_.pauses, std::vector<std::chrono::milliseconds>{kSelectionPause});
+    EXPECT_EQ(view_.pauses, std::vector<std::chrono::milliseconds>{200ms});
 
     connection_.comSelectionChanged(3);
     expectClosed();
@@ -144,6 +142,43 @@ TEST_F(ConnectionTest, comSelectionOpensAtOnceWhenClosedAndHoldsTheNewPortWhenOp
     EXPECT_EQ(state_.comPort, 10);
 }
 
+// A port error left over from an earlier port must not close the next one:
+// selecting a port and starting a search both clear the flag first.
+TEST_F(ConnectionTest, comSelectionAndSearchClearTheErrorFlag) {
+    auto com1 = peerAt(1);
+    auto com2 = peerAt(2);
+    for (const bool search : {false, true}) {
+        SCOPED_TRACE(search ? "search" : "selection");
+        // An open that cannot configure the line leaves the flag set.
+        state_.line.baudRate = 12345;
+        connection_.portButtonClicked();
+        ASSERT_TRUE(channel_.portError());
+        state_.line = LineSettings{};
+
+        if (search) {
+            connection_.searchMachineClicked();
+            EXPECT_EQ(com1->read(kProbeLine.size(), kArrival), kProbeLine);
+        } else {
+            connection_.comSelectionChanged(1);
+            EXPECT_EQ(channel_.comPort(), 2);
+        }
+        EXPECT_FALSE(channel_.portError());
+        channel_.closePort();
+        state_ = ConsoleState{};
+    }
+}
+
+// While a search runs no command goes out, even if a port was open before.
+TEST_F(ConnectionTest, searchClearsThePortOpenFlag) {
+    auto com1 = peerAt(1);
+    connection_.portButtonClicked();
+    expectOpenOn(1);
+    connection_.searchMachineClicked();
+    EXPECT_FALSE(state_.portOpen);
+    EXPECT_TRUE(state_.searchInProgress);
+    EXPECT_EQ(view_.buttonText, kTurnOnPortText);
+}
+
 TEST_F(ConnectionTest, searchProbesEachPortThatOpensUntilOneAnswers) {
     // COM1, COM3, COM4 and COM6 do not exist; COM2 and COM5 stay silent.
     auto com2 = peerAt(2);
@@ -156,17 +191,17 @@ TEST_F(ConnectionTest, searchProbesEachPortThatOpensUntilOneAnswers) {
     EXPECT_FALSE(state_.portOpen);
     EXPECT_EQ(view_.statusText, kSearchingStatusText);
     EXPECT_EQ(channel_.comPort(), 2);
-    EXPECT_EQ(view_.running[ConsoleTimer::Search], kFirstProbeWait);
+    EXPECT_EQ(view_.running[ConsoleTimer::Search], 500ms); // the first port waits longer
     EXPECT_EQ(com2->read(kProbeLine.size(), kArrival), kProbeLine);
 
     connection_.timerFired(ConsoleTimer::Search);
     EXPECT_EQ(channel_.comPort(), 5);
-    EXPECT_EQ(view_.running[ConsoleTimer::Search], kNextProbeWait);
+    EXPECT_EQ(view_.running[ConsoleTimer::Search], 400ms);
     EXPECT_EQ(com5->read(kProbeLine.size(), kArrival), kProbeLine);
 
     connection_.timerFired(ConsoleTimer::Search);
     EXPECT_EQ(channel_.comPort(), 7);
-    EXPECT_EQ(view_.running[ConsoleTimer::Search], kNextProbeWait);
+    EXPECT_EQ(view_.running[ConsoleTimer::Search], 400ms);
     EXPECT_EQ(com7->read(kProbeLine.size(), kArrival), kProbeLine);
     EXPECT_FALSE(view_.selectedItem);
 

@@ -22,10 +22,10 @@ TEST(ConsoleState, startsClosedOnCom1WithTheFixedLineSettings) {
 }
 
 TEST(ConsoleState, comPortRangeIsOneToNinetyNine) {
-    EXPECT_FALSE(ConsoleState::isValidComPort(0));
-    EXPECT_TRUE(ConsoleState::isValidComPort(1));
-    EXPECT_TRUE(ConsoleState::isValidComPort(99));
-    EXPECT_FALSE(ConsoleState::isValidComPort(100));
+    EXPECT_FALSE(isValidComPort(0));
+    EXPECT_TRUE(isValidComPort(1));
+    EXPECT_TRUE(isValidComPort(99));
+    EXPECT_FALSE(isValidComPort(100));
     EXPECT_EQ(comPortItemText(1), "COM1");
     EXPECT_EQ(comPortItemText(99), "COM99");
 }

@@ -132,7 +132,7 @@ protected:
     ConsoleState state;
     RecordingTarget target;
     MemoryEdidFiles files;
-    EdidCapture capture{state, target, files};
+    EdidCapture capture{state, target.views(), files};
 };
 
 TEST_F(EdidCaptureTest, linesWithoutBothKeywordsLeaveTheModeOn) {
@@ -252,7 +252,7 @@ TEST_F(DirectoryEdidFilesTest, captureTakesTheNextNumberOnDisk) {
     DirectoryEdidFiles files(directory);
     ConsoleState state;
     RecordingTarget target;
-    EdidCapture capture(state, target, files);
+    EdidCapture capture(state, target.views(), files);
     for (int i = 0; i < 3; ++i) {
         state.edidToFile = true;
         state.edidFileName = "Matrix_EDID_inp2_%02d.bin";

@@ -28,13 +28,13 @@ protected:
     ConsoleState state;
     RecordingTarget target;
     MemoryEdidFiles files;
-    ReplyDispatch dispatch{state, target, files};
+    ReplyDispatch dispatch{state, target.views(), files};
 };
 
 TEST_F(ReplyDispatchTest, textLinesGoToTheReplyParser) {
     receive("\r\nOUT3 VS IN5\r\nOUT16 EXA DIS\r\n");
     EXPECT_EQ(target.calls,
-              (Calls{"setOutputSelection(3,4)", "refreshRouting", "setAudioState(16,1)", "refreshAudio"}));
+              (Calls{"setOutputSelection(3,4)", "redrawRouting", "setAudioState(16,mute)", "redrawAudio"}));
 }
 
 TEST_F(ReplyDispatchTest, duringAnEdidReadTextRepliesAndTheSearchAreIgnored) {
@@ -51,8 +51,8 @@ TEST_F(ReplyDispatchTest, duringAnEdidReadTextRepliesAndTheSearchAreIgnored) {
     target.calls.clear();
 
     receive("OUT3 VS IN5\r\n");
-    EXPECT_EQ(target.calls.front(), "confirmSearch(5)");
-    EXPECT_EQ(target.calls.back(), "refreshRouting");
+    EXPECT_EQ(target.calls.front(), "confirmSearch");
+    EXPECT_EQ(target.calls.back(), "redrawRouting");
 }
 
 // A message box's event loop delivers bytes while the EDID line is still
@@ -69,13 +69,13 @@ TEST_F(ReplyDispatchTest, bytesArrivingInsideAMessageFollowTheLineBeingHandled) 
     target.onMessage = nullptr;
 
     EXPECT_EQ(target.calls, (Calls{"showMessage(Save to file: Matrix_EDID_out1_00.bin)", "showCapturedEdid",
-                                   "setOutputSelection(3,4)", "refreshRouting"}));
+                                   "setOutputSelection(3,4)", "redrawRouting"}));
     EXPECT_EQ(files.saved.at("Matrix_EDID_out1_00.bin"), image);
     EXPECT_EQ(state.replyLine, "OUT4 V");
 
     target.calls.clear();
     receive("S IN6\r\n");
-    EXPECT_EQ(target.calls, (Calls{"setOutputSelection(4,5)", "refreshRouting"}));
+    EXPECT_EQ(target.calls, (Calls{"setOutputSelection(4,5)", "redrawRouting"}));
 }
 
 // A second EDID line arriving inside the first one's message is not taken
@@ -112,14 +112,14 @@ TEST_F(ReplyDispatchTest, aFloodInsideAMessageIsBoundedAndTheLineCutByTheGapDisc
     EXPECT_EQ(dispatch.droppedBytes(), flood.size() - kDeferredByteLimit);
     const std::size_t wholeLines = kDeferredByteLimit / reply.size();
     EXPECT_EQ(target.calls.size(), 2 + 2 * wholeLines);
-    EXPECT_EQ(target.calls.back(), "refreshRouting");
+    EXPECT_EQ(target.calls.back(), "redrawRouting");
 
     // The queue ended inside a line ("OUT"); joined to what comes next it
     // would read as output 5. It is dropped at its LF instead.
     ASSERT_NE(kDeferredByteLimit % reply.size(), 0U);
     target.calls.clear();
     receive("5 VS IN7\r\nOUT6 VS IN8\r\n");
-    EXPECT_EQ(target.calls, (Calls{"setOutputSelection(6,7)", "refreshRouting"}));
+    EXPECT_EQ(target.calls, (Calls{"setOutputSelection(6,7)", "redrawRouting"}));
     EXPECT_EQ(dispatch.discardedLines(), 1U);
 }
 

@@ -1,12 +1,12 @@
 // The pages inside the real console window, with a pseudo-terminal standing
 // by as COM1: what their controls send must go through the console's sender,
 // which drops everything while the port is closed.
-#include "window/console_window.h"
-#include "pages/routing_page.h"
 #include "pages/audio_page.h"
-#include "widgets/ip_address_edit.h"
 #include "pages/ip_settings_page.h"
+#include "pages/routing_page.h"
 #include "support/pty_peer.h"
+#include "widgets/ip_address_edit.h"
+#include "window/console_window.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -59,7 +59,7 @@ private slots:
         QVERIFY(w.routingPage(0)->radio(0, 0)->isChecked());
         QVERIFY(w.routingPage(1)->radio(1, 15)->isChecked());
         QVERIFY(w.audioPage()->muteRadio(1)->isChecked());
-        QCOMPARE(w.routingPage(0)->outputSelection(0), -1);
+        QCOMPARE(w.routingPage(0)->outputSelection(0), std::optional<int>());
     }
 
     void enterOnTheIpPageLeavesTheConsoleOpen() {
@@ -84,7 +84,7 @@ private slots:
         }
         QVERIFY(!finished);
         QVERIFY(w.isVisible());
-        QVERIFY(!IpSettingsPage::macUnlocked());
+        QVERIFY(!w.state().macUnlocked);
     }
 
     void cleanupTestCase() {

@@ -1,10 +1,10 @@
-#include "session/console_state.h"
-#include "window/console_window.h"
-#include "widgets/message_box.h"
-#include "widgets/choice_box.h"
 #include "edid/edid_decoder.h"
 #include "pages/edid_page.h"
+#include "session/console_state.h"
 #include "support/recording_sender.h"
+#include "widgets/choice_box.h"
+#include "widgets/message_box.h"
+#include "window/console_window.h"
 
 #include <QDir>
 #include <QFile>
@@ -132,6 +132,8 @@ private slots:
     void init() {
         sender_ = RecordingSender{};
         state_ = mc::ConsoleState{};
+        // The console's port is open, as the sender's is.
+        state_.portOpen = true;
         messages_.clear();
         mc::setMessagePresenter([this](QWidget*, const QString& text) { messages_ << text; });
         dir_ = std::make_unique<QTemporaryDir>();
@@ -170,9 +172,9 @@ private slots:
             QVERIFY(box);
             QCOMPARE(box->count(), 49);
             QCOMPARE(box->itemText(item), text);
-            QCOMPARE(box->selectedItem(), -1);
+            QCOMPARE(box->selectedItem(), std::optional<int>());
             QCOMPARE(box->currentText(), QString());
-            QCOMPARE(page.inputEdidChoice(input), -1);
+            QCOMPARE(page.inputEdidChoice(input), std::optional<int>());
         }
     }
 
@@ -200,7 +202,7 @@ private slots:
         for (const auto& [item, text] : portItems) {
             QCOMPARE(ports->itemText(item), text);
         }
-        QCOMPARE(ports->selectedItem(), -1);
+        QCOMPARE(ports->selectedItem(), std::optional<int>());
         auto* readLabel = page.findChild<QLabel*>(QStringLiteral("readPortLabel"));
         QCOMPARE(readLabel->text(), QStringLiteral("EDID info(read from port):"));
         QCOMPARE(readLabel->buddy(), ports);
@@ -214,7 +216,7 @@ private slots:
         for (const auto& [item, text] : slotItems) {
             QCOMPARE(slotBox->itemText(item), text);
         }
-        QCOMPARE(slotBox->selectedItem(), -1);
+        QCOMPARE(slotBox->selectedItem(), std::optional<int>());
         QVERIFY(!slotBox->accessibleName().isEmpty());
 
         QCOMPARE(button(page, "readButton")->text(), QStringLiteral("Read EDID data and save to file"));
@@ -286,7 +288,7 @@ private slots:
             inputEdid(page, 4)->lineEdit()->clear();
             QTest::keyClicks(inputEdid(page, 4)->lineEdit(), typed);
         }
-        QCOMPARE(page.inputEdidChoice(4), -1);
+        QCOMPARE(page.inputEdidChoice(4), std::optional<int>());
         applyButton(page, 4)->click();
         QCOMPARE(sender_.calls, 0);
         QCOMPARE(messages_, QStringList());
@@ -297,7 +299,7 @@ private slots:
         ChoiceBox* box = inputEdid(page, 6);
         box->setFocus();
         QTest::keyClicks(box->lineEdit(), QStringLiteral("user edid2"));
-        QCOMPARE(page.inputEdidChoice(6), -1);
+        QCOMPARE(page.inputEdidChoice(6), std::optional<int>());
         QTest::keyClick(box->lineEdit(), Qt::Key_Return);
         QCOMPARE(page.inputEdidChoice(6), 31);
         QCOMPARE(box->count(), 49);
@@ -305,6 +307,7 @@ private slots:
 
     void applyWithThePortClosedSendsNothingAndSaysNothing() {
         sender_.portOpen = false;
+        state_.portOpen = false;
         EdidPage page(sender_, state_);
         page.selectInputEdid(3, 20);
         applyButton(page, 3)->click();
@@ -335,11 +338,11 @@ private slots:
         EdidPage page(sender_, state_);
         page.selectInputEdid(input, 5);
         page.selectInputEdid(input, item);
-        QCOMPARE(page.inputEdidChoice(input), expected);
+        QCOMPARE(page.inputEdidChoice(input).value_or(-1), expected);
         QCOMPARE(inputEdid(page, input)->currentText(), shown);
         for (int other = 1; other <= EdidPage::kInputs; ++other) {
             if (other != input) {
-                QCOMPARE(page.inputEdidChoice(other), -1);
+                QCOMPARE(page.inputEdidChoice(other), std::optional<int>());
             }
         }
     }
@@ -351,7 +354,7 @@ private slots:
         QTest::keyClicks(inputEdid(page, 8)->lineEdit(), QStringLiteral("User EDID1"));
         QCOMPARE(page.inputEdidChoice(8), 30);
         page.selectInputEdid(8, 99);
-        QCOMPARE(page.inputEdidChoice(8), -1);
+        QCOMPARE(page.inputEdidChoice(8), std::optional<int>());
         QCOMPARE(inputEdid(page, 8)->currentText(), QString());
     }
 
@@ -364,8 +367,8 @@ private slots:
         page.selectInputEdid(-1, 9);
         QCOMPARE(page.inputEdidChoice(1), 4);
         QCOMPARE(page.inputEdidChoice(16), 4);
-        QCOMPARE(page.inputEdidChoice(0), -1);
-        QCOMPARE(page.inputEdidChoice(17), -1);
+        QCOMPARE(page.inputEdidChoice(0), std::optional<int>());
+        QCOMPARE(page.inputEdidChoice(17), std::optional<int>());
     }
 
     void readSendsTheReadCommandAndArmsTheReadBack_data() {
@@ -431,6 +434,7 @@ private slots:
 
     void readWithThePortClosedSaysNothingButArmsTheReadBack() {
         sender_.portOpen = false;
+        state_.portOpen = false;
         EdidPage page(sender_, state_);
         choose(readPort(page), 1, Choose::ByList);
         button(page, "readButton")->click();
@@ -561,8 +565,47 @@ private slots:
         QCOMPARE(page.summary(), std::string());
     }
 
+    // With the port open, a command the channel refuses (its send queue full)
+    // is no reason to ask for the port to be turned on.
+    void uploadNoteFollowsThePortOpenFlagNotTheSendResult() {
+        sender_.portOpen = false; // refuses every command
+        EdidPage page(sender_, state_);
+        chooseFile(page, writeFile(QStringLiteral("edid.bin"), sample("025-samsung-sam0c4c")));
+        choose(userSlot(page), 0, Choose::ByList);
+        button(page, "loadButton")->click();
+        QCOMPARE(sender_.calls, 1);
+        QCOMPARE(messages_, QStringList{kUploadNote});
+    }
+
+    // Typed text on a shown page (where completion would act) is never
+    // completed into an item: "Use" stays "Use" and selects nothing.
+    void typedTextIsNotCompletedOnAShownPage() {
+        EdidPage page(sender_, state_);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        struct Typed {
+            ChoiceBox* box;
+            QString text;
+        };
+        for (const Typed& t :
+             {Typed{inputEdid(page, 4), QStringLiteral("Use")}, Typed{readPort(page), QStringLiteral("Inp")},
+              Typed{userSlot(page), QStringLiteral("In1")}}) {
+            t.box->setFocus();
+            QTest::keyClicks(t.box->lineEdit(), t.text);
+            QCOMPARE(t.box->currentText(), t.text);
+            QCOMPARE(t.box->lineEdit()->text(), t.text);
+            QCOMPARE(t.box->selectedItem(), std::optional<int>());
+        }
+        QCOMPARE(page.inputEdidChoice(4), std::optional<int>());
+        applyButton(page, 4)->click();
+        button(page, "readButton")->click();
+        QCOMPARE(sender_.calls, 0);
+        QCOMPARE(messages_, QStringList{kSelectTargetPort});
+    }
+
     void loadWithThePortClosedStillShowsTheFileAfterTheMessage() {
         sender_.portOpen = false;
+        state_.portOpen = false;
         EdidPage page(sender_, state_);
         QStringList summariesAtMessage;
         mc::setMessagePresenter([&](QWidget*, const QString& text) {

@@ -1,6 +1,7 @@
-#include "widgets/ip_address_edit.h"
 #include "pages/ip_settings_page.h"
+#include "session/console_state.h"
 #include "support/recording_sender.h"
+#include "widgets/ip_address_edit.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -11,6 +12,7 @@
 #include <QVBoxLayout>
 #include <QtTest>
 
+using mc::ConsoleState;
 using mc::IpAddressEdit;
 using mc::IpSettingsPage;
 using mc::test::RecordingSender;
@@ -72,7 +74,7 @@ QByteArray onlySent(const RecordingSender& sender) {
 struct PageInDialog {
     explicit PageInDialog(RecordingSender& sender) {
         auto* layout = new QVBoxLayout(&dialog);
-        page = new IpSettingsPage(sender);
+        page = new IpSettingsPage(sender, state);
         layout->addWidget(page);
         auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
         ok->setDefault(true);
@@ -81,6 +83,7 @@ struct PageInDialog {
         QObject::connect(&dialog, &QDialog::finished, [this] { finished = true; });
     }
 
+    ConsoleState state;
     QDialog dialog;
     IpSettingsPage* page = nullptr;
     bool finished = false;
@@ -88,15 +91,14 @@ struct PageInDialog {
 
 } // namespace
 
-// The MAC unlock lasts for the rest of the process, so the slots that unlock
-// it come last.
 class IpSettingsPageTest : public QObject {
     Q_OBJECT
 
 private slots:
     void startsWithItsTextsAndStates() {
         RecordingSender sender;
-        IpSettingsPage page(sender);
+        ConsoleState state;
+        IpSettingsPage page(sender, state);
         QCOMPARE(dhcpBox(page)->text(), QStringLiteral("DHCP "));
         QVERIFY(!dhcpBox(page)->isChecked());
         QCOMPARE(child<QGroupBox>(page, "ipAddressGroup")->title(), QStringLiteral("ip address setting"));
@@ -111,12 +113,13 @@ private slots:
         QVERIFY(!page.dhcp());
         QVERIFY(page.tcpPortText().empty());
         QVERIFY(page.macText().empty());
-        QVERIFY(!IpSettingsPage::macUnlocked());
+        QVERIFY(!state.macUnlocked);
     }
 
     void everyFieldHasAnAccessibleName() {
         RecordingSender sender;
-        IpSettingsPage page(sender);
+        ConsoleState state;
+        IpSettingsPage page(sender, state);
         const struct {
             const char* label;
             const char* text;
@@ -142,7 +145,8 @@ private slots:
 
     void dhcpBoxDisablesAndEnablesTheAddressControls() {
         RecordingSender sender;
-        IpSettingsPage page(sender);
+        ConsoleState state;
+        IpSettingsPage page(sender, state);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         QTest::mouseClick(dhcpBox(page), Qt::LeftButton);
@@ -161,7 +165,8 @@ private slots:
 
     void saveWithDhcpOnSendsNoAddresses() {
         RecordingSender sender;
-        IpSettingsPage page(sender);
+        ConsoleState state;
+        IpSettingsPage page(sender, state);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         page.showHostAddress(0x0A000001);
@@ -174,7 +179,8 @@ private slots:
 
     void saveWithDhcpOffSendsTheTypedAddresses() {
         RecordingSender sender;
-        IpSettingsPage page(sender);
+        ConsoleState state;
+        IpSettingsPage page(sender, state);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         typeAddress(hostAddress(page), QStringLiteral("192.168.1.100"));
@@ -192,7 +198,8 @@ private slots:
 
     void blankOctetsReadAsZeroAndOctetsStayWithinRange() {
         RecordingSender sender;
-        IpSettingsPage page(sender);
+        ConsoleState state;
+        IpSettingsPage page(sender, state);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         QLineEdit* first = hostAddress(page)->octetField(0);
@@ -210,7 +217,8 @@ private slots:
     void saveWithThePortClosedSendsNothing() {
         RecordingSender sender;
         sender.portOpen = false;
-        IpSettingsPage page(sender);
+        ConsoleState state;
+        IpSettingsPage page(sender, state);
         saveButton(page)->click();
         QCOMPARE(sender.calls, 1);
         QVERIFY(sender.sent.empty());
@@ -218,7 +226,8 @@ private slots:
 
     void parserSettersShowAtTheirTimes() {
         RecordingSender sender;
-        IpSettingsPage page(sender);
+        ConsoleState state;
+        IpSettingsPage page(sender, state);
         page.showHostAddress(0xC0A80064);
         page.showNetMask(0xFFFFFF00);
         page.showRouterAddress(0x2C000001);
@@ -252,7 +261,8 @@ private slots:
 
     void parserTextsStayOneLineAndWithinTheirFields() {
         RecordingSender sender;
-        IpSettingsPage page(sender);
+        ConsoleState state;
+        IpSettingsPage page(sender, state);
         // A short reply line: the MAC's fixed width runs into the line end.
         page.setMacText("00-1A-2B\r\n");
         page.setTcpPortText("80\n");
@@ -288,30 +298,39 @@ private slots:
         QVERIFY(!host.finished);
         QVERIFY(host.dialog.isVisible());
         QCOMPARE(sender.calls, 0);
-        QVERIFY(!IpSettingsPage::macUnlocked());
+        QVERIFY(!host.state.macUnlocked);
         QVERIFY(!macEdit(page)->isEnabled());
     }
 
-    // From here on the MAC address is unlocked for the whole process.
-
     void hiddenWordUnlocksTheMacAndSendsNothing() {
         RecordingSender sender;
-        IpSettingsPage page(sender);
+        ConsoleState state;
+        IpSettingsPage page(sender, state);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         QTest::keyClicks(tcpPortEdit(page), QStringLiteral("qzvk"));
         QTest::mouseClick(saveButton(page), Qt::LeftButton);
         QCOMPARE(sender.calls, 0);
         QVERIFY(macEdit(page)->isEnabled());
-        QVERIFY(IpSettingsPage::macUnlocked());
+        QVERIFY(state.macUnlocked);
+        // The unlock is the console's: a page built later on the same state
+        // starts unlocked, one on another console's state does not.
+        IpSettingsPage later(sender, state);
+        QVERIFY(macEdit(later)->isEnabled());
+        ConsoleState otherConsole;
+        IpSettingsPage other(sender, otherConsole);
+        QVERIFY(!macEdit(other)->isEnabled());
     }
 
     void afterTheUnlockEverySaveEndsWithTheMac() {
         RecordingSender sender;
-        IpSettingsPage page(sender);
+        ConsoleState state;
+        IpSettingsPage page(sender, state);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
-        // The unlock holds for the rest of the run, for every page.
+        QTest::keyClicks(tcpPortEdit(page), QStringLiteral("qzvk"));
+        saveButton(page)->click();
+        tcpPortEdit(page)->clear();
         QVERIFY(macEdit(page)->isEnabled());
         QTest::mouseClick(dhcpBox(page), Qt::LeftButton);
         QTest::keyClicks(tcpPortEdit(page), QStringLiteral("23"));

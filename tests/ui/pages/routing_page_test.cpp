@@ -162,7 +162,7 @@ private slots:
             RoutingPage page(bank, sender);
             QVERIFY(checkedRadios(page).isEmpty());
             for (int row = 0; row < RoutingPage::kRows; ++row) {
-                QCOMPARE(page.outputSelection(row), -1);
+                QCOMPARE(page.outputSelection(row), std::optional<int>());
             }
         }
         QCOMPARE(sender.calls, 0);
@@ -171,12 +171,12 @@ private slots:
     void clickLeavesTheStoredSelectionAndRefreshRestoresIt() {
         RecordingSender sender;
         RoutingPage page(RoutingPage::FirstBank, sender);
-        page.setOutputSelection(1, 2);
+        page.setRowSelection(1, 2);
         page.refresh();
         page.radio(0, 9)->click();  // a row that no reply has named yet
         page.radio(1, 12)->click(); // a row the switcher reported as In3
-        QCOMPARE(page.outputSelection(0), -1);
-        QCOMPARE(page.outputSelection(1), 2);
+        QCOMPARE(page.outputSelection(0), std::optional<int>());
+        QCOMPARE(page.outputSelection(1), std::optional<int>(2));
         QCOMPARE(checkedRadios(page), (QList<QPair<int, int>>{{0, 9}, {1, 12}}));
 
         page.refresh();
@@ -184,19 +184,19 @@ private slots:
         QCOMPARE(sender.sent.size(), std::size_t(2));
     }
 
-    void setOutputSelectionStoresOnlyUntilRefresh() {
+    void setRowSelectionStoresOnlyUntilRefresh() {
         RecordingSender sender;
         RoutingPage page(RoutingPage::SecondBank, sender);
-        page.setOutputSelection(7, 15);
+        page.setRowSelection(7, 15);
         QVERIFY(checkedRadios(page).isEmpty());
         page.refresh();
         QCOMPARE(checkedRadios(page), (QList<QPair<int, int>>{{7, 15}}));
 
         // Every row at once, then one row cleared again.
         for (int row = 0; row < RoutingPage::kRows; ++row) {
-            page.setOutputSelection(row, 1);
+            page.setRowSelection(row, 1);
         }
-        page.setOutputSelection(3, -1);
+        page.setRowSelection(3, std::nullopt);
         page.refresh();
         QList<QPair<int, int>> expected;
         for (int row = 0; row < RoutingPage::kRows; ++row) {
@@ -219,17 +219,31 @@ private slots:
         QFETCH(int, input);
         RecordingSender sender;
         RoutingPage page(RoutingPage::FirstBank, sender);
-        page.setOutputSelection(0, 4);
+        page.setRowSelection(0, 4);
         page.refresh();
-        page.setOutputSelection(0, input);
-        QCOMPARE(page.outputSelection(0), -1);
+        page.setRowSelection(0, input);
+        QCOMPARE(page.outputSelection(0), std::optional<int>());
         page.refresh();
         QVERIFY(checkedRadios(page).isEmpty());
         // Rows outside the page are ignored, not written past the end.
-        page.setOutputSelection(8, 3);
-        page.setOutputSelection(-1, 3);
-        QCOMPARE(page.outputSelection(8), -1);
+        page.setRowSelection(8, 3);
+        page.setRowSelection(-1, 3);
+        QCOMPARE(page.outputSelection(8), std::optional<int>());
         QCOMPARE(page.radio(8, 0), nullptr);
+    }
+
+    // As the replies reach it: by output, each page taking only its own eight.
+    void routingViewTakesOnlyThisPagesOutputs() {
+        RecordingSender sender;
+        RoutingPage second(RoutingPage::SecondBank, sender);
+        mc::RoutingView& view = second;
+        view.setOutputSelection(12, 4);
+        view.setOutputSelection(3, 5);  // the first page's
+        view.setOutputSelection(17, 6); // nobody's
+        view.setOutputSelection(9, std::nullopt);
+        view.redrawRouting();
+        QCOMPARE(checkedRadios(second), (QList<QPair<int, int>>{{3, 4}}));
+        QCOMPARE(second.outputSelection(0), std::optional<int>());
     }
 };
 

@@ -1,8 +1,9 @@
-#include "window/console_window.h"
-#include "widgets/message_box.h"
 #include "link/serial_channel.h"
 #include "support/pty_peer.h"
+#include "widgets/message_box.h"
+#include "window/console_window.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -195,6 +196,36 @@ private slots:
         w.findChild<QPushButton*>(QStringLiteral("searchButton"))->click();
         QCOMPARE(messages_, QStringList{QStringLiteral("Can not find available device for this console!")});
         QCOMPARE(w.state().comPort, 1);
+    }
+
+    // Picking the selected port again from the open list is no change of
+    // selection: the open link stays as it is.
+    void rePickingTheSelectedPortChangesNothing() {
+        auto com1 = peerAt(1);
+        ConsoleWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        portButton(w)->click();
+        QVERIFY(w.state().portOpen);
+
+        QComboBox* com = comSelector(w);
+        com->showPopup();
+        QAbstractItemView* list = com->view();
+        QTRY_VERIFY_WITH_TIMEOUT(list->isVisible(), kTimeoutMs);
+        const QRect item = list->visualRect(com->model()->index(0, 0));
+        QSignalSpy picks(com, &QComboBox::activated);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item.center());
+        QTRY_COMPARE_WITH_TIMEOUT(picks.count(), 1, kTimeoutMs);
+
+        QCOMPARE(com->currentIndex(), 0);
+        QCOMPARE(portButton(w)->text(), QStringLiteral("Close Port"));
+        QCOMPARE(iconState(w), QStringLiteral("Port open"));
+        QVERIFY(w.state().portOpen);
+        QCOMPARE(w.channel().state(), mc::SerialChannel::State::Running);
+        const auto command = *mc::TextCommand::fromBytes("\r\nGET OUT1 VS\r\n");
+        QVERIFY(w.send(command));
+        QCOMPARE(QString::fromStdString(com1->read(command.size(), 5s)), QStringLiteral("\r\nGET OUT1 VS\r\n"));
+        QVERIFY(messages_.isEmpty());
     }
 
     void hangUpClosesThePortAndTheButtonReadsOpenPort() {

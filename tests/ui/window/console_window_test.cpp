@@ -1,13 +1,16 @@
-#include "window/console_window.h"
-#include "pages/edid_page.h"
-#include "pages/routing_page.h"
 #include "pages/audio_page.h"
+#include "pages/edid_page.h"
 #include "pages/ip_settings_page.h"
+#include "pages/routing_page.h"
+#include "support/pty_peer.h"
+#include "widgets/message_box.h"
+#include "window/console_window.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QtTest>
@@ -53,6 +56,42 @@ private slots:
         QCOMPARE(w.findChild<QLabel*>(QStringLiteral("portIcon"))->accessibleDescription(),
                  QStringLiteral("Port closed"));
         QVERIFY(!w.state().portOpen);
+    }
+
+    // The tab control comes first in the control order: it has the focus at
+    // start, Enter there opens no port, and Tab moves on to the port controls.
+    void startsWithTheFocusOnTheTabControl() {
+        mc::test::PortDirectory ports;
+        ports.exportToEnvironment();
+        QStringList messages;
+        mc::setMessagePresenter([&messages](QWidget*, const QString& text) { messages << text; });
+        {
+            ConsoleWindow w;
+            w.show();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+            QTabWidget* t = tabs(w);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(t->tabBar()));
+
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+            QVERIFY(messages.isEmpty());
+            QVERIFY(!w.state().portOpen);
+            QVERIFY(w.isVisible());
+
+            // The order of the window's own controls: tabs first, then the
+            // port button, the selector and the search button.
+            QList<QWidget*> order;
+            for (QWidget* next = t->tabBar()->nextInFocusChain(); next != t->tabBar();
+                 next = next->nextInFocusChain()) {
+                if (next->parentWidget() == &w && (next->focusPolicy() & Qt::TabFocus) != 0) {
+                    order << next;
+                }
+            }
+            QCOMPARE(order.value(0), static_cast<QWidget*>(w.findChild<QPushButton*>(QStringLiteral("portButton"))));
+            QCOMPARE(order.value(1), static_cast<QWidget*>(w.findChild<QComboBox*>(QStringLiteral("comSelector"))));
+            QCOMPARE(order.value(2), static_cast<QWidget*>(w.findChild<QPushButton*>(QStringLiteral("searchButton"))));
+        }
+        mc::setMessagePresenter({});
     }
 
     void tabsHaveTheirTextsInOrder() {
