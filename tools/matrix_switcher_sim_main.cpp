@@ -1,12 +1,15 @@
 // matrix-switcher-sim: plays the 16x16 HDMI matrix switcher on the far end of
-// a serial line, for the demo, the end-to-end tests and bench tests. The
-// switcher itself lives in mc_sim; this file only moves bytes and logs them.
+// a serial line and/or TCP connections, for the demo, the end-to-end tests
+// and bench tests. The switcher itself lives in mc_sim; this file only moves
+// bytes and logs them.
 #include "sim/log_format.h"
 #include "sim/options.h"
 #include "sim/serial_line.h"
 #include "sim/session.h"
+#include "sim/tcp_server.h"
 #include "version.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -14,7 +17,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <optional>
 #include <poll.h>
+#include <span>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -25,7 +31,8 @@ using namespace mc::sim;
 using Clock = std::chrono::steady_clock;
 
 // While no console holds the pseudo-terminal, its master reports POLLHUP at
-// once; this pause between polls keeps that state from spinning.
+// once; leaving it out of the polls for this pause keeps that state from
+// spinning.
 constexpr auto kIdlePause = std::chrono::milliseconds(20);
 // A reply the line cannot take within this time is dropped, so a console
 // that stops reading cannot stall the emulator.
@@ -76,6 +83,22 @@ bool waitFor(int fd, short events, std::chrono::milliseconds timeout, const sigs
     return gStopSignal == 0;
 }
 
+// Waits for events on all fds (an fd of -1 is skipped) until deadline, if
+// any, with the stop signals let through; false when a stop signal came.
+bool waitForAny(std::vector<pollfd>& fds, std::optional<Clock::time_point> deadline, const sigset_t& waitMask) {
+    timespec ts{};
+    if (deadline) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+        ts = toTimespec(std::max(left, std::chrono::milliseconds(0)));
+    }
+    if (::ppoll(fds.data(), fds.size(), deadline ? &ts : nullptr, &waitMask) <= 0) {
+        for (pollfd& p : fds) {
+            p.revents = 0;
+        }
+    }
+    return gStopSignal == 0;
+}
+
 // Writes all bytes or gives up after kWriteTimeout; false when dropped.
 bool writeAll(int fd, std::string_view bytes, const sigset_t& waitMask) {
     const auto deadline = Clock::now() + kWriteTimeout;
@@ -114,52 +137,101 @@ void logExchange(LogWriter& log, const Exchange& exchange) {
     }
 }
 
-// Serves the line until a stop signal, a hang-up of hangup mode or a dead
-// device. Returns the exit status.
-int serve(SerialLine& line, Session& session, LogWriter& log, const sigset_t& waitMask) {
-    std::vector<char> buffer(kReadChunk);
+// The serial line and what the loop keeps for it.
+struct SerialPort {
+    SerialLine& line;
+    Session& session;
     bool consoleAttached = false;
-    while (gStopSignal == 0) {
-        short revents = 0;
-        if (!waitFor(line.fd(), POLLIN, std::chrono::milliseconds(-1), waitMask, revents)) {
+    Clock::time_point idleUntil{}; // left out of the polls until then
+};
+
+// Takes what the poll reported for the serial line. Returns the exit status
+// when the program ends: a hang-up of hangup mode or a dead device.
+std::optional<int> serveSerial(SerialPort& port, short revents, std::vector<char>& buffer, LogWriter& log,
+                               const sigset_t& waitMask) {
+    SerialLine& line = port.line;
+    ssize_t n = -1;
+    std::string failure = "hung up";
+    if ((revents & POLLIN) != 0) {
+        n = ::read(line.fd(), buffer.data(), buffer.size());
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            return std::nullopt;
+        }
+        failure = n < 0 ? std::strerror(errno) : "closed";
+    }
+    if (n <= 0) {
+        if (!line.isPseudoTerminal()) {
+            log.write("info", "device " + line.path() + " failed: " + failure, false);
+            return 1;
+        }
+        if (port.consoleAttached) {
+            log.write("info", "console closed the line", false);
+            port.consoleAttached = false;
+        }
+        port.idleUntil = Clock::now() + kIdlePause;
+        return std::nullopt;
+    }
+    port.consoleAttached = true;
+    const SessionOutput out = port.session.receive(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+    for (const Exchange& exchange : out.exchanges) {
+        if (gStopSignal != 0) {
             break;
         }
-        if (revents == 0) {
-            continue;
+        logExchange(log, exchange);
+        if (!exchange.reply.empty() && !writeAll(line.fd(), exchange.reply, waitMask)) {
+            log.write("info", "reply dropped: the line does not take it", false);
         }
-        ssize_t n = -1;
-        std::string failure = "hung up";
-        if ((revents & POLLIN) != 0) {
-            n = ::read(line.fd(), buffer.data(), buffer.size());
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                continue;
-            }
-            failure = n < 0 ? std::strerror(errno) : "closed";
-        }
-        if (n <= 0) {
-            if (!line.isPseudoTerminal()) {
-                log.write("info", "device " + line.path() + " failed: " + failure, false);
-                return 1;
-            }
-            if (consoleAttached) {
-                log.write("info", "console closed the line", false);
-                consoleAttached = false;
-            }
-            waitFor(-1, 0, kIdlePause, waitMask, revents);
-            continue;
-        }
-        consoleAttached = true;
-        const SessionOutput out = session.receive(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
-        for (const Exchange& exchange : out.exchanges) {
-            logExchange(log, exchange);
-            if (!exchange.reply.empty() && !writeAll(line.fd(), exchange.reply, waitMask)) {
-                log.write("info", "reply dropped: the line does not take it", false);
-            }
-        }
-        if (out.hangUp) {
+    }
+    if (out.hangUp) {
+        if (gStopSignal == 0) {
             line.waitUntilTaken(kHangupGrace);
-            log.write("info", "hanging up after " + std::to_string(session.receivedBytes()) + " bytes", false);
-            return 0;
+        }
+        log.write("info", "hanging up after " + std::to_string(port.session.receivedBytes()) + " bytes", false);
+        return 0;
+    }
+    return std::nullopt;
+}
+
+// Serves the serial line (if any) and the TCP clients (if any) until a stop
+// signal, a hang-up of hangup mode (on TCP: only without a serial line) or a
+// dead device. Returns the exit status.
+int serve(SerialLine* line, Session& session, TcpServer* tcp, LogWriter& log, const sigset_t& waitMask) {
+    std::vector<char> buffer(kReadChunk);
+    std::optional<SerialPort> port;
+    if (line != nullptr) {
+        port.emplace(SerialPort{*line, session});
+    }
+    std::vector<pollfd> fds;
+    while (gStopSignal == 0) {
+        const auto now = Clock::now();
+        std::optional<Clock::time_point> deadline;
+        fds.clear();
+        fds.push_back({-1, POLLIN, 0});
+        if (port && now >= port->idleUntil) {
+            fds[0].fd = line->fd();
+        } else if (port) {
+            deadline = port->idleUntil;
+        }
+        if (tcp != nullptr) {
+            tcp->addPollFds(fds, now);
+            if (const auto next = tcp->nextDeadline(); next && (!deadline || *next < *deadline)) {
+                deadline = next;
+            }
+        }
+        if (!waitForAny(fds, deadline, waitMask)) {
+            break;
+        }
+        if (port && fds[0].revents != 0) {
+            if (const auto status = serveSerial(*port, fds[0].revents, buffer, log, waitMask)) {
+                return *status;
+            }
+        }
+        if (tcp != nullptr) {
+            tcp->handle(std::span(fds).subspan(1), Clock::now());
+            if (!port && tcp->hungUp()) {
+                log.write("info", "hung up: no serial line to serve, ending", false);
+                return 0;
+            }
         }
     }
     return 0;
@@ -213,21 +285,46 @@ int main(int argc, char* argv[]) {
     }
     std::signal(SIGPIPE, SIG_IGN);
 
-    const std::string linkPath = options->portsDir + "/com" + std::to_string(options->com);
-    auto line = options->device.empty() ? SerialLine::createPseudoTerminal(linkPath, error)
-                                        : SerialLine::openDevice(options->device, error);
-    if (!line) {
-        std::fprintf(stderr, "matrix-switcher-sim: %s\n", error.c_str());
-        return 1;
+    std::unique_ptr<SerialLine> line;
+    if (!options->portsDir.empty() || !options->device.empty()) {
+        const std::string linkPath = options->portsDir + "/com" + std::to_string(options->com);
+        line = options->device.empty() ? SerialLine::createPseudoTerminal(linkPath, error)
+                                       : SerialLine::openDevice(options->device, error);
+        if (!line) {
+            std::fprintf(stderr, "matrix-switcher-sim: %s\n", error.c_str());
+            return 1;
+        }
     }
 
-    Session session(options->session);
-    log.write("info", "ready " + line->path(), false);
-    std::printf("ready %s\n", line->path().c_str());
+    // One switcher, whichever way a command arrives.
+    SwitcherState state;
+    Session session(options->session, &state);
+    std::unique_ptr<TcpServer> tcp;
+    if (options->listen) {
+        TcpServer::Hooks hooks{[&log](const std::string& text) { log.write("info", text, false); },
+                               [&log](const Exchange& exchange) { logExchange(log, exchange); }};
+        tcp = TcpServer::open(*options->listen, options->session, state, std::move(hooks), error);
+        if (!tcp) {
+            std::fprintf(stderr, "matrix-switcher-sim: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    // Announced only once every way in is open.
+    if (line) {
+        log.write("info", "ready " + line->path(), false);
+        std::printf("ready %s\n", line->path().c_str());
+    }
+    if (tcp) {
+        log.write("info", "ready tcp " + tcp->address(), false);
+        std::printf("ready tcp %s\n", tcp->address().c_str());
+    }
     std::fflush(stdout);
 
-    const int status = serve(*line, session, log, waitMask);
-    line->close();
+    const int status = serve(line.get(), session, tcp.get(), log, waitMask);
+    tcp.reset();
+    if (line) {
+        line->close();
+    }
     if (gStopSignal != 0) {
         log.write("info",
                   std::string("stopped by ") + (gStopSignal == SIGINT    ? "SIGINT"

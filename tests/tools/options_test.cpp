@@ -67,5 +67,57 @@ TEST(Options, inconsistentOrMalformedArgumentsAreRefusedWithAReason) {
     }
 }
 
+TEST(Options, listenAloneOrBesideASerialLine) {
+    std::string error;
+    const std::pair<std::vector<std::string_view>, std::pair<std::string, int>> good[] = {
+        {{"--listen", "127.0.0.1:0"}, {"127.0.0.1", 0}},
+        {{"--listen=127.0.0.1:65535"}, {"127.0.0.1", 65535}},
+        {{"--listen", "localhost:5000"}, {"localhost", 5000}},
+        {{"--listen", "[::1]:23"}, {"::1", 23}},
+        {{"--listen", "[::]:8000", "--ports", "/tmp/p", "--com", "2"}, {"::", 8000}},
+        {{"--device", "/dev/ttyS0", "--listen", "0.0.0.0:4001", "--hangup-after", "9"}, {"0.0.0.0", 4001}},
+    };
+    for (const auto& [args, expected] : good) {
+        const auto options = parseOptions(args, error);
+        ASSERT_TRUE(options) << error;
+        ASSERT_TRUE(options->listen);
+        EXPECT_EQ(options->listen->host, expected.first);
+        EXPECT_EQ(options->listen->port, expected.second);
+    }
+    EXPECT_EQ(bindHost(*parse({"--listen", "localhost:1"}, error)->listen), "127.0.0.1");
+    EXPECT_TRUE(parse({"--listen", "[::1]:1"}, error)->listen->isIpv6());
+    EXPECT_FALSE(parse({"--listen", "127.0.0.1:1"}, error)->listen->isIpv6());
+}
+
+TEST(Options, malformedListenAddressesNameTheFault) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"127.0.0.1", "no port"},
+        {"127.0.0.1:", "no port"},
+        {"[::1]", "no port"},
+        {"[::1]:", "no port"},
+        {":5000", "no host"},
+        {"[]:5000", "no host"},
+        {"127.0.0.1:65536", "above 65535"},
+        {"127.0.0.1:99999999999999999999999", "above 65535"},
+        {"127.0.0.1:-1", "not a number"},
+        {"127.0.0.1:50x", "not a number"},
+        {"127.0.0.1: 50", "not a number"},
+        {"::1:5000", "brackets"},
+        {"[::1:5000", "']'"},
+        {"[127.0.0.1]:5000", "not an IPv6 address"},
+        {"[::1]x:5000", "no port"},
+        {"300.1.1.1:5000", "not an IPv4 address"},
+        {"switcher.example:5000", "not looked up"},
+        {"127.0.0.1 :5000", "not an IPv4 address"},
+    };
+    for (const auto& [address, fault] : cases) {
+        std::string error;
+        const std::vector<std::string_view> args{"--listen", address};
+        EXPECT_FALSE(parseOptions(args, error)) << address;
+        EXPECT_NE(error.find(fault), std::string::npos) << address << ": " << error;
+        EXPECT_NE(error.find(address), std::string::npos) << error;
+    }
+}
+
 } // namespace
 } // namespace mc::sim

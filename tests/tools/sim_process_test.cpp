@@ -2,6 +2,7 @@
 // the comN link in a port directory, on a raw line.
 #include "sim/reply_lines.h"
 #include "support/pty_peer.h"
+#include "tools/sim_process.h"
 
 #include <cerrno>
 #include <chrono>
@@ -27,136 +28,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Generous: the machine running the tests may be busy.
-constexpr auto kTimeout = 10s;
-
-int msLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// Reads from fd until `until` has arrived, the line ends or time runs out.
-// eof is set when the other side hung up.
-std::string readUntil(int fd, std::string_view until, bool* eof = nullptr) {
-    std::string got;
-    const auto deadline = Clock::now() + kTimeout;
-    while (got.find(until) == std::string::npos) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, msLeft(deadline)) <= 0) {
-            break;
-        }
-        char buffer[4096];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (eof != nullptr) {
-                *eof = true;
-            }
-            break;
-        }
-        got.append(buffer, static_cast<std::size_t>(n));
-    }
-    return got;
-}
-
-class SimProcess {
-public:
-    explicit SimProcess(const std::vector<std::string>& args) {
-        int out[2];
-        if (::pipe(out) != 0) {
-            return;
-        }
-        std::vector<std::string> all{MC_SIM_EXECUTABLE};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        argv.reserve(all.size() + 1);
-        for (auto& arg : all) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        stdout_ = out[0];
-    }
-
-    ~SimProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (stdout_ >= 0) {
-            ::close(stdout_);
-        }
-    }
-
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    // The first line the program prints, without its LF.
-    std::string firstLine() {
-        std::string line = readUntil(stdout_, "\n");
-        if (const auto end = line.find('\n'); end != std::string::npos) {
-            line.resize(end);
-        }
-        return line;
-    }
-
-    void signal(int number) const { ::kill(pid_, number); }
-
-    // The exit status, or nullopt when the program did not end in time.
-    std::optional<int> exitStatus() {
-        const auto deadline = Clock::now() + kTimeout;
-        while (Clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return std::nullopt;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-};
-
-// Opens a comN link the way the console does: raw, no controlling terminal.
-int openLikeConsole(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
-    if (fd >= 0) {
-        termios raw{};
-        ::tcgetattr(fd, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(fd, TCSANOW, &raw);
-    }
-    return fd;
-}
-
-std::string fileText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string fullStatus() {
-    std::string all;
-    for (const auto& line : statusReplies(SwitcherState())) {
-        all += line;
-    }
-    return all;
-}
+constexpr auto kTimeout = kProcessTimeout;
 
 constexpr std::string_view kProbe = "\r\nGET STA\r\n";
 

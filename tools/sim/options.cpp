@@ -9,18 +9,22 @@ namespace mc::sim {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: matrix-switcher-sim (--ports DIR --com N | --device PATH) [--log FILE]\n"
+    "usage: matrix-switcher-sim (--ports DIR --com N | --device PATH) [--listen HOST:PORT] [--log FILE]\n"
     "                           [--mode normal|silent|garbage|hangup] [--hangup-after N]\n"
+    "       matrix-switcher-sim --listen HOST:PORT [--log FILE] [--mode MODE] [--hangup-after N]\n"
     "\n"
-    "Plays a 16x16 HDMI matrix switcher on a serial line.\n"
+    "Plays a 16x16 HDMI matrix switcher on a serial line, on TCP, or both (one switcher).\n"
     "  --ports DIR --com N  create a pseudo-terminal and link it as DIR/comN (N 1..99)\n"
     "  --device PATH        use a real serial device instead (raw 8N1, 57600 baud)\n"
+    "  --listen HOST:PORT   take TCP connections (IPv4 literal, localhost or [IPv6]);\n"
+    "                       port 0 picks a free one, printed as \"ready tcp HOST:PORT\"\n"
     "  --log FILE           append the log to FILE (default: standard error)\n"
     "  --mode MODE          normal: answer every command; silent: never answer;\n"
     "                       garbage: answer noise without line feeds;\n"
     "                       hangup: answer, then drop the line (see --hangup-after)\n"
     "  --hangup-after N     drop the line once N bytes were received (implies hangup;\n"
-    "                       0, the default, drops it at the first byte)\n"
+    "                       0, the default, drops it at the first byte); on TCP per\n"
+    "                       client, and without a serial line the program then ends\n"
     "  --version            print the version and exit\n"
     "Prints \"ready PATH\" once the line can be opened; SIGINT or SIGTERM removes the link.\n";
 
@@ -66,7 +70,7 @@ std::optional<Options> parseOptions(std::span<const std::string_view> args, std:
             return options;
         }
         const bool known = name == "--ports" || name == "--com" || name == "--device" || name == "--log" ||
-                           name == "--mode" || name == "--hangup-after";
+                           name == "--mode" || name == "--hangup-after" || name == "--listen";
         if (!known) {
             error = "unknown option " + std::string(name);
             return std::nullopt;
@@ -87,6 +91,11 @@ std::optional<Options> parseOptions(std::span<const std::string_view> args, std:
             comGiven = true;
         } else if (name == "--device") {
             options.device = value;
+        } else if (name == "--listen") {
+            options.listen = parseListenAddress(value, error);
+            if (!options.listen) {
+                return std::nullopt;
+            }
         } else if (name == "--log") {
             options.logFile = value;
         } else if (name == "--mode") {
@@ -108,8 +117,12 @@ std::optional<Options> parseOptions(std::span<const std::string_view> args, std:
     }
 
     const bool pty = !options.portsDir.empty() || comGiven;
-    if (pty == !options.device.empty()) {
+    if (pty && !options.device.empty()) {
         error = "give either --ports DIR --com N or --device PATH";
+        return std::nullopt;
+    }
+    if (!pty && options.device.empty() && !options.listen) {
+        error = "give --ports DIR --com N, --device PATH or --listen HOST:PORT";
         return std::nullopt;
     }
     if (pty && (options.portsDir.empty() || !comGiven)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/listen_address.h"
 #include "sim/session.h"
 
 #include <optional>
@@ -14,7 +15,9 @@ inline constexpr int kMaxComPort = 99; // the console offers COM1 to COM99
 struct Options {
     std::string portsDir; // with com: link the pseudo-terminal as portsDir/comN
     int com = 0;
-    std::string device;  // or: a real serial device
+    std::string device; // or: a real serial device
+    // and/or: take TCP connections here, every client on the same switcher
+    std::optional<ListenAddress> listen;
     std::string logFile; // empty: standard error
     SessionOptions session;
     bool help = false;

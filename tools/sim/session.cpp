@@ -5,7 +5,12 @@
 namespace mc::sim {
 
 Session::Session(SessionOptions options, SwitcherState state)
-    : options_(options), state_(std::move(state)), interpreter_(state_) {
+    : options_(options), ownState_(std::make_unique<SwitcherState>(std::move(state))), state_(ownState_.get()),
+      interpreter_(*state_) {
+}
+
+Session::Session(SessionOptions options, SwitcherState* shared)
+    : options_(options), state_(shared), interpreter_(*shared) {
 }
 
 SessionOutput Session::receive(std::string_view bytes) {

@@ -5,6 +5,7 @@
 #include "sim/switcher_state.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,23 +45,33 @@ struct SessionOutput {
     bool hangUp = false; // drop the line now
 };
 
-// The switcher on one line, without the I/O: bytes in, exchanges out.
+// The switcher on one line, without the I/O: bytes in, exchanges out. Each
+// line (the serial line, every TCP client) has its own session: its own line
+// framing, byte count and noise; the switcher state may be shared.
 class Session {
 public:
     explicit Session(SessionOptions options, SwitcherState state = SwitcherState());
+    // A session on a state that other sessions share; shared (not null)
+    // outlives it.
+    Session(SessionOptions options, SwitcherState* shared);
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
     [[nodiscard]] SessionOutput receive(std::string_view bytes);
 
-    [[nodiscard]] const SwitcherState& state() const { return state_; }
+    [[nodiscard]] const SwitcherState& state() const { return *state_; }
     [[nodiscard]] std::uint64_t receivedBytes() const { return received_; }
     [[nodiscard]] bool hungUp() const { return hungUp_; }
+    // Bytes of a line not yet complete.
+    [[nodiscard]] std::size_t pendingBytes() const { return assembler_.pendingBytes(); }
 
 private:
     std::string replyTo(const ReceivedLine& line);
     std::string noise();
 
     SessionOptions options_;
-    SwitcherState state_;
+    std::unique_ptr<SwitcherState> ownState_; // null when shared
+    SwitcherState* state_;
     CommandInterpreter interpreter_;
     LineAssembler assembler_;
     std::uint64_t received_ = 0;
