@@ -293,7 +293,7 @@ void parseCommand(Parser& p, Invocation& inv) {
             inv.output = *out;
             if (const auto state = p.take("on or mute")) {
                 if (*state == "on" || *state == "mute") {
-                    inv.audio = *state == "on" ? AudioSetting::On : AudioSetting::Mute;
+                    inv.audio = *state == "on" ? AudioState::On : AudioState::Mute;
                 } else {
                     p.fail("the audio state is on or mute, not \"" + *state + "\"");
                 }

@@ -59,7 +59,7 @@ struct Invocation {
     Command command = Command::Status;
     int output = 0; // route, audio, edid copy: 1..16
     int input = 0;  // route, edid set/copy/write: 1..16
-    AudioSetting audio = AudioSetting::On;
+    AudioState audio = AudioState::On;
     int item = 0; // edid set: the choice 0..48 (shown 1-based)
     // edid read: the port, and for an input the EDID source 0..32 (nullopt:
     // the input's current choice, asked first).

@@ -25,6 +25,9 @@
 namespace mc::ctl {
 namespace {
 
+// A route or EDID choice the switcher reports as none.
+constexpr int kNoSelection = -1;
+
 using namespace std::chrono_literals;
 
 constexpr std::size_t kPorts = kLastPort;
@@ -99,7 +102,7 @@ Outcome failure(int exit, std::string message) {
 struct DeviceStatus {
     std::array<std::optional<int>, kPorts> route{}; // 0-based input or kNoSelection
     std::array<std::optional<int>, kPorts> edid{};  // choice or kNoSelection
-    std::array<std::optional<int>, kPorts> audio{}; // kAudioOn / kAudioMute
+    std::array<std::optional<AudioState>, kPorts> audio{};
     std::optional<bool> dhcp;
     std::optional<std::uint32_t> host;
     std::optional<std::uint32_t> mask;
@@ -108,7 +111,7 @@ struct DeviceStatus {
     std::optional<std::string> mac;
 
     // One port (1..16) or all of them (0), as the replies address them.
-    static void store(std::array<std::optional<int>, kPorts>& into, std::optional<int> port, int value) {
+    template <class T> static void store(std::array<std::optional<T>, kPorts>& into, std::optional<int> port, T value) {
         if (!port) {
             return;
         }
@@ -124,9 +127,9 @@ struct DeviceStatus {
             [this](const auto& r) {
                 using T = std::decay_t<decltype(r)>;
                 if constexpr (std::is_same_v<T, RoutingReply>) {
-                    store(route, r.output, r.input);
+                    store(route, r.output, r.input.value_or(kNoSelection));
                 } else if constexpr (std::is_same_v<T, EdidChoiceReply>) {
-                    store(edid, r.input, r.item);
+                    store(edid, r.input, r.item.value_or(kNoSelection));
                 } else if constexpr (std::is_same_v<T, AudioReply>) {
                     store(audio, r.output, r.state);
                 } else if constexpr (std::is_same_v<T, MacReply>) {
@@ -144,7 +147,7 @@ struct DeviceStatus {
 
     [[nodiscard]] bool networkComplete() const { return dhcp && host && mask && router && tcpPort && mac; }
 
-    static bool allKnown(const std::array<std::optional<int>, kPorts>& values) {
+    template <class T> static bool allKnown(const std::array<std::optional<T>, kPorts>& values) {
         return std::all_of(values.begin(), values.end(), [](const auto& v) { return v.has_value(); });
     }
 
@@ -341,9 +344,9 @@ Outcome Runner::status() {
     for (std::size_t i = 0; i < kPorts; ++i) {
         const int port = static_cast<int>(i) + 1;
         const int input = *s.route.at(i);
-        const int audio = *s.audio.at(i);
+        const AudioState audio = *s.audio.at(i);
         const int item = *s.edid.at(i);
-        const std::string audioText = audio == kAudioOn ? "on" : "mute";
+        const std::string audioText = audio == AudioState::On ? "on" : "mute";
         const std::string inputText = input == kNoSelection ? "-" : std::to_string(input + 1);
         const std::string itemText =
             item == kNoSelection ? " -" : (item < 9 ? " " : "") + std::to_string(item + 1) + " " + itemName(item);
@@ -379,7 +382,7 @@ Outcome Runner::route() {
             if (routing == nullptr || !routing->output || (*routing->output != 0 && *routing->output != inv_.output)) {
                 return false;
             }
-            shown = routing->input;
+            shown = routing->input.value_or(kNoSelection);
             return true;
         })) {
         return *failed;
@@ -401,7 +404,7 @@ Outcome Runner::audio() {
     if (auto failed = send(audioCommand(inv_.output, inv_.audio))) {
         return *failed;
     }
-    int state = kAudioOn;
+    AudioState state = AudioState::On;
     if (auto failed = waitFor(deadline(), "audio confirmation", [&](const std::string& line) {
             const Reply reply = decodeReply(line);
             const auto* audio = std::get_if<AudioReply>(&reply);
@@ -413,16 +416,16 @@ Outcome Runner::audio() {
         })) {
         return *failed;
     }
-    const std::string stateText = state == kAudioOn ? "on" : "mute";
+    const std::string stateText = state == AudioState::On ? "on" : "mute";
     Outcome outcome;
     outcome.json.set("output", inv_.output);
     outcome.json.set("audio", stateText);
     outcome.text = "output " + std::to_string(inv_.output) + " audio " + stateText + "\n";
-    const int asked = inv_.audio == AudioSetting::On ? kAudioOn : kAudioMute;
+    const AudioState asked = inv_.audio;
     if (state != asked) {
         outcome.exit = kExitDisagrees;
         outcome.error = "audio: output " + std::to_string(inv_.output) + " reports audio " + stateText + ", not " +
-                        (asked == kAudioOn ? "on" : "mute");
+                        (asked == AudioState::On ? "on" : "mute");
     }
     return outcome;
 }
@@ -441,7 +444,7 @@ Outcome Runner::edidChoice(int expectedItem, const std::optional<TextCommand>& c
             if (choice == nullptr || !choice->input || (*choice->input != 0 && *choice->input != inv_.input)) {
                 return false;
             }
-            item = choice->item;
+            item = choice->item.value_or(kNoSelection);
             return true;
         })) {
         return *failed;
