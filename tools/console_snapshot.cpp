@@ -3,6 +3,8 @@
 // first runs "Search Machine" against the switcher on the port directory in
 // MATRIX_CONSOLE_PORTS (the emulator, for the documentation) and reads the
 // EDID of output 1 back, so the pages show a switcher's state and a summary.
+// With --network-dialog it also renders the "Connect over Network..." dialog
+// filled in with an example host.
 // Used by scripts/screenshots; writes its address book and the read EDID file
 // into the working directory.
 #include "pages/audio_page.h"
@@ -10,11 +12,13 @@
 #include "pages/routing_page.h"
 #include "widgets/message_box.h"
 #include "window/console_window.h"
+#include "window/network_dialog.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <cstdio>
@@ -95,7 +99,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() < 2 || args.at(1).startsWith(QLatin1String("--"))) {
-        std::fprintf(stderr, "usage: matrix-console-snapshot OUT_DIR [--pages] [--search]\n");
+        std::fprintf(stderr, "usage: matrix-console-snapshot OUT_DIR [--pages] [--search] [--network-dialog]\n");
         return 2;
     }
     const QDir out(args.at(1));
@@ -123,6 +127,14 @@ int main(int argc, char* argv[]) {
             QApplication::processEvents();
             ok = save(window, out.filePath(QString::fromLatin1(kPageFiles[i]))) && ok;
         }
+    }
+    if (args.contains(QStringLiteral("--network-dialog"))) {
+        const auto* port = window.findChild<QLineEdit*>(QStringLiteral("tcpPortEdit"));
+        mc::NetworkDialog dialog(port != nullptr ? port->text().toStdString() : std::string(), &window);
+        dialog.findChild<QLineEdit*>(QStringLiteral("networkHostEdit"))->setText(QStringLiteral("192.168.1.100"));
+        dialog.show();
+        QApplication::processEvents();
+        ok = save(dialog, out.filePath(QStringLiteral("network-dialog.png"))) && ok;
     }
     return ok ? 0 : 1;
 }
