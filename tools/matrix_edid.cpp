@@ -1,5 +1,5 @@
 // matrix-edid FILE.bin...: decodes EDID files as the console does and prints,
-// for each readable file in the order given, the three reports and the EDID
+// for each readable regular file in the order given, the three reports and the EDID
 // summary byte for byte (CR LF kept). Each part is introduced by a marker line
 // "==== video", "==== audio", "==== general" or "==== summary" ending in a
 // single LF; report lines always end in CR LF, so a marker can never be taken
@@ -11,9 +11,8 @@
 #include "edid/edid_summary.h"
 #include "version.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <string>
 #include <string_view>
 #ifdef _WIN32
 #include <fcntl.h>
@@ -54,13 +53,11 @@ int main(int argc, char* argv[]) {
 #endif
     int status = 0;
     for (int i = 1; i < argc; ++i) {
-        errno = 0;
-        const auto image = mc::readEdidFile(argv[i]);
+        std::string reason;
+        const auto image = mc::readEdidFile(argv[i], &reason);
         if (!image) {
-            const int error = errno;
             std::fflush(stdout);
-            std::fprintf(stderr, "matrix-edid: cannot read %s: %s\n", argv[i],
-                         error != 0 ? std::strerror(error) : "read failed");
+            std::fprintf(stderr, "matrix-edid: cannot read %s: %s\n", argv[i], reason.c_str());
             status = kExitUnreadable;
             continue;
         }

@@ -111,6 +111,11 @@ bool writeAll(int fd, std::string_view bytes, const sigset_t& waitMask) {
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
             return false;
         }
+        // A stop request ends the wait at once, also one that came during an
+        // earlier reply: a console that stops reading must not hold it back.
+        if (gStopSignal != 0) {
+            return false;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         short revents = 0;
         if (left.count() <= 0 || !waitFor(fd, POLLOUT, left, waitMask, revents)) {

@@ -25,9 +25,6 @@
 namespace mc::ctl {
 namespace {
 
-// A route or EDID choice the switcher reports as none.
-constexpr int kNoSelection = -1;
-
 using namespace std::chrono_literals;
 
 constexpr std::size_t kPorts = kLastPort;
@@ -72,6 +69,11 @@ Json linesOf(std::string_view text) {
     return lines;
 }
 
+// As the command line takes it and the JSON schema spells it.
+std::string audioName(AudioState state) {
+    return state == AudioState::On ? "on" : "mute";
+}
+
 std::string itemName(int item) {
     if (item < 0 || item >= kInputEdidItemCount) {
         return {};
@@ -100,8 +102,10 @@ Outcome failure(int exit, std::string message) {
 
 // Everything the status query reports, as far as it has arrived.
 struct DeviceStatus {
-    std::array<std::optional<int>, kPorts> route{}; // 0-based input or kNoSelection
-    std::array<std::optional<int>, kPorts> edid{};  // choice or kNoSelection
+    // Each port's value once reported; a reported route or EDID choice may be
+    // none (a reply the console would show with nothing selected).
+    std::array<std::optional<std::optional<int>>, kPorts> route{}; // 0-based input
+    std::array<std::optional<std::optional<int>>, kPorts> edid{};  // choice
     std::array<std::optional<AudioState>, kPorts> audio{};
     std::optional<bool> dhcp;
     std::optional<std::uint32_t> host;
@@ -111,7 +115,8 @@ struct DeviceStatus {
     std::optional<std::string> mac;
 
     // One port (1..16) or all of them (0), as the replies address them.
-    template <class T> static void store(std::array<std::optional<T>, kPorts>& into, std::optional<int> port, T value) {
+    template <typename T>
+    static void store(std::array<std::optional<T>, kPorts>& into, std::optional<int> port, const T& value) {
         if (!port) {
             return;
         }
@@ -127,9 +132,9 @@ struct DeviceStatus {
             [this](const auto& r) {
                 using T = std::decay_t<decltype(r)>;
                 if constexpr (std::is_same_v<T, RoutingReply>) {
-                    store(route, r.output, r.input.value_or(kNoSelection));
+                    store(route, r.output, r.input);
                 } else if constexpr (std::is_same_v<T, EdidChoiceReply>) {
-                    store(edid, r.input, r.item.value_or(kNoSelection));
+                    store(edid, r.input, r.item);
                 } else if constexpr (std::is_same_v<T, AudioReply>) {
                     store(audio, r.output, r.state);
                 } else if constexpr (std::is_same_v<T, MacReply>) {
@@ -147,7 +152,7 @@ struct DeviceStatus {
 
     [[nodiscard]] bool networkComplete() const { return dhcp && host && mask && router && tcpPort && mac; }
 
-    template <class T> static bool allKnown(const std::array<std::optional<T>, kPorts>& values) {
+    template <typename T> static bool allKnown(const std::array<std::optional<T>, kPorts>& values) {
         return std::all_of(values.begin(), values.end(), [](const auto& v) { return v.has_value(); });
     }
 
@@ -343,25 +348,25 @@ Outcome Runner::status() {
     outcome.text = "Port  Input shown  Audio  EDID presented\n";
     for (std::size_t i = 0; i < kPorts; ++i) {
         const int port = static_cast<int>(i) + 1;
-        const int input = *s.route.at(i);
+        const std::optional<int> input = *s.route.at(i);
         const AudioState audio = *s.audio.at(i);
-        const int item = *s.edid.at(i);
-        const std::string audioText = audio == AudioState::On ? "on" : "mute";
-        const std::string inputText = input == kNoSelection ? "-" : std::to_string(input + 1);
+        const std::optional<int> item = *s.edid.at(i);
+        const std::string audioText = audioName(audio);
+        const std::string inputText = !input ? "-" : std::to_string(*input + 1);
         const std::string itemText =
-            item == kNoSelection ? " -" : (item < 9 ? " " : "") + std::to_string(item + 1) + " " + itemName(item);
+            !item ? " -" : (*item < 9 ? " " : "") + std::to_string(*item + 1) + " " + itemName(*item);
         std::snprintf(row, sizeof row, "%4d  %11s  %-5s  %s\n", port, inputText.c_str(), audioText.c_str(),
                       itemText.c_str());
         outcome.text += row;
         Json out = Json::object();
         out.set("output", port);
-        out.set("input", input == kNoSelection ? Json() : Json(input + 1));
+        out.set("input", !input ? Json() : Json(*input + 1));
         out.set("audio", audioText);
         outputs.push(std::move(out));
         Json in = Json::object();
         in.set("input", port);
-        in.set("edid", item == kNoSelection ? Json() : Json(item + 1));
-        in.set("edid_name", item == kNoSelection ? Json() : Json(itemName(item)));
+        in.set("edid", !item ? Json() : Json(*item + 1));
+        in.set("edid_name", !item ? Json() : Json(itemName(*item)));
         inputs.push(std::move(in));
     }
     outcome.text += "\n" + networkText(s);
@@ -375,24 +380,24 @@ Outcome Runner::route() {
     if (auto failed = send(routingCommand(inv_.output, inv_.input))) {
         return *failed;
     }
-    int shown = kNoSelection;
+    std::optional<int> shown;
     if (auto failed = waitFor(deadline(), "routing confirmation", [&](const std::string& line) {
             const Reply reply = decodeReply(line);
             const auto* routing = std::get_if<RoutingReply>(&reply);
             if (routing == nullptr || !routing->output || (*routing->output != 0 && *routing->output != inv_.output)) {
                 return false;
             }
-            shown = routing->input.value_or(kNoSelection);
+            shown = routing->input;
             return true;
         })) {
         return *failed;
     }
     Outcome outcome;
     outcome.json.set("output", inv_.output);
-    outcome.json.set("input", shown == kNoSelection ? Json() : Json(shown + 1));
-    const std::string shownText = shown == kNoSelection ? "no input" : "input " + std::to_string(shown + 1);
+    outcome.json.set("input", !shown ? Json() : Json(*shown + 1));
+    const std::string shownText = !shown ? "no input" : "input " + std::to_string(*shown + 1);
     outcome.text = "output " + std::to_string(inv_.output) + " shows " + shownText + "\n";
-    if (shown != inv_.input - 1) {
+    if (shown != inv_.input - 1) { // none disagrees too
         outcome.exit = kExitDisagrees;
         outcome.error = "route: output " + std::to_string(inv_.output) + " shows " + shownText + ", not input " +
                         std::to_string(inv_.input);
@@ -416,16 +421,15 @@ Outcome Runner::audio() {
         })) {
         return *failed;
     }
-    const std::string stateText = state == AudioState::On ? "on" : "mute";
+    const std::string stateText = audioName(state);
     Outcome outcome;
     outcome.json.set("output", inv_.output);
     outcome.json.set("audio", stateText);
     outcome.text = "output " + std::to_string(inv_.output) + " audio " + stateText + "\n";
-    const AudioState asked = inv_.audio;
-    if (state != asked) {
+    if (state != inv_.audio) {
         outcome.exit = kExitDisagrees;
         outcome.error = "audio: output " + std::to_string(inv_.output) + " reports audio " + stateText + ", not " +
-                        (asked == AudioState::On ? "on" : "mute");
+                        audioName(inv_.audio);
     }
     return outcome;
 }
@@ -434,7 +438,7 @@ Outcome Runner::edidChoice(int expectedItem, const std::optional<TextCommand>& c
     if (auto failed = send(command)) {
         return *failed;
     }
-    int item = kNoSelection;
+    std::optional<int> item;
     if (auto failed = waitFor(deadline(), "EDID confirmation", [&](const std::string& line) {
             if (isEdidDataLine(line)) {
                 return false;
@@ -444,17 +448,16 @@ Outcome Runner::edidChoice(int expectedItem, const std::optional<TextCommand>& c
             if (choice == nullptr || !choice->input || (*choice->input != 0 && *choice->input != inv_.input)) {
                 return false;
             }
-            item = choice->item.value_or(kNoSelection);
+            item = choice->item;
             return true;
         })) {
         return *failed;
     }
     Outcome outcome;
     outcome.json.set("input", inv_.input);
-    outcome.json.set("edid", item == kNoSelection ? Json() : Json(item + 1));
-    outcome.json.set("edid_name", item == kNoSelection ? Json() : Json(itemName(item)));
-    const std::string itemText =
-        item == kNoSelection ? "no EDID" : "EDID " + std::to_string(item + 1) + " " + itemName(item);
+    outcome.json.set("edid", !item ? Json() : Json(*item + 1));
+    outcome.json.set("edid_name", !item ? Json() : Json(itemName(*item)));
+    const std::string itemText = !item ? "no EDID" : "EDID " + std::to_string(*item + 1) + " " + itemName(*item);
     outcome.text = "input " + std::to_string(inv_.input) + " presents " + itemText + "\n";
     if (item != expectedItem) {
         outcome.exit = kExitDisagrees;
@@ -561,13 +564,13 @@ Outcome Runner::edidRead() {
         if (auto failed = settle(deadline(), s)) {
             return *failed;
         }
-        const int choice = *s.edid.at(index);
-        if (choice < 0 || choice > kLastEdidSourceIndex) {
+        const std::optional<int> choice = *s.edid.at(index);
+        if (!choice || *choice > kLastEdidSourceIndex) {
             return failure(kExitDisagrees, "edid read: input " + std::to_string(inv_.readPort) + " presents " +
-                                               (choice < 0 ? std::string("no EDID") : itemName(choice)) +
+                                               (!choice ? std::string("no EDID") : itemName(*choice)) +
                                                ", which has no source of its own; read the output or give ITEM");
         }
-        source = choice;
+        source = *choice;
     }
     const auto command =
         inv_.readOutput ? readOutputEdidCommand(inv_.readPort) : readInputEdidCommand(inv_.readPort, *source);

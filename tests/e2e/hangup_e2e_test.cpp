@@ -1,13 +1,17 @@
 // A line that hangs up under the console: the port closes cleanly, what came
 // before the hang-up is still taken, and the next open works.
-#include "window/console_window.h"
-#include "widgets/message_box.h"
 #include "e2e/e2e_support.h"
 #include "link/serial_channel.h"
+#include "pages/edid_page.h"
 #include "pages/routing_page.h"
 #include "support/console_driver.h"
+#include "widgets/choice_box.h"
+#include "widgets/message_box.h"
+#include "window/console_window.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
 #include <fcntl.h>
@@ -166,6 +170,40 @@ private slots:
         QVERIFY(next->write("\r\nOUT6 VS IN2\r\n"));
         QTRY_COMPARE_WITH_TIMEOUT(w.routingPage(0)->outputSelection(5), 1, kTimeoutMs);
         QCOMPARE(w.routingPage(0)->outputSelection(4), std::optional<int>());
+    }
+
+    // The line hangs up in the middle of an EDID read-back. The next
+    // connection's bytes must not complete the half line into a saved (and
+    // corrupted) EDID: the close ended the read and dropped the half line.
+    void hangUpDuringAnEdidReadSavesNothingFromTheNextConnection() {
+        auto peer = PtyPeer::create();
+        QVERIFY(peer && peer->linkAs(env_->ports().path(), 1));
+        ConsoleWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        click(portButton(w));
+        QVERIFY(w.state().portOpen);
+        showTab(w, EdidTab);
+        w.edidPage()->findChild<mc::ChoiceBox*>(QStringLiteral("readPortSelector"))->setCurrentIndex(0);
+        click(w.edidPage()->findChild<QPushButton*>(QStringLiteral("readButton")));
+        QVERIFY(w.state().edidToFile);
+        QVERIFY(!peer->readAll(20ms, 1000ms).empty());
+
+        const std::string half = "OUT1 EDID DATA 00 ff ff ff";
+        QVERIFY(peer->write(half));
+        QTRY_COMPARE_WITH_TIMEOUT(w.state().replyLine.size(), half.size(), kTimeoutMs);
+        peer->hangUp();
+        verifyClosedAfterError(w);
+
+        auto next = PtyPeer::create();
+        QVERIFY(next && next->linkAs(env_->ports().path(), 1));
+        click(portButton(w));
+        QCOMPARE(portButton(w)->text(), QStringLiteral("Close Port"));
+        QVERIFY(next->write(" ff ff 00 4c 2d\r\nOUT6 VS IN2\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.routingPage(0)->outputSelection(5), 1, kTimeoutMs);
+        QVERIFY(messages_.isEmpty());
+        QVERIFY(QDir(env_->filePath(QString())).entryList({QStringLiteral("Matrix_EDID_*")}).isEmpty());
+        QVERIFY(!w.state().edidToFile);
     }
 };
 

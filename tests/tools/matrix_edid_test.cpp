@@ -6,13 +6,18 @@
 #include "version.h"
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -100,6 +105,32 @@ TEST(MatrixEdid, readsAtMost256BytesAndFillsShortFilesWithOnes) {
     // 300 zero bytes decode as the all-zero image; an empty file as all ones.
     EXPECT_EQ(run.out.rfind("==== video\nPreferred Timing:0x0@0Hz\r\n==== audio\n\r\n", 0), 0U) << run.out;
     EXPECT_NE(run.out.find("==== video\nPreferred Timing:4095x8190i@10Hz \r\n"), std::string::npos) << run.out;
+}
+
+TEST(MatrixEdid, refusesAFifoAtOnceAndDecodesTheOtherFiles) {
+    const fs::path fifo = fs::temp_directory_path() / ("matrix-edid-test-" + std::to_string(::getpid()) + ".bin");
+    fs::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path sample = kSamples / "001-aoc-aoc2703.bin";
+    // Should the program wait for a writer, one comes (and goes) after a
+    // while, so the test ends either way.
+    std::atomic<bool> finished = false;
+    std::thread writer([&] {
+        for (int i = 0; i < 300 && !finished; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const ToolRun run = runTool({fifo.string(), sample.string()});
+    const auto took = std::chrono::steady_clock::now() - start;
+    finished = true;
+    writer.join();
+    fs::remove(fifo);
+    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, expectedOutput(sample));
+    EXPECT_EQ(run.err, "matrix-edid: cannot read " + fifo.string() + ": not a regular file\n");
 }
 
 TEST(MatrixEdid, withoutFilesPrintsUsage) {

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -84,6 +85,33 @@ TEST(SimProcess, hangupModeAnswersThenDropsTheLineAndEnds) {
     ::close(fd);
     EXPECT_EQ(sim.exitStatus(), 0);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(ports.portPath(2))));
+}
+
+// A console that stops reading fills the line; every reply then waits for
+// room. A stop request must still end the program at once, not after each
+// pending reply has used up its wait.
+TEST(SimProcess, sigtermEndsItAtOnceWhileRepliesAreBackedUp) {
+    test::PortDirectory ports;
+    SimProcess sim({"--ports", ports.path(), "--com", "3", "--log", ports.path() + "/sim.log"});
+    ASSERT_EQ(sim.firstLine(), "ready " + ports.portPath(3));
+    const int fd = openLikeConsole(ports.portPath(3));
+    ASSERT_GE(fd, 0);
+    // Far more status replies than the pseudo-terminal holds, none read.
+    std::string probes;
+    constexpr int kProbes = 400;
+    for (int i = 0; i < kProbes; ++i) {
+        probes += kProbe;
+    }
+    ASSERT_GT(fullStatus().size() * kProbes, std::size_t{256} * 1024);
+    ASSERT_EQ(::write(fd, probes.data(), probes.size()), static_cast<ssize_t>(probes.size()));
+    std::this_thread::sleep_for(500ms);
+
+    sim.signal(SIGTERM);
+    const auto signalled = Clock::now();
+    EXPECT_EQ(sim.exitStatus(), 0);
+    EXPECT_LT(Clock::now() - signalled, 1s);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(ports.portPath(3))));
+    ::close(fd);
 }
 
 // A bench test runs it on a real serial device; a pseudo-terminal's slave

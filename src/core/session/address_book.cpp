@@ -1,5 +1,7 @@
 #include "session/address_book.h"
 
+#include "session/new_file.h"
+
 #include <fstream>
 #include <system_error>
 
@@ -33,28 +35,11 @@ std::filesystem::file_type fileType(const std::filesystem::path& path) {
     return std::filesystem::status(path, error).type();
 }
 
-bool fileExists(const std::filesystem::path& path) {
-    return fileType(path) != std::filesystem::file_type::not_found;
-}
-
+// Created only under a free name, never through a link. A cut file would stay
+// and be read as the book at every start: it is removed so the next start
+// tries again.
 bool createDefaultFile(const std::filesystem::path& path) {
-    const std::string content = defaultAddressBookContent();
-    {
-        std::ofstream file(path, std::ios::binary);
-        if (!file.is_open()) {
-            return false;
-        }
-        file.write(content.data(), static_cast<std::streamsize>(content.size()));
-        file.close();
-        if (!file.fail()) {
-            return true;
-        }
-    }
-    // A cut file would stay and be read as the book at every start: remove it
-    // so the next start tries again.
-    std::error_code error;
-    std::filesystem::remove(path, error);
-    return false;
+    return writeNewFile(path, defaultAddressBookContent(), NewFileMode::CreateNew) == NewFileResult::Written;
 }
 
 } // namespace
@@ -111,9 +96,10 @@ AddressBook parseAddressBook(std::string_view content) {
 
 AddressBook loadAddressBook(const std::filesystem::path& directory, const AddressBookMessage& showMessage) {
     const std::filesystem::path path = directory / kAddressBookFileName;
-    if (!fileExists(path) && !createDefaultFile(path)) {
+    // Any entry under the name, a dangling link too, counts as the book.
+    if (!nameIsTaken(path) && !createDefaultFile(path)) {
         showMessage(kAddressBookCreateFailedMessage);
-        if (!fileExists(path)) {
+        if (!nameIsTaken(path)) {
             showMessage(kAddressBookMissingMessage);
         }
     }

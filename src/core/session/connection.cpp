@@ -94,6 +94,7 @@ void Connection::portButtonClicked() {
         state_.portOpen = false;
         view_.setPortButtonText(kTurnOnPortText);
         channel_.closePort();
+        state_.endReadBack();
         view_.showPortIcon(false);
         closeNetworkLink();
         return;
@@ -122,6 +123,7 @@ void Connection::comSelectionChanged(int index) {
     closeNetworkLink();
     if (channel_.isOpen()) {
         channel_.closePort();
+        state_.endReadBack();
     }
     state_.comPort = index + kFirstComPort;
     if (!openPort(state_.comPort)) {
@@ -180,6 +182,8 @@ void Connection::searchMachineClicked() {
     state_.portOpen = false;
     view_.setPortButtonText(kTurnOnPortText);
     channel_.closePort();
+    // Also an EDID read never answered: the search needs the text parser.
+    state_.endReadBack();
     view_.showPortIcon(false);
 
     savedComPort_ = state_.comPort;
@@ -200,6 +204,7 @@ void Connection::timerFired(ConsoleTimer timer) {
             logPortError("failed, closing the port");
             view_.setPortButtonText(kOpenPortText);
             channel_.closePort();
+            state_.endReadBack();
             view_.showPortIcon(false);
             state_.portOpen = false;
             if (network_) {
@@ -231,6 +236,7 @@ void Connection::timerFired(ConsoleTimer timer) {
     }
     // No line came in time: on to the next port that opens.
     channel_.closePort();
+    state_.endReadBack();
     ++state_.comPort;
     if (openFirstPortFromCurrent()) {
         probeOpenPort(kNextProbeWait);

@@ -2,6 +2,12 @@
 
 namespace mc {
 
+void ConsoleState::endReadBack() {
+    edidToFile = false;
+    edidFileName.clear();
+    replyLine.clear();
+}
+
 std::string comPortItemText(int comPort) {
     return "COM" + std::to_string(comPort);
 }

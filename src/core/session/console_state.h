@@ -26,6 +26,11 @@ struct ConsoleState {
     // stays unlocked for the rest of the run.
     bool macUnlocked = false;
     LineSettings line;
+
+    // At a close of the port or a new search: ends a pending EDID read and
+    // drops the unfinished reply line, so nothing received on a later
+    // connection can complete it (a half EDID line would be saved as an EDID).
+    void endReadBack();
 };
 
 // The COM selector's item for COMn ("COM1" to "COM99").

@@ -1,8 +1,8 @@
 #include "session/edid_capture.h"
 
+#include "session/new_file.h"
+
 #include <algorithm>
-#include <fstream>
-#include <system_error>
 
 namespace mc {
 namespace {
@@ -72,23 +72,24 @@ std::optional<std::string> edidFileName(std::string_view pattern, int serial) {
 }
 
 bool DirectoryEdidFiles::exists(const std::string& name) const {
-    std::error_code error;
-    // A name whose state cannot be read counts as taken: never overwrite blindly.
-    return std::filesystem::status(directory_ / name, error).type() != std::filesystem::file_type::not_found;
+    // Any entry takes the name, a dangling link too: the file is never
+    // created through it, outside the directory.
+    return nameIsTaken(directory_ / name);
 }
 
 EdidFiles::SaveResult DirectoryEdidFiles::save(const std::string& name, const EdidImage& image) {
-    std::ofstream file(directory_ / name, std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) {
+    const std::filesystem::path path = directory_ / name;
+    const std::string_view bytes(reinterpret_cast<const char*>(image.data()), image.size());
+    // Truncating a regular file only happens to the last name, when all are taken.
+    switch (writeNewFile(path, bytes, NewFileMode::CreateOrTruncateRegular)) {
+    case NewFileResult::CannotCreate:
         return SaveResult::CannotCreate;
+    case NewFileResult::WriteFailed:
+        return SaveResult::WriteFailed;
+    case NewFileResult::Written:
+        break;
     }
-    if (!exists(name)) {
-        return SaveResult::MissingAfterCreate;
-    }
-    file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    file.flush();
-    file.close();
-    return file.fail() ? SaveResult::WriteFailed : SaveResult::Saved;
+    return exists(name) ? SaveResult::Saved : SaveResult::MissingAfterCreate;
 }
 
 // Names 00..99 in turn; when all exist, 99 is overwritten.

@@ -46,8 +46,10 @@ public:
     enum class SaveResult { Saved, CannotCreate, MissingAfterCreate, WriteFailed };
 
     virtual ~EdidFiles() = default;
+    // Any entry under the name takes it, a dangling link too.
     [[nodiscard]] virtual bool exists(const std::string& name) const = 0;
-    // Creates (truncates) the file, writes the 256 bytes, flushes and closes.
+    // Creates the file (or truncates the regular file under the name), writes
+    // the 256 bytes and closes it; a file whose write failed is removed.
     virtual SaveResult save(const std::string& name, const EdidImage& image) = 0;
 };
 

@@ -5,9 +5,16 @@
 #include "edid/edid_summary.h"
 #include "support/edid_builder.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace mc {
 namespace {
@@ -176,6 +183,34 @@ TEST(EdidSamples, everySampleDecodesWithinItsImage) {
 TEST(EdidFile, unreadableFileGivesNothing) {
     EXPECT_FALSE(readEdidFile((kSamples / "no-such-file.bin").string()).has_value());
     EXPECT_FALSE(readEdidFile(kSamples.string()).has_value()) << "a directory is not an EDID file";
+}
+
+// A FIFO named like an EDID file would hold open() until some writer came,
+// and with it the window that asked.
+TEST(EdidFile, aFifoIsRefusedWithoutWaitingForAWriter) {
+    const auto fifo = std::filesystem::temp_directory_path() / ("mc-edid-fifo-" + std::to_string(::getpid()) + ".bin");
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::promise<bool> result;
+    auto done = result.get_future();
+    std::thread reader([&] { result.set_value(readEdidFile(fifo.string()).has_value()); });
+    const bool returned = done.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+    if (!returned) {
+        // Lets a reader stuck in open() go: it sees a writer come and leave.
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    reader.join();
+    std::filesystem::remove(fifo);
+    ASSERT_TRUE(returned) << "readEdidFile waited for a writer";
+    EXPECT_FALSE(done.get());
+}
+
+TEST(EdidFile, saysWhyAFileCannotBeRead) {
+    std::string reason;
+    EXPECT_FALSE(readEdidFile((kSamples / "no-such-file.bin").string(), &reason));
+    EXPECT_EQ(reason, std::strerror(ENOENT));
+    EXPECT_FALSE(readEdidFile(kSamples.string(), &reason));
+    EXPECT_EQ(reason, "not a regular file");
 }
 
 } // namespace

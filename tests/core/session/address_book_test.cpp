@@ -1,4 +1,5 @@
 #include "session/address_book.h"
+#include "support/file_size_limit.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -196,6 +197,28 @@ TEST_F(AddressBookFile, hugeFileIsReadOnlyUpToTheLimit) {
     write(std::string(kAddressBookReadLimit, ' ') + "1A2B");
     const AddressBook book = load();
     EXPECT_EQ(book.entries[0].address, 0U);
+}
+
+// A link under the book's name is never followed to create a file elsewhere:
+// the name counts as taken, and the book is then unreadable.
+TEST_F(AddressBookFile, danglingLinkIsNeverFollowedToCreateTheBook) {
+    const std::filesystem::path elsewhere = directory / "elsewhere.ini";
+    std::filesystem::create_symlink(elsewhere, file());
+    const AddressBook book = load();
+    EXPECT_EQ(messages, Messages{"File read failed"});
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(elsewhere)));
+    EXPECT_TRUE(std::filesystem::is_symlink(file()));
+    EXPECT_EQ(book.entries[0].description(), "          ");
+}
+
+TEST_F(AddressBookFile, cutWriteLeavesNoBookBehind) {
+    {
+        const test::FileSizeLimit limit(100);
+        load();
+    }
+    EXPECT_EQ(messages, (Messages{"There is no KTAddrMg.ini and faild to create new empty ini file !", "failed",
+                                  "File read failed"}));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(file())));
 }
 
 } // namespace

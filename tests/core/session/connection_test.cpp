@@ -290,6 +290,52 @@ TEST_F(ConnectionTest, hangUpClosesThePortAtTheNextByteAndRelabelsTheButton) {
     EXPECT_EQ(view_.buttonText, kClosePortText);
 }
 
+// A hang-up in the middle of an EDID read: the half line must not be
+// completed by whatever a later connection sends, or a corrupted EDID would
+// be saved and reported as saved.
+TEST_F(ConnectionTest, hangUpDuringAnEdidReadEndsTheReadAndDropsTheHalfLine) {
+    auto peer = peerAt(1);
+    connection_.portButtonClicked();
+    state_.edidFileName = "Matrix_EDID_out1_%02d.bin";
+    state_.edidToFile = true;
+    ASSERT_TRUE(peer->write("OUT1 EDID DATA 00 ff ff"));
+    ASSERT_TRUE(pumpUntil([&] { return state_.replyLine.size() == 23; }));
+    peer->hangUp();
+    ASSERT_TRUE(pumpUntil([&] { return view_.isRunning(ConsoleTimer::ErrorClose); }));
+    connection_.timerFired(ConsoleTimer::ErrorClose);
+    expectClosed(kOpenPortText);
+
+    EXPECT_FALSE(state_.edidToFile);
+    EXPECT_TRUE(state_.replyLine.empty());
+    for (const char byte : std::string_view(" ff ff ff 00 4c 2d\r\n")) {
+        replies_.receive(static_cast<std::uint8_t>(byte));
+    }
+    EXPECT_TRUE(files_.saved.empty());
+    EXPECT_TRUE(target_.calls.empty());
+}
+
+// Closing the port ends a pending EDID read too, and so does a search: an
+// EDID read the switcher never answered must not keep the search from
+// seeing the switcher's answer.
+TEST_F(ConnectionTest, closingThePortOrSearchingEndsAPendingEdidRead) {
+    auto com1 = peerAt(1);
+    connection_.portButtonClicked();
+    state_.edidToFile = true;
+    ASSERT_TRUE(com1->write("OUT1 EDID DATA 00"));
+    ASSERT_TRUE(pumpUntil([&] { return !state_.replyLine.empty(); }));
+    connection_.portButtonClicked();
+    EXPECT_FALSE(state_.edidToFile);
+    EXPECT_TRUE(state_.replyLine.empty());
+
+    // Read ordered with the port closed: nothing went out, nothing will come.
+    state_.edidToFile = true;
+    connection_.searchMachineClicked();
+    EXPECT_FALSE(state_.edidToFile);
+    ASSERT_EQ(com1->read(kProbeLine.size(), kArrival), kProbeLine);
+    ASSERT_TRUE(com1->write("\r\n"));
+    EXPECT_TRUE(pumpUntil([&] { return state_.portOpen; }));
+}
+
 TEST_F(ConnectionTest, errorDuringASearchEndsItAtTheNextTickWithThePortStillOpen) {
     auto com1 = peerAt(1);
     auto com2 = peerAt(2);

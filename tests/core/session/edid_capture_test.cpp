@@ -1,5 +1,6 @@
 #include "session/edid_capture.h"
 #include "support/edid_capture_fakes.h"
+#include "support/file_size_limit.h"
 #include "support/recording_target.h"
 
 #include <fstream>
@@ -260,6 +261,55 @@ TEST_F(DirectoryEdidFilesTest, captureTakesTheNextNumberOnDisk) {
     }
     EXPECT_EQ(read("Matrix_EDID_inp2_02.bin").size(), 256U);
     EXPECT_EQ(target.calls.at(4), "showMessage(Save to file: Matrix_EDID_inp2_02.bin)");
+}
+
+// As on a full disk: the cut file must neither stay (a later upload would
+// send it padded with 0xFF as if it were an EDID) nor use up its number.
+TEST_F(DirectoryEdidFilesTest, aFailedWriteLeavesNoFileAndFreesItsNumber) {
+    DirectoryEdidFiles files(directory);
+    ConsoleState state;
+    RecordingTarget target;
+    EdidCapture capture(state, target.views(), files);
+    state.edidFileName = "Matrix_EDID_out1_%02d.bin";
+    {
+        const test::FileSizeLimit limit(100);
+        state.edidToFile = true;
+        capture.handleLine(edidDataLine(sampleImage()));
+    }
+    EXPECT_EQ(target.calls, Calls{"showMessage(failed)"});
+    EXPECT_TRUE(std::filesystem::is_empty(directory));
+
+    state.edidToFile = true;
+    capture.handleLine(edidDataLine(sampleImage()));
+    EXPECT_EQ(target.calls.at(1), "showMessage(Save to file: Matrix_EDID_out1_00.bin)");
+    EXPECT_EQ(read("Matrix_EDID_out1_00.bin").size(), 256U);
+}
+
+// Links in the working directory never lead a file outside it: a dangling
+// link takes its name like any file, and a save never goes through a link,
+// not even one that appears after the name was chosen.
+TEST_F(DirectoryEdidFilesTest, linksTakeTheirNameAndNothingIsWrittenThroughThem) {
+    const std::filesystem::path outside = directory / "outside";
+    std::filesystem::create_directory(outside);
+    const std::filesystem::path work = directory / "work";
+    std::filesystem::create_directory(work);
+    std::filesystem::create_symlink(outside / "planted.bin", work / "Matrix_EDID_out1_00.bin");
+    std::ofstream(outside / "victim.bin") << "keep";
+    std::filesystem::create_symlink(outside / "victim.bin", work / "Matrix_EDID_out1_01.bin");
+
+    DirectoryEdidFiles files(work);
+    ConsoleState state;
+    RecordingTarget target;
+    EdidCapture capture(state, target.views(), files);
+    state.edidToFile = true;
+    state.edidFileName = "Matrix_EDID_out1_%02d.bin";
+    capture.handleLine(edidDataLine(sampleImage()));
+    EXPECT_EQ(target.calls.at(0), "showMessage(Save to file: Matrix_EDID_out1_02.bin)");
+
+    EXPECT_EQ(files.save("Matrix_EDID_out1_00.bin", sampleImage()), EdidFiles::SaveResult::CannotCreate);
+    EXPECT_EQ(files.save("Matrix_EDID_out1_01.bin", sampleImage()), EdidFiles::SaveResult::CannotCreate);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(outside / "planted.bin")));
+    EXPECT_EQ(read("outside/victim.bin"), "keep");
 }
 
 } // namespace
