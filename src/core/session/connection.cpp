@@ -54,6 +54,7 @@ void Connection::connectNetwork(const TcpLinkAddress& address, std::chrono::mill
     }
     state_.portOpen = false;
     channel_.closePort();
+    state_.endReadBack();
     network_ = address;
     networkConnected_ = std::make_shared<std::atomic<bool>>(false);
     auto backend = makeTcpBackend(address, bound, networkConnected_);
@@ -85,6 +86,7 @@ bool Connection::closeNetworkLink() {
     view_.showLinkPeer({});
     state_.portOpen = false;
     channel_.closePort();
+    state_.endReadBack();
     return true;
 }
 
