@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QRadioButton>
 #include <QtTest>
 
@@ -242,6 +243,34 @@ private slots:
         window_->connectOverNetwork({"nosuch.invalid", 5000});
         QVERIFY(waitForConnectMessage(QStringLiteral("Cannot connect to host nosuch.invalid, TCP port 5000:\n"
                                                      "resolve nosuch.invalid: ")) < 3500ms);
+    }
+
+    // The program itself: --connect HOST:PORT connects at start; what is no
+    // TCP address is refused before any window opens.
+    void theProgramConnectsAtStartWithConnect() {
+        TcpPeer peer;
+        QVERIFY(peer.listening());
+        const QString program = qEnvironmentVariable("MC_BUILD_DIR") + QStringLiteral("/src/matrix-console");
+        QProcess console;
+        console.setProgram(program);
+        console.setArguments({QStringLiteral("--connect"), QStringLiteral("127.0.0.1:%1").arg(peer.port())});
+        console.setWorkingDirectory(env_->filePath(QString()));
+        console.start();
+        QVERIFY2(console.waitForStarted(5000), qPrintable(program));
+        const bool accepted = peer.accept(10s);
+        const std::string query = accepted ? peer.receive(11, 5s) : std::string();
+        console.terminate();
+        console.waitForFinished(5000);
+        QVERIFY(accepted);
+        QCOMPARE(query, std::string(kProbe));
+
+        for (const char* bad : {"COM3", "localhost", "h:0"}) {
+            QProcess refused;
+            refused.start(program, {QStringLiteral("--connect"), QString::fromLatin1(bad)});
+            QVERIFY(refused.waitForFinished(10000));
+            QCOMPARE(refused.exitCode(), 2);
+            QVERIFY2(refused.readAllStandardError().startsWith("matrix-console: --connect"), bad);
+        }
     }
 
     void aConnectThatNeverCompletesGivesUpWhileTheWindowKeepsRunning() {
