@@ -28,6 +28,6 @@ using TcpConnectedFlag = std::shared_ptr<std::atomic<bool>>;
 // nullptr where this platform has no TCP link built in (Windows for now).
 std::unique_ptr<LinkBackend> makeTcpBackend(const TcpLinkAddress& address,
                                             std::chrono::milliseconds connectTimeout = kTcpConnectTimeout,
-                                            TcpConnectedFlag connected = nullptr);
+                                            const TcpConnectedFlag& connected = nullptr);
 
 } // namespace mc

@@ -6,7 +6,7 @@ namespace mc {
 
 std::unique_ptr<LinkBackend> makeTcpBackend(const TcpLinkAddress& /*address*/,
                                             std::chrono::milliseconds /*connectTimeout*/,
-                                            TcpConnectedFlag /*connected*/) {
+                                            const TcpConnectedFlag& /*connected*/) {
     return nullptr;
 }
 

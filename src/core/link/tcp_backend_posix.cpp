@@ -391,8 +391,8 @@ private:
 } // namespace
 
 std::unique_ptr<LinkBackend> makeTcpBackend(const TcpLinkAddress& address, std::chrono::milliseconds connectTimeout,
-                                            TcpConnectedFlag connected) {
-    return std::make_unique<TcpBackend>(address, connectTimeout, std::move(connected));
+                                            const TcpConnectedFlag& connected) {
+    return std::make_unique<TcpBackend>(address, connectTimeout, connected);
 }
 
 } // namespace mc
