@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -75,6 +76,7 @@ struct ResolveJob {
     ResolveJob& operator=(const ResolveJob&) = delete;
 
     int done;
+    std::mutex lock; // the results, written by the helper, read by the worker
     int result = 0;
     int savedErrno = 0;
     addrinfo* found = nullptr;
@@ -296,8 +298,15 @@ private:
                 hints.ai_family = AF_UNSPEC;
                 hints.ai_socktype = SOCK_STREAM;
                 hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
-                job->result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &job->found);
-                job->savedErrno = errno;
+                addrinfo* found = nullptr;
+                const int result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+                const int savedErrno = errno;
+                {
+                    const std::lock_guard lock(job->lock);
+                    job->result = result;
+                    job->savedErrno = savedErrno;
+                    job->found = found;
+                }
                 signal(job->done);
             }).detach();
         } catch (const std::system_error& e) {
@@ -324,6 +333,7 @@ private:
             }
             break;
         }
+        const std::lock_guard lock(job->lock); // the helper's results are there, and it is done with them
         if (job->result != 0) {
             failure_ = "resolve " + address_.host + ": " +
                        (job->result == EAI_SYSTEM ? std::strerror(job->savedErrno) : ::gai_strerror(job->result));
