@@ -2,6 +2,22 @@
 
 namespace mc {
 
+const char* sendResultText(SendResult result) {
+    switch (result) {
+    case SendResult::Queued:
+        return "queued";
+    case SendResult::NoWriteBuffer:
+        return "no port open";
+    case SendResult::TooLong:
+        return "longer than the write buffer";
+    case SendResult::Empty:
+        return "empty";
+    case SendResult::QueueFull:
+        return "too many commands wait for the line";
+    }
+    return "refused";
+}
+
 void PendingCommands::open(int writeBufferSize) {
     const std::lock_guard lock(mutex_);
     queue_.clear();

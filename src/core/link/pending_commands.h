@@ -23,6 +23,9 @@ enum class SendResult {
     QueueFull,
 };
 
+// Why a send was refused, for diagnostics ("queued" for a taken one).
+[[nodiscard]] const char* sendResultText(SendResult result);
+
 // Commands handed to the channel and not yet written, oldest first. The window
 // thread copies each command in whole; the port worker takes them one at a
 // time in order. So no command is torn by a later send or lost while a write

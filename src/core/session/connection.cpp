@@ -286,7 +286,14 @@ bool Connection::send(const TextCommand& command) {
     if (!state_.portOpen) {
         return false;
     }
-    return channel_.sendTextCommand(command.bytes()) == SendResult::Queued;
+    const SendResult result = channel_.sendTextCommand(command.bytes());
+    if (result != SendResult::Queued) {
+        // The port is open, so the operator is not told to open it; whoever
+        // watches the log learns why the command never reached the line.
+        logMessage(LogLevel::Warning, kLogSource,
+                   std::string("command not sent (") + sendResultText(result) + "): " + std::string(command.bytes()));
+    }
+    return result == SendResult::Queued;
 }
 
 } // namespace mc

@@ -1,5 +1,6 @@
 // The connection logic over fake lines: no pseudo-terminal, no sleeps; each
 // case takes a few milliseconds.
+#include "link/commands.h"
 #include "session/connection.h"
 #include "support/fake_connection_view.h"
 #include "support/fake_line.h"
@@ -202,6 +203,31 @@ TEST_F(ConnectionFakeLineTest, aPortHeldElsewhereShowsTheMessageAndLogsTheReason
     connection_.comSelectionChanged(4);
     EXPECT_EQ(view_.messages.size(), 2U);
     EXPECT_TRUE(logged(LogLevel::Warning, "COM5 cannot be opened: COM5 names no device here"));
+}
+
+TEST_F(ConnectionFakeLineTest, aSendRefusedOnAnOpenPortIsLoggedWithItsReasonNotTakenAsAClosedPort) {
+    // A write buffer too small for any routing command: the channel refuses it
+    // although the port is open.
+    state_.line.writeBufferSize = 8;
+    lines_.add(1);
+    connection_.portButtonClicked();
+    expectOpenOn(1);
+
+    const auto command = routingCommand(3, 5);
+    ASSERT_TRUE(command);
+    EXPECT_FALSE(connection_.send(*command));
+    EXPECT_TRUE(
+        logged(LogLevel::Warning, "command not sent (longer than the write buffer): " + std::string(command->bytes())));
+    EXPECT_TRUE(view_.messages.empty());
+
+    // A closed port refuses without a word: the pages say so themselves.
+    connection_.portButtonClicked();
+    {
+        const std::lock_guard lock(logMutex_);
+        log_.clear();
+    }
+    EXPECT_FALSE(connection_.send(*command));
+    EXPECT_TRUE(logged().empty());
 }
 
 } // namespace
