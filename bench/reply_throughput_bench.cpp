@@ -2,13 +2,15 @@
 // window: a pseudo-terminal, the serial channel, the hand-over, line assembly,
 // the reply parser and the page refreshes, as a multiple of the switcher's line
 // rate. The far end sends full status dumps, byte for byte what the emulator
-// answers to the status query.
+// answers to the status query. The second run has the traffic monitor open
+// beside the console, following the newest row.
 #include "pages/routing_page.h"
 #include "sim/reply_lines.h"
 #include "sim/session.h"
 #include "support/pty_peer.h"
 #include "widgets/message_box.h"
 #include "window/console_window.h"
+#include "window/traffic_monitor.h"
 
 #include <QApplication>
 #include <QDir>
@@ -39,7 +41,7 @@ std::string statusDump() {
     return dump;
 }
 
-void statusDumpsThroughConsole(benchmark::State& state) {
+void statusDumps(benchmark::State& state, bool withMonitor) {
     const auto dumps = static_cast<int>(state.range(0));
     // The console writes its address book into the working directory.
     QTemporaryDir work;
@@ -67,6 +69,9 @@ void statusDumpsThroughConsole(benchmark::State& state) {
     if (!window.state().portOpen) {
         state.SkipWithError("cannot open the port");
         return;
+    }
+    if (withMonitor) {
+        window.showTrafficMonitor();
     }
     mc::RoutingPage* routing = window.routingPage(0);
     QRadioButton* sentinel = routing->radio(0, kSentinelInput - 1);
@@ -110,10 +115,23 @@ void statusDumpsThroughConsole(benchmark::State& state) {
     const auto bytes = static_cast<double>(stream.size()) * static_cast<double>(state.iterations());
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
     state.counters["dump_bytes"] = static_cast<double>(dump.size());
+    if (withMonitor) {
+        window.trafficMonitor()->refresh();
+        state.counters["monitor_rows"] = static_cast<double>(window.trafficMonitor()->model().rowCount());
+    }
     state.counters["x_line_rate"] = benchmark::Counter(bytes / kLineRateBytesPerSecond, benchmark::Counter::kIsRate);
 }
 
+void statusDumpsThroughConsole(benchmark::State& state) {
+    statusDumps(state, false);
+}
+
+void statusDumpsThroughConsoleWithMonitor(benchmark::State& state) {
+    statusDumps(state, true);
+}
+
 BENCHMARK(statusDumpsThroughConsole)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(statusDumpsThroughConsoleWithMonitor)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -3,6 +3,8 @@
 // first runs "Search Machine" against the switcher on the port directory in
 // MATRIX_CONSOLE_PORTS (the emulator, for the documentation) and reads the
 // EDID of output 1 back, so the pages show a switcher's state and a summary.
+// With --monitor the traffic monitor is open from the start, and
+// traffic-monitor.png shows it beside the console.
 // With --network-dialog it also renders the "Connect over Network..." dialog
 // filled in with an example host.
 // Used by scripts/screenshots; writes its address book and the read EDID file
@@ -13,14 +15,18 @@
 #include "widgets/message_box.h"
 #include "window/console_window.h"
 #include "window/network_dialog.h"
+#include "window/traffic_monitor.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
 #include <QTabWidget>
+#include <QTableView>
 #include <cstdio>
 #include <functional>
 
@@ -37,6 +43,25 @@ constexpr int kReadPortItem = 0;
 
 bool save(QWidget& window, const QString& path) {
     if (!window.grab().save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+// The console and the monitor side by side, tops aligned, on one picture.
+bool saveBeside(QWidget& console, QWidget& monitor, const QString& path) {
+    constexpr int kGap = 12;
+    const QPixmap left = console.grab();
+    const QPixmap right = monitor.grab();
+    QPixmap both(left.width() + kGap + right.width(), std::max(left.height(), right.height()));
+    both.fill(QColor(0xe0, 0xe0, 0xe0));
+    QPainter painter(&both);
+    painter.drawPixmap(0, 0, left);
+    painter.drawPixmap(left.width() + kGap, 0, right);
+    painter.end();
+    if (!both.save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
     }
@@ -99,7 +124,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() < 2 || args.at(1).startsWith(QLatin1String("--"))) {
-        std::fprintf(stderr, "usage: matrix-console-snapshot OUT_DIR [--pages] [--search] [--network-dialog]\n");
+        std::fprintf(stderr,
+                     "usage: matrix-console-snapshot OUT_DIR [--pages] [--search] [--monitor] [--network-dialog]\n");
         return 2;
     }
     const QDir out(args.at(1));
@@ -114,6 +140,11 @@ int main(int argc, char* argv[]) {
     mc::ConsoleWindow window;
     window.show();
     QApplication::processEvents();
+    const bool monitor = args.contains(QStringLiteral("--monitor"));
+    if (monitor) {
+        window.showTrafficMonitor();
+        window.trafficMonitor()->resize(900, window.height());
+    }
     if (args.contains(QStringLiteral("--search")) && !showSwitcherState(window)) {
         return 1;
     }
@@ -127,6 +158,16 @@ int main(int argc, char* argv[]) {
             QApplication::processEvents();
             ok = save(window, out.filePath(QString::fromLatin1(kPageFiles[i]))) && ok;
         }
+    }
+    if (monitor) {
+        tabs->setCurrentIndex(0);
+        mc::TrafficMonitor& shown = *window.trafficMonitor();
+        shown.refresh();
+        // The EDID data line, the last row, with its hex dump below.
+        shown.table()->selectRow(shown.shownRows().rowCount() - 1);
+        shown.table()->scrollToBottom();
+        QApplication::processEvents();
+        ok = saveBeside(window, *window.trafficMonitor(), out.filePath(QStringLiteral("traffic-monitor.png"))) && ok;
     }
     if (args.contains(QStringLiteral("--network-dialog"))) {
         const auto* port = window.findChild<QLineEdit*>(QStringLiteral("tcpPortEdit"));

@@ -7,6 +7,7 @@
 #include "link/commands.h"
 #include "session/edid_capture.h"
 #include "session/reply_parser.h"
+#include "session/traffic.h"
 
 #include <algorithm>
 #include <array>
@@ -870,7 +871,10 @@ Outcome Runner::monitor() {
                 record.set("line", text);
                 env_.stream(record.dump() + "\n");
             } else if (!inv_.quiet) {
-                env_.stream(timeStamp() + "  " + text + "\n");
+                // The console's traffic row: the same text as its monitor and --log.
+                const TrafficRow row{std::chrono::system_clock::now(), TrafficDirection::Received, env_.link->name(),
+                                     line, markReplyLine(line)};
+                env_.stream(formatTrafficRow(row) + "\n");
             }
             ++count;
             break;

@@ -29,8 +29,13 @@ bool Connection::openPort(int comPort, LogLevel failureLevel) {
     const bool errorBefore = channel_.portError();
     if (!channel_.openPort(owner_, comPort, state_.line)) {
         logMessage(failureLevel, kLogSource, comName(comPort) + " cannot be opened: " + channel_.lastFailure());
+        // The ports a search merely tries are not worth a row each.
+        if (traffic_ != nullptr && failureLevel != LogLevel::Debug) {
+            traffic_->linkEvent(comName(comPort), LinkEvent::OpenFailed, channel_.lastFailure());
+        }
         return false;
     }
+    noteLinkEvent(LinkEvent::Opened);
     if (!errorBefore && channel_.portError()) {
         logPortError("opened with a port error");
     }
@@ -39,6 +44,7 @@ bool Connection::openPort(int comPort, LogLevel failureLevel) {
 
 void Connection::logPortError(std::string_view what) const {
     logMessage(LogLevel::Error, kLogSource, linkName() + " " + std::string(what) + ": " + channel_.lastFailure());
+    noteLinkEvent(LinkEvent::PortError, channel_.lastFailure());
 }
 
 std::string Connection::linkName() const {
@@ -53,7 +59,7 @@ void Connection::connectNetwork(const TcpLinkAddress& address, std::chrono::mill
         view_.setStatusText(kClearedStatusText);
     }
     state_.portOpen = false;
-    channel_.closePort();
+    closeChannel();
     state_.endReadBack();
     network_ = address;
     networkConnected_ = std::make_shared<std::atomic<bool>>(false);
@@ -63,12 +69,16 @@ void Connection::connectNetwork(const TcpLinkAddress& address, std::chrono::mill
         const std::string reason = made ? channel_.lastFailure() : "this build has no network link";
         logMessage(LogLevel::Warning, kLogSource, formatLinkAddress(address) + " cannot be opened: " + reason);
         network_.reset();
+        if (traffic_ != nullptr) {
+            traffic_->linkEvent(formatLinkAddress(address), LinkEvent::OpenFailed, reason);
+        }
         view_.showPortIcon(false);
         view_.setPortButtonText(kTurnOnPortText);
         view_.showLinkPeer({});
         view_.showMessage(networkConnectFailedMessage(address, reason));
         return;
     }
+    noteLinkEvent(LinkEvent::Opened);
     channel_.startPortWorker();
     view_.showPortIcon(true);
     state_.portOpen = true;
@@ -82,12 +92,26 @@ bool Connection::closeNetworkLink() {
     if (!network_) {
         return false;
     }
-    network_.reset();
     view_.showLinkPeer({});
     state_.portOpen = false;
-    channel_.closePort();
+    closeChannel(); // named as the network link in the traffic rows
+    network_.reset();
     state_.endReadBack();
     return true;
+}
+
+void Connection::noteLinkEvent(LinkEvent event, std::string_view detail) const {
+    if (traffic_ != nullptr) {
+        traffic_->linkEvent(linkName(), event, detail);
+    }
+}
+
+void Connection::closeChannel() {
+    const bool wasOpen = channel_.isOpen();
+    channel_.closePort();
+    if (wasOpen) {
+        noteLinkEvent(LinkEvent::Closed);
+    }
 }
 
 void Connection::portButtonClicked() {
@@ -95,7 +119,7 @@ void Connection::portButtonClicked() {
     if (state_.portOpen) {
         state_.portOpen = false;
         view_.setPortButtonText(kTurnOnPortText);
-        channel_.closePort();
+        closeChannel();
         state_.endReadBack();
         view_.showPortIcon(false);
         closeNetworkLink();
@@ -124,7 +148,7 @@ void Connection::comSelectionChanged(int index) {
     channel_.clearPortError();
     closeNetworkLink();
     if (channel_.isOpen()) {
-        channel_.closePort();
+        closeChannel();
         state_.endReadBack();
     }
     state_.comPort = index + kFirstComPort;
@@ -166,6 +190,10 @@ void Connection::probeOpenPort(std::chrono::milliseconds wait) {
     // Written without the port-open test: the port is not "open" until a
     // switcher answers.
     channel_.sendTextCommand(probeCommand().bytes());
+    noteLinkEvent(LinkEvent::Probing);
+    if (traffic_ != nullptr) {
+        traffic_->commandSent(linkName(), probeCommand().bytes());
+    }
     state_.searchInProgress = true;
     view_.startConsoleTimer(ConsoleTimer::Search, wait);
 }
@@ -183,7 +211,7 @@ void Connection::searchMachineClicked() {
     closeNetworkLink();
     state_.portOpen = false;
     view_.setPortButtonText(kTurnOnPortText);
-    channel_.closePort();
+    closeChannel();
     // Also an EDID read never answered: the search needs the text parser.
     state_.endReadBack();
     view_.showPortIcon(false);
@@ -205,7 +233,7 @@ void Connection::timerFired(ConsoleTimer timer) {
         if (channel_.portError()) {
             logPortError("failed, closing the port");
             view_.setPortButtonText(kOpenPortText);
-            channel_.closePort();
+            closeChannel();
             state_.endReadBack();
             view_.showPortIcon(false);
             state_.portOpen = false;
@@ -237,7 +265,7 @@ void Connection::timerFired(ConsoleTimer timer) {
         return;
     }
     // No line came in time: on to the next port that opens.
-    channel_.closePort();
+    closeChannel();
     state_.endReadBack();
     ++state_.comPort;
     if (openFirstPortFromCurrent()) {
@@ -292,8 +320,12 @@ bool Connection::send(const TextCommand& command) {
         // watches the log learns why the command never reached the line.
         logMessage(LogLevel::Warning, kLogSource,
                    std::string("command not sent (") + sendResultText(result) + "): " + std::string(command.bytes()));
+        return false;
     }
-    return result == SendResult::Queued;
+    if (traffic_ != nullptr) {
+        traffic_->commandSent(linkName(), command.bytes());
+    }
+    return true;
 }
 
 } // namespace mc

@@ -7,6 +7,7 @@
 #include "session/console_state.h"
 #include "session/log_hook.h"
 #include "session/reply_views.h"
+#include "session/traffic.h"
 
 #include <chrono>
 #include <cstdint>
@@ -96,18 +97,24 @@ public:
     void connectNetwork(const TcpLinkAddress& address, std::chrono::milliseconds bound = kTcpConnectTimeout);
     // The peer of the network link last opened and not closed since.
     [[nodiscard]] const std::optional<TcpLinkAddress>& networkPeer() const { return network_; }
+    // Sees the commands sent and the link's events; nullptr detaches.
+    void setTrafficObserver(TrafficObserver* observer) { traffic_ = observer; }
+    // The link's name as the traffic rows show it.
+    [[nodiscard]] std::string linkName() const;
 
 private:
     // A failed open is logged at `failureLevel` with the channel's reason.
     bool openPort(int comPort, LogLevel failureLevel = LogLevel::Warning);
     void logPortError(std::string_view what) const;
+    // Closes the channel, reporting the close of an open link.
+    void closeChannel();
+    void noteLinkEvent(LinkEvent event, std::string_view detail = {}) const;
     // Opens COM state.comPort or the next one that opens; false past COM99.
     bool openFirstPortFromCurrent();
     void probeOpenPort(std::chrono::milliseconds wait);
     void endSearchWithoutDevice(int comPort);
     // Closes a network link (the COM controls take over); false if none.
     bool closeNetworkLink();
-    [[nodiscard]] std::string linkName() const;
 
     ConsoleState& state_;
     SerialChannel& channel_;
@@ -117,6 +124,7 @@ private:
     bool errorCloseArmed_ = false; // the error-close timer is running
     std::optional<TcpLinkAddress> network_;
     TcpConnectedFlag networkConnected_;
+    TrafficObserver* traffic_ = nullptr;
 };
 
 } // namespace mc

@@ -54,7 +54,14 @@ void ReplyDispatch::defer(std::uint8_t byte) {
 void ReplyDispatch::handle(char byte) {
     auto line = lines_.append(byte);
     if (!line) {
+        if (traffic_ != nullptr) {
+            traffic_->partialByteReceived(byte);
+        }
         return;
+    }
+    if (traffic_ != nullptr) {
+        // Marked before it is handled: the mode the line meets decides.
+        traffic_->lineReceived(*line, markReplyLine(*line, state_.edidToFile));
     }
     // The mode is read per line: the line that ends an EDID read switches the
     // bytes after it back to the text parser.

@@ -5,6 +5,7 @@
 #include "session/line_assembler.h"
 #include "session/reply_parser.h"
 #include "session/reply_views.h"
+#include "session/traffic.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +37,10 @@ public:
     // error); it is handled now, or after the line being handled.
     void receive(std::uint8_t byte);
 
+    // Sees every byte as it is handled and every line with its mark; nullptr
+    // detaches.
+    void setTrafficObserver(TrafficObserver* observer) { traffic_ = observer; }
+
     [[nodiscard]] std::size_t discardedLines() const { return lines_.discardedLines(); }
     [[nodiscard]] std::size_t droppedBytes() const { return droppedBytes_; }
 
@@ -52,6 +57,7 @@ private:
     // Received bytes, or kGap where bytes were dropped.
     std::deque<std::int16_t> deferred_;
     std::size_t droppedBytes_ = 0;
+    TrafficObserver* traffic_ = nullptr;
 };
 
 } // namespace mc

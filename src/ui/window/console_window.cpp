@@ -10,6 +10,7 @@
 #include "window/about_box.h"
 #include "window/byte_handover.h"
 #include "window/network_dialog.h"
+#include "window/traffic_monitor.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -30,6 +31,7 @@ constexpr char kCaption[] = "RUVI 2.0(18Z)Evavoz16:16 V1.0";
 constexpr char kCommLabel[] = "Comm:";
 constexpr char kSearchMachine[] = "Search Machine";
 constexpr char kAboutMenuText[] = "&About 4K 8X8 matrix...";
+constexpr char kTrafficMonitorMenuText[] = "&Traffic Monitor...";
 
 // Tabs in their order; the tab index is the page's place in the tab widget.
 constexpr const char* kTabTexts[] = {"Matrix Out1 ~ Out8", "Matrix Out9 ~ Out16", "EDID Management", "IP Setting",
@@ -68,6 +70,9 @@ ConsoleWindow::~ConsoleWindow() {
     // released, not waited for, and the port closes.
     handover_->cancel();
     channel_->closePort();
+    // The monitor reads the traffic log, which goes before the child widgets.
+    delete trafficMonitor_;
+    trafficMonitor_ = nullptr;
 }
 
 void ConsoleWindow::buildPortControls() {
@@ -169,6 +174,11 @@ void ConsoleWindow::buildPages() {
 void ConsoleWindow::buildAboutAction() {
     // Windows puts this item on the system menu; elsewhere it is the window's
     // context menu, and F1.
+    auto* monitor = new QAction(QString::fromLatin1(kTrafficMonitorMenuText), this);
+    monitor->setObjectName(QStringLiteral("trafficMonitorAction"));
+    monitor->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    connect(monitor, &QAction::triggered, this, &ConsoleWindow::showTrafficMonitor);
+    addAction(monitor);
     auto* separator = new QAction(this);
     separator->setSeparator(true);
     auto* about = new QAction(QString::fromLatin1(kAboutMenuText), this);
@@ -221,6 +231,41 @@ void ConsoleWindow::keyPressEvent(QKeyEvent* event) {
 void ConsoleWindow::showAboutBox() {
     AboutBox box(this);
     box.exec();
+}
+
+TrafficLog& ConsoleWindow::trafficLog() {
+    if (!trafficLog_) {
+        trafficLog_ = std::make_unique<TrafficLog>();
+    }
+    return *trafficLog_;
+}
+
+void ConsoleWindow::setTrafficRecording(bool on) {
+    trafficRecording_ = on;
+    updateTrafficObserver();
+}
+
+void ConsoleWindow::showTrafficMonitor() {
+    if (trafficMonitor_ == nullptr) {
+        // A child window: the modal console does not block it.
+        trafficMonitor_ = new TrafficMonitor(trafficLog(), this);
+        connect(trafficMonitor_, &TrafficMonitor::visibilityChanged, this, [this] { updateTrafficObserver(); });
+        // Beside the console, not over it.
+        trafficMonitor_->move(frameGeometry().topRight() + QPoint(8, 0));
+    }
+    trafficMonitor_->show();
+    trafficMonitor_->raise();
+    trafficMonitor_->activateWindow();
+}
+
+void ConsoleWindow::updateTrafficObserver() {
+    const bool on = trafficRecording_ || (trafficMonitor_ != nullptr && trafficMonitor_->isVisible());
+    TrafficObserver* observer = on ? &trafficLog() : nullptr;
+    if (on && channel_->isOpen()) {
+        trafficLog().setCurrentLink(connection_->linkName());
+    }
+    connection_->setTrafficObserver(observer);
+    replies_->setTrafficObserver(observer);
 }
 
 void ConsoleWindow::showPortIcon(bool open) {

@@ -7,6 +7,7 @@
 #include "session/edid_capture.h"
 #include "session/reply_dispatch.h"
 #include "session/reply_views.h"
+#include "session/traffic.h"
 
 #include <QDialog>
 #include <cstdint>
@@ -26,6 +27,7 @@ class EdidPage;
 class IpSettingsPage;
 class RoutingPage;
 class SerialChannel;
+class TrafficMonitor;
 
 // The console's single window: the COM port controls on the left, the five
 // pages in a tab widget on the right. It owns the shared state and is the
@@ -60,9 +62,16 @@ public:
     // Opens a network link to the switcher at `address` (see
     // Connection::connectNetwork); returns at once.
     void connectOverNetwork(const TcpLinkAddress& address);
+    // The rows the traffic monitor and --log show; created on first use.
+    [[nodiscard]] TrafficLog& trafficLog();
+    // Records traffic even while no monitor is open (--log).
+    void setTrafficRecording(bool on);
+    // nullptr until the monitor is first opened.
+    [[nodiscard]] TrafficMonitor* trafficMonitor() const { return trafficMonitor_; }
 
 public slots:
     void showAboutBox();
+    void showTrafficMonitor();
     // The "Connect over Network..." dialog, then the connect.
     void showNetworkDialog();
 
@@ -77,6 +86,8 @@ private:
     void buildPages();
     void buildAboutAction();
     void buildNetworkAction();
+    // Feeds the traffic log only while a monitor is shown or --log records.
+    void updateTrafficObserver();
     void buildPortLink();
     [[nodiscard]] QTimer* timer(ConsoleTimer which) const;
 
@@ -115,6 +126,10 @@ private:
     EdidPage* edidPage_ = nullptr;
     IpSettingsPage* ipSettingsPage_ = nullptr;
     AudioPage* audioPage_ = nullptr;
+
+    std::unique_ptr<TrafficLog> trafficLog_;
+    TrafficMonitor* trafficMonitor_ = nullptr;
+    bool trafficRecording_ = false;
 };
 
 } // namespace mc

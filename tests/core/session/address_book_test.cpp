@@ -203,7 +203,11 @@ TEST_F(AddressBookFile, hugeFileIsReadOnlyUpToTheLimit) {
 // the name counts as taken, and the book is then unreadable.
 TEST_F(AddressBookFile, danglingLinkIsNeverFollowedToCreateTheBook) {
     const std::filesystem::path elsewhere = directory / "elsewhere.ini";
-    std::filesystem::create_symlink(elsewhere, file());
+    std::error_code error;
+    std::filesystem::create_symlink(elsewhere, file(), error);
+    if (error) {
+        GTEST_SKIP() << "this system makes no symbolic links (Wine): " << error.message();
+    }
     const AddressBook book = load();
     EXPECT_EQ(messages, Messages{"File read failed"});
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(elsewhere)));
@@ -211,6 +215,7 @@ TEST_F(AddressBookFile, danglingLinkIsNeverFollowedToCreateTheBook) {
     EXPECT_EQ(book.entries[0].description(), "          ");
 }
 
+#ifndef _WIN32 // a failing write is made with the POSIX file-size limit
 TEST_F(AddressBookFile, cutWriteLeavesNoBookBehind) {
     {
         const test::FileSizeLimit limit(100);
@@ -220,6 +225,7 @@ TEST_F(AddressBookFile, cutWriteLeavesNoBookBehind) {
                                   "File read failed"}));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(file())));
 }
+#endif
 
 } // namespace
 } // namespace mc

@@ -231,4 +231,39 @@ TEST_F(ConnectionFakeLineTest, aSendRefusedOnAnOpenPortIsLoggedWithItsReasonNotT
 }
 
 } // namespace
+// What the traffic monitor sees of the connection: opens, commands (the
+// probe included), a refused open with its reason, the port error and closes,
+// each on the link it concerns. The search's absent ports make no rows.
+TEST_F(ConnectionFakeLineTest, trafficObserverSeesCommandsAndLinkEventsInOrder) {
+    TrafficLog traffic;
+    connection_.setTrafficObserver(&traffic);
+    FakeLine& line = lines_.add(2);
+    lines_.add(3).refuseOpens();
+
+    connection_.searchMachineClicked(); // COM1 absent, COM2 opens and is probed
+    line.feed("\r\nSTA OK\r\n");
+    ASSERT_TRUE(pumpUntil([&] { return !state_.searchInProgress; }));
+    ASSERT_TRUE(connection_.send(*TextCommand::fromBytes("\r\nSET OUT1  VS IN2 \r\n")));
+    connection_.comSelectionChanged(2); // COM3: held elsewhere
+    connection_.portButtonClicked();    // nothing open: tries COM3 again
+    connection_.setTrafficObserver(nullptr);
+    connection_.portButtonClicked();
+
+    std::vector<std::string> rows;
+    for (std::size_t i = 0; i < traffic.size(); ++i) {
+        const TrafficRow& row = traffic.row(i);
+        rows.push_back(std::string(trafficDirectionName(row.direction)) + " " + row.link + " " + row.mark.text + " " +
+                       visibleBytes(row.bytes));
+    }
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        "event COM2 opened ",
+                        "event COM2 search probing ",
+                        "sent COM2  \\r\\nGET STA\\r\\n",
+                        "sent COM2  \\r\\nSET OUT1  VS IN2 \\r\\n",
+                        "event COM2 closed ",
+                        "event COM3 open failed open fake line: in use by another program",
+                        "event COM3 open failed open fake line: in use by another program",
+                    }));
+}
+
 } // namespace mc

@@ -263,6 +263,7 @@ TEST_F(DirectoryEdidFilesTest, captureTakesTheNextNumberOnDisk) {
     EXPECT_EQ(target.calls.at(4), "showMessage(Save to file: Matrix_EDID_inp2_02.bin)");
 }
 
+#ifndef _WIN32 // a failing write is made with the POSIX file-size limit
 // As on a full disk: the cut file must neither stay (a later upload would
 // send it padded with 0xFF as if it were an EDID) nor use up its number.
 TEST_F(DirectoryEdidFilesTest, aFailedWriteLeavesNoFileAndFreesItsNumber) {
@@ -284,6 +285,7 @@ TEST_F(DirectoryEdidFilesTest, aFailedWriteLeavesNoFileAndFreesItsNumber) {
     EXPECT_EQ(target.calls.at(1), "showMessage(Save to file: Matrix_EDID_out1_00.bin)");
     EXPECT_EQ(read("Matrix_EDID_out1_00.bin").size(), 256U);
 }
+#endif
 
 // Links in the working directory never lead a file outside it: a dangling
 // link takes its name like any file, and a save never goes through a link,
@@ -293,7 +295,11 @@ TEST_F(DirectoryEdidFilesTest, linksTakeTheirNameAndNothingIsWrittenThroughThem)
     std::filesystem::create_directory(outside);
     const std::filesystem::path work = directory / "work";
     std::filesystem::create_directory(work);
-    std::filesystem::create_symlink(outside / "planted.bin", work / "Matrix_EDID_out1_00.bin");
+    std::error_code error;
+    std::filesystem::create_symlink(outside / "planted.bin", work / "Matrix_EDID_out1_00.bin", error);
+    if (error) {
+        GTEST_SKIP() << "this system makes no symbolic links (Wine): " << error.message();
+    }
     std::ofstream(outside / "victim.bin") << "keep";
     std::filesystem::create_symlink(outside / "victim.bin", work / "Matrix_EDID_out1_01.bin");
 

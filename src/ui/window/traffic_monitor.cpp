@@ -1,0 +1,411 @@
+#include "window/traffic_monitor.h"
+
+#include "widgets/message_box.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QColor>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace mc {
+
+namespace {
+
+QString text(const std::string& bytes) {
+    return QString::fromStdString(bytes);
+}
+
+// Latin-1 keeps every byte one character; the visible form is ASCII anyway.
+QString visible(const std::string& bytes) {
+    return QString::fromLatin1(visibleBytes(bytes));
+}
+
+const QColor kErrorText(0x9c, 0x00, 0x06);
+const QColor kErrorBackground(0xff, 0xc7, 0xce);
+const QColor kEventText(0x1f, 0x3a, 0x93);
+const QColor kQuietText(0x6e, 0x6e, 0x6e);
+
+} // namespace
+
+TrafficModel::TrafficModel(TrafficLog& log, QObject* parent)
+    : QAbstractTableModel(parent), log_(log), shownFirst_(log.firstSerial()), shownNext_(log.nextSerial()),
+      pendingShown_(log.hasPending()), pendingVersion_(log.pendingVersion()) {
+}
+
+int TrafficModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : finishedCount() + (pendingShown_ ? 1 : 0);
+}
+
+int TrafficModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+const TrafficRow* TrafficModel::rowAt(int row) const {
+    if (frozen_) {
+        return row < static_cast<int>(frozenRows_.size()) ? &frozenRows_[static_cast<std::size_t>(row)] : nullptr;
+    }
+    if (row < finishedCount()) {
+        return log_.rowBySerial(shownFirst_ + static_cast<std::uint64_t>(row));
+    }
+    return log_.hasPending() ? &log_.pending() : nullptr;
+}
+
+QVariant TrafficModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid()) {
+        return {};
+    }
+    const TrafficRow* row = rowAt(index.row());
+    if (row == nullptr) {
+        return {};
+    }
+    const bool event = row->direction == TrafficDirection::Event;
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        switch (index.column()) {
+        case TimeColumn:
+            return text(formatTrafficTime(row->time));
+        case DirectionColumn:
+            return QString::fromLatin1(trafficDirectionName(row->direction));
+        case LinkColumn:
+            return text(row->link);
+        case TextColumn:
+            return event ? text(row->bytes) : visible(row->bytes);
+        case MarkColumn:
+            return text(row->mark.text);
+        default:
+            return {};
+        }
+    case Qt::ForegroundRole:
+        switch (row->mark.kind) {
+        case TrafficMarkKind::Error:
+            return kErrorText;
+        case TrafficMarkKind::Event:
+            return kEventText;
+        case TrafficMarkKind::Ignored:
+            return kQuietText;
+        default:
+            return row->direction == TrafficDirection::Pending ? QVariant(kQuietText) : QVariant();
+        }
+    case Qt::BackgroundRole:
+        return row->mark.kind == TrafficMarkKind::Error ? QVariant(kErrorBackground) : QVariant();
+    case kLineRole:
+        return text(formatTrafficRow(*row));
+    case kBytesRole:
+        return QByteArray(row->bytes.data(), static_cast<qsizetype>(row->bytes.size()));
+    case kMarkKindRole:
+        return static_cast<int>(row->mark.kind);
+    case kDirectionRole:
+        return static_cast<int>(row->direction);
+    default:
+        return {};
+    }
+}
+
+QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+    switch (section) {
+    case TimeColumn:
+        return tr("Time");
+    case DirectionColumn:
+        return tr("Direction");
+    case LinkColumn:
+        return tr("Link");
+    case TextColumn:
+        return tr("Text");
+    case MarkColumn:
+        return tr("Mark");
+    default:
+        return {};
+    }
+}
+
+void TrafficModel::setFrozen(bool frozen) {
+    if (frozen == frozen_) {
+        return;
+    }
+    if (frozen) {
+        frozenRows_.clear();
+        frozenRows_.reserve(static_cast<std::size_t>(rowCount()));
+        for (int row = 0; row < rowCount(); ++row) {
+            const TrafficRow* shown = rowAt(row);
+            frozenRows_.push_back(shown != nullptr ? *shown : TrafficRow{});
+        }
+        frozen_ = true;
+        return;
+    }
+    frozen_ = false;
+    frozenRows_ = {};
+    sync();
+}
+
+void TrafficModel::sync() {
+    if (frozen_) {
+        return;
+    }
+    const std::uint64_t first = log_.firstSerial();
+    const std::uint64_t next = log_.nextSerial();
+
+    // Rows that fell off the front.
+    const std::uint64_t gone =
+        std::min(first, shownNext_) > shownFirst_ ? std::min(first, shownNext_) - shownFirst_ : 0;
+    if (gone > 0) {
+        beginRemoveRows({}, 0, static_cast<int>(gone) - 1);
+        shownFirst_ += gone;
+        endRemoveRows();
+    }
+    if (shownFirst_ == shownNext_) {
+        // Nothing left in view: start again at what the log keeps.
+        shownFirst_ = shownNext_ = std::max(shownNext_, first);
+    }
+
+    // New rows go in before the pending row.
+    if (next > shownNext_) {
+        const int at = finishedCount();
+        beginInsertRows({}, at, at + static_cast<int>(next - shownNext_) - 1);
+        shownNext_ = next;
+        endInsertRows();
+    }
+
+    const bool pending = log_.hasPending();
+    const int pendingRow = finishedCount();
+    if (pending && !pendingShown_) {
+        beginInsertRows({}, pendingRow, pendingRow);
+        pendingShown_ = true;
+        endInsertRows();
+    } else if (!pending && pendingShown_) {
+        beginRemoveRows({}, pendingRow, pendingRow);
+        pendingShown_ = false;
+        endRemoveRows();
+    } else if (pending && pendingVersion_ != log_.pendingVersion()) {
+        emit dataChanged(index(pendingRow, 0), index(pendingRow, ColumnCount - 1));
+    }
+    pendingVersion_ = log_.pendingVersion();
+}
+
+void TrafficModel::clear() {
+    beginResetModel();
+    log_.clear();
+    frozenRows_.clear();
+    shownFirst_ = shownNext_ = log_.nextSerial();
+    pendingShown_ = false;
+    pendingVersion_ = log_.pendingVersion();
+    endResetModel();
+}
+
+TrafficMonitor::TrafficMonitor(TrafficLog& log, QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("trafficMonitor"));
+    setWindowTitle(tr("Traffic Monitor"));
+    setAccessibleName(tr("Traffic Monitor"));
+    resize(820, 420);
+
+    model_ = new TrafficModel(log, this);
+    filter_ = new QSortFilterProxyModel(this);
+    filter_->setSourceModel(model_);
+    // Filters on the whole line and never sorts: rows keep their order.
+    filter_->setFilterRole(TrafficModel::kLineRole);
+    filter_->setFilterKeyColumn(0);
+    filter_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+
+    pause_ = new QPushButton(tr("&Pause"), this);
+    pause_->setObjectName(QStringLiteral("pauseButton"));
+    pause_->setAccessibleName(tr("Pause"));
+    pause_->setCheckable(true);
+    auto* clear = new QPushButton(tr("C&lear"), this);
+    clear->setObjectName(QStringLiteral("clearButton"));
+    clear->setAccessibleName(tr("Clear"));
+    auto* filterLabel = new QLabel(tr("&Filter:"), this);
+    filterEdit_ = new QLineEdit(this);
+    filterEdit_->setObjectName(QStringLiteral("filterEdit"));
+    filterEdit_->setAccessibleName(tr("Filter"));
+    filterEdit_->setClearButtonEnabled(true);
+    filterLabel->setBuddy(filterEdit_);
+    auto* copy = new QPushButton(tr("&Copy"), this);
+    copy->setObjectName(QStringLiteral("copyButton"));
+    copy->setAccessibleName(tr("Copy selected rows"));
+    auto* save = new QPushButton(tr("&Save As..."), this);
+    save->setObjectName(QStringLiteral("saveAsButton"));
+    save->setAccessibleName(tr("Save As"));
+
+    table_ = new QTableView(this);
+    table_->setObjectName(QStringLiteral("trafficTable"));
+    table_->setAccessibleName(tr("Traffic rows"));
+    table_->setModel(filter_);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setWordWrap(false);
+    table_->setSortingEnabled(false);
+    table_->verticalHeader()->hide();
+    // Fixed row heights: the view never measures 10,000 rows.
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->horizontalHeader()->setStretchLastSection(true);
+    table_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Widths for the widest value each column takes, in the table's own font.
+    const QFontMetrics metrics(table_->font());
+    const int padding = 2 * metrics.horizontalAdvance(QLatin1Char('0'));
+    table_->setColumnWidth(TrafficModel::TimeColumn,
+                           metrics.horizontalAdvance(QStringLiteral("00:00:00.000")) + padding);
+    table_->setColumnWidth(TrafficModel::DirectionColumn,
+                           metrics.horizontalAdvance(QStringLiteral("received")) + padding);
+    table_->setColumnWidth(TrafficModel::LinkColumn, metrics.horizontalAdvance(QStringLiteral("COM99")) + padding);
+    table_->setColumnWidth(TrafficModel::TextColumn, metrics.horizontalAdvance(QLatin1Char('0')) * 34);
+    table_->verticalHeader()->setDefaultSectionSize(metrics.height() + 4);
+
+    hexDump_ = new QPlainTextEdit(this);
+    hexDump_->setObjectName(QStringLiteral("hexDump"));
+    hexDump_->setAccessibleName(tr("Hex dump of the selected row"));
+    hexDump_->setReadOnly(true);
+    hexDump_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    hexDump_->setLineWrapMode(QPlainTextEdit::NoWrap);
+
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    splitter->setObjectName(QStringLiteral("trafficSplitter"));
+    splitter->addWidget(table_);
+    splitter->addWidget(hexDump_);
+    splitter->setStretchFactor(0, 4);
+    splitter->setStretchFactor(1, 1);
+
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(pause_);
+    controls->addWidget(clear);
+    controls->addWidget(filterLabel);
+    controls->addWidget(filterEdit_, 1);
+    controls->addWidget(copy);
+    controls->addWidget(save);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(controls);
+    layout->addWidget(splitter, 1);
+
+    auto* copyAction = new QAction(tr("Copy"), this);
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(copyAction);
+    connect(copyAction, &QAction::triggered, this, &TrafficMonitor::copySelectedRows);
+
+    refresh_ = new QTimer(this);
+    refresh_->setObjectName(QStringLiteral("trafficRefreshTimer"));
+    refresh_->setInterval(kRefreshMs);
+    connect(refresh_, &QTimer::timeout, this, &TrafficMonitor::refresh);
+    connect(pause_, &QPushButton::toggled, this, [this](bool paused) {
+        model_->setFrozen(paused);
+        refresh();
+    });
+    connect(clear, &QPushButton::clicked, this, [this] {
+        model_->clear();
+        hexDump_->clear();
+    });
+    connect(filterEdit_, &QLineEdit::textChanged, filter_, &QSortFilterProxyModel::setFilterFixedString);
+    connect(copy, &QPushButton::clicked, this, &TrafficMonitor::copySelectedRows);
+    connect(save, &QPushButton::clicked, this, &TrafficMonitor::saveAs);
+    connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &TrafficMonitor::showHexDump);
+}
+
+void TrafficMonitor::refresh() {
+    if (model_->frozen()) {
+        return;
+    }
+    QScrollBar* bar = table_->verticalScrollBar();
+    // Follows the newest row unless the operator has scrolled up to read.
+    const bool atEnd = bar->value() == bar->maximum();
+    model_->sync();
+    if (atEnd) {
+        table_->scrollToBottom();
+    }
+}
+
+void TrafficMonitor::showHexDump() {
+    const QModelIndex current = table_->currentIndex();
+    if (!current.isValid()) {
+        hexDump_->clear();
+        return;
+    }
+    const QByteArray bytes = current.siblingAtColumn(0).data(TrafficModel::kBytesRole).toByteArray();
+    hexDump_->setPlainText(QString::fromLatin1(hexDump(std::string_view(bytes.constData(), bytes.size()))));
+}
+
+QStringList TrafficMonitor::shownLines() const {
+    QStringList lines;
+    lines.reserve(filter_->rowCount());
+    for (int row = 0; row < filter_->rowCount(); ++row) {
+        lines << filter_->index(row, 0).data(TrafficModel::kLineRole).toString();
+    }
+    return lines;
+}
+
+void TrafficMonitor::copySelectedRows() {
+    QModelIndexList rows = table_->selectionModel()->selectedRows();
+    if (rows.isEmpty()) {
+        return;
+    }
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList lines;
+    for (const QModelIndex& index : rows) {
+        lines << index.data(TrafficModel::kLineRole).toString();
+    }
+    QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+bool TrafficMonitor::saveShownRows(const QString& path, QString& error) const {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        error = file.errorString();
+        return false;
+    }
+    for (const QString& line : shownLines()) {
+        file.write((line + QLatin1Char('\n')).toUtf8());
+    }
+    if (!file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void TrafficMonitor::saveAs() {
+    // The dialog asks before it replaces an existing file.
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Traffic As"), QStringLiteral("traffic.txt"),
+                                                      tr("Text files (*.txt);;All files (*)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    QString error;
+    if (!saveShownRows(path, error)) {
+        mc::showMessage(this, tr("Cannot save %1: %2").arg(path, error));
+    }
+}
+
+void TrafficMonitor::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refresh_->start();
+    refresh();
+    emit visibilityChanged(true);
+}
+
+void TrafficMonitor::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    refresh_->stop();
+    emit visibilityChanged(false);
+}
+
+} // namespace mc

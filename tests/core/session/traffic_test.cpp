@@ -1,0 +1,253 @@
+#include "session/console_state.h"
+#include "session/reply_dispatch.h"
+#include "session/traffic.h"
+#include "session/traffic_file.h"
+#include "support/edid_capture_fakes.h"
+#include "support/recording_target.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <string>
+#include <vector>
+
+using namespace mc;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A fixed clock, so rows carry known times.
+std::chrono::system_clock::time_point fixedTime() {
+    // 2001-09-09 01:46:40.234 UTC: well inside every platform's local time range.
+    return std::chrono::system_clock::time_point{} + 1000000000s + 234ms;
+}
+
+TrafficLog fixedLog(std::size_t capacity = kTrafficRowLimit) {
+    return TrafficLog(capacity, [] { return fixedTime(); });
+}
+
+std::string timeField() {
+    return formatTrafficTime(fixedTime());
+}
+
+} // namespace
+
+TEST(TrafficText, showsEveryControlAndHighByteAndKeepsPrintableText) {
+    EXPECT_EQ(visibleBytes("OUT3 VS IN5\r\n"), "OUT3 VS IN5\\r\\n");
+    EXPECT_EQ(visibleBytes(std::string("a\0b\x7f\xff\t\\", 7)), "a\\x00b\\x7F\\xFF\\t\\\\");
+    EXPECT_EQ(visibleBytes(""), "");
+}
+
+TEST(TrafficText, timeIsLocalClockTimeWithMilliseconds) {
+    const std::string text = formatTrafficTime(fixedTime());
+    ASSERT_EQ(text.size(), 12U) << text;
+    EXPECT_EQ(text.substr(8), ".234");
+    EXPECT_EQ(text[2], ':');
+    EXPECT_EQ(text[5], ':');
+    // The seconds, whatever the zone's offset.
+    EXPECT_EQ(text.substr(6, 2), "40");
+}
+
+TEST(TrafficText, rowLineHoldsTimeDirectionLinkTextAndMark) {
+    const TrafficRow received{fixedTime(),
+                              TrafficDirection::Received,
+                              "COM3",
+                              "OUT3 VS IN5\r\n",
+                              {TrafficMarkKind::ActedOn, "output 3 -> input 5"}};
+    EXPECT_EQ(formatTrafficRow(received), timeField() + "  received  COM3  OUT3 VS IN5\\r\\n  [output 3 -> input 5]");
+
+    const TrafficRow sent{fixedTime(), TrafficDirection::Sent, "host:5000", "\r\nGET STA\r\n", {}};
+    EXPECT_EQ(formatTrafficRow(sent), timeField() + "  sent      host:5000  \\r\\nGET STA\\r\\n");
+
+    const TrafficRow error{fixedTime(),
+                           TrafficDirection::Event,
+                           "COM1",
+                           "read: Input/output error",
+                           {TrafficMarkKind::Event, "port error"}};
+    EXPECT_EQ(formatTrafficRow(error), timeField() + "  event     COM1  port error: read: Input/output error");
+}
+
+TEST(TrafficText, edidDataLineIsShownWhole) {
+    std::string line = "EDID 1 DATA ";
+    for (int i = 0; i < 256; ++i) {
+        line += "ab ";
+    }
+    line += "\r\n";
+    const TrafficRow row{fixedTime(), TrafficDirection::Received, "COM1", line, {}};
+    const std::string text = formatTrafficRow(row);
+    EXPECT_NE(text.find(line.substr(0, line.size() - 2) + "\\r\\n"), std::string::npos);
+}
+
+TEST(TrafficText, hexDumpHasOffsetsPairsAndPrintableColumn) {
+    const std::string dump = hexDump(std::string("OUT3 VS IN5\r\n\x00\xff"
+                                                 "ABCDEFG",
+                                                 22));
+    EXPECT_EQ(dump, "0000  4f 55 54 33 20 56 53 20  49 4e 35 0d 0a 00 ff 41  OUT3 VS IN5....A\n"
+                    "0010  42 43 44 45 46 47                                 BCDEFG\n");
+    EXPECT_EQ(hexDump(""), "");
+}
+
+TEST(TrafficMarks, repliesAreMarkedWithWhatTheParserChanges) {
+    EXPECT_EQ(markReplyLine("\r\nOUT3 VS IN5\r\n"), (TrafficMark{TrafficMarkKind::ActedOn, "output 3 -> input 5"}));
+    EXPECT_EQ(markReplyLine("OUT0 VS IN2\r\n").text, "all outputs -> input 2");
+    EXPECT_EQ(markReplyLine("OUT16 EXA DIS\r\n").text, "output 16 audio -> mute");
+    EXPECT_EQ(markReplyLine("DHCP 1\r\n").text, "DHCP -> on");
+    EXPECT_EQ(markReplyLine("HIP 192.168.000.100\r\n").text, "IP address -> 192.168.0.100");
+    // Lines the parser does nothing with.
+    EXPECT_EQ(markReplyLine("STORED\r\n"), (TrafficMark{TrafficMarkKind::Ignored, "ignored"}));
+    EXPECT_EQ(markReplyLine("EXADL 1\r\n").kind, TrafficMarkKind::Ignored);
+    EXPECT_EQ(markReplyLine("\r\n").kind, TrafficMarkKind::Ignored);
+    // A refusal stands out as such.
+    EXPECT_EQ(markReplyLine("ERROR\r\n"), (TrafficMark{TrafficMarkKind::Error, "ERROR"}));
+}
+
+TEST(TrafficMarks, markAgreesWithTheDecodedReply) {
+    // Whatever the parser decodes, the mark says so: an unusable input index
+    // routes to nothing, not to a made-up input.
+    const Reply reply = decodeReply("OUT3 VS INx\r\n");
+    ASSERT_TRUE(std::holds_alternative<RoutingReply>(reply));
+    EXPECT_EQ(std::get<RoutingReply>(reply).input, std::nullopt);
+    EXPECT_EQ(markReplyLine("OUT3 VS INx\r\n").text, "output 3 -> no input");
+}
+
+TEST(TrafficMarks, duringAnEdidReadOnlyTheDataLineIsActedOn) {
+    EXPECT_EQ(markReplyLine("EDID 1 DATA 00 ff\r\n", true).kind, TrafficMarkKind::ActedOn);
+    // A routing reply meanwhile goes to the EDID parser, which drops it.
+    EXPECT_EQ(markReplyLine("OUT3 VS IN5\r\n", true).kind, TrafficMarkKind::Ignored);
+}
+
+TEST(TrafficLogRing, keepsTheLastRowsInOrderAndNeverGrowsPastItsBound) {
+    TrafficLog log = fixedLog(100);
+    for (int i = 0; i < 20000; ++i) {
+        log.commandSent("COM1", std::to_string(i));
+    }
+    EXPECT_EQ(log.size(), 100U);
+    EXPECT_EQ(log.ringAllocation(), 100U);
+    EXPECT_EQ(log.nextSerial(), 20000U);
+    EXPECT_EQ(log.firstSerial(), 19900U);
+    EXPECT_EQ(log.row(0).bytes, "19900");
+    EXPECT_EQ(log.row(99).bytes, "19999");
+    EXPECT_EQ(log.rowBySerial(19950)->bytes, "19950");
+    EXPECT_EQ(log.rowBySerial(19899), nullptr);
+    EXPECT_EQ(log.rowBySerial(20000), nullptr);
+
+    log.clear();
+    EXPECT_EQ(log.size(), 0U);
+    log.commandSent("COM1", "next");
+    EXPECT_EQ(log.rowBySerial(20000)->bytes, "next");
+    EXPECT_EQ(log.ringAllocation(), 100U);
+}
+
+TEST(TrafficLogPending, bytesWithoutLineEndAreOnePendingRowThatTheLineReplaces) {
+    TrafficLog log = fixedLog();
+    log.linkEvent("COM2", LinkEvent::Opened, {});
+    for (const char c : std::string("OUT3 VS")) {
+        log.partialByteReceived(c);
+    }
+    ASSERT_TRUE(log.hasPending());
+    EXPECT_EQ(log.pending().direction, TrafficDirection::Pending);
+    EXPECT_EQ(log.pending().bytes, "OUT3 VS");
+    EXPECT_EQ(log.pending().link, "COM2");
+    EXPECT_EQ(log.size(), 1U); // only the event
+
+    log.lineReceived("OUT3 VS IN5\r\n", markReplyLine("OUT3 VS IN5\r\n"));
+    EXPECT_FALSE(log.hasPending());
+    ASSERT_EQ(log.size(), 2U);
+    EXPECT_EQ(log.row(1).direction, TrafficDirection::Received);
+    EXPECT_EQ(log.row(1).bytes, "OUT3 VS IN5\r\n");
+    EXPECT_EQ(log.row(1).link, "COM2");
+}
+
+TEST(TrafficLogPending, pendingRowIsBoundedAndAnOverlongLineEndsAsDiscarded) {
+    TrafficLog log = fixedLog();
+    for (std::size_t i = 0; i < kPendingRowLimit + 500; ++i) {
+        log.partialByteReceived('x');
+    }
+    EXPECT_EQ(log.pending().bytes.size(), kPendingRowLimit);
+    EXPECT_EQ(log.pendingDropped(), 500U);
+    EXPECT_EQ(log.pending().mark.text, "500 more bytes not shown");
+
+    // The reply buffer discarded the line: its LF ends no line.
+    log.partialByteReceived('\n');
+    EXPECT_FALSE(log.hasPending());
+    ASSERT_EQ(log.size(), 1U);
+    EXPECT_EQ(log.row(0).mark, (TrafficMark{TrafficMarkKind::Ignored, "discarded: over-long line"}));
+}
+
+TEST(TrafficLogPending, closeWritesTheUnfinishedBytesBeforeTheEvent) {
+    TrafficLog log = fixedLog();
+    std::vector<std::string> written;
+    log.setRowListener([&](const TrafficRow& row) { written.push_back(formatTrafficRow(row)); });
+    log.linkEvent("COM1", LinkEvent::Opened, {});
+    log.partialByteReceived('\x01');
+    log.partialByteReceived('Z');
+    log.linkEvent("COM1", LinkEvent::PortError, "read: Input/output error");
+    ASSERT_EQ(written.size(), 3U);
+    EXPECT_EQ(written[1], timeField() + "  pending   COM1  \\x01Z  [no line end yet]");
+    EXPECT_EQ(written[2], timeField() + "  event     COM1  port error: read: Input/output error");
+    EXPECT_FALSE(log.hasPending());
+}
+
+// The dispatch feeds the log with each byte as it handles it, and marks a line
+// by the mode it meets.
+TEST(TrafficDispatch, dispatchReportsPendingBytesLinesAndTheEdidMode) {
+    ConsoleState state;
+    test::RecordingTarget target;
+    test::MemoryEdidFiles files;
+    ReplyDispatch dispatch(state, target.views(), files);
+    TrafficLog log = fixedLog();
+    dispatch.setTrafficObserver(&log);
+
+    for (const char c : std::string("OUT2 VS IN3\r\nOUT4")) {
+        dispatch.receive(static_cast<std::uint8_t>(c));
+    }
+    ASSERT_EQ(log.size(), 1U);
+    EXPECT_EQ(log.row(0).mark.text, "output 2 -> input 3");
+    EXPECT_EQ(log.pending().bytes, "OUT4");
+
+    state.edidToFile = true;
+    for (const char c : std::string(" VS IN1\r\n")) {
+        dispatch.receive(static_cast<std::uint8_t>(c));
+    }
+    ASSERT_EQ(log.size(), 2U);
+    EXPECT_EQ(log.row(1).bytes, "OUT4 VS IN1\r\n");
+    EXPECT_EQ(log.row(1).mark.kind, TrafficMarkKind::Ignored);
+
+    dispatch.setTrafficObserver(nullptr);
+    dispatch.receive('\n');
+    EXPECT_EQ(log.size(), 2U);
+}
+
+TEST(TrafficFileTest, appendsFormattedRowsAfterWhatTheFileHeld) {
+    const auto path =
+        std::filesystem::temp_directory_path() /
+        ("traffic-file-test-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    {
+        std::ofstream earlier(path, std::ios::binary);
+        earlier << "earlier run\n";
+    }
+    const TrafficRow sent{fixedTime(), TrafficDirection::Sent, "COM1", "\r\nGET STA\r\n", {}};
+    const TrafficRow received{fixedTime(), TrafficDirection::Received, "COM1", "ERROR\r\n", markReplyLine("ERROR\r\n")};
+    {
+        std::string error;
+        auto file = TrafficFile::open(path.string(), error);
+        ASSERT_TRUE(file) << error;
+        file->write(sent);
+        file->write(received);
+        file->flush();
+        EXPECT_EQ(file->droppedRows(), 0U);
+        EXPECT_EQ(file->failure(), "");
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "earlier run\n" + formatTrafficRow(sent) + "\n" + formatTrafficRow(received) + "\n");
+    std::filesystem::remove(path);
+}
+
+TEST(TrafficFileTest, fileThatCannotBeOpenedGivesTheReason) {
+    std::string error;
+    EXPECT_EQ(TrafficFile::open("/nonexistent-dir/for/traffic.log", error), nullptr);
+    EXPECT_FALSE(error.empty());
+}
