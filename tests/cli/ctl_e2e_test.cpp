@@ -416,7 +416,8 @@ TEST_F(CtlE2e, netSetChangesOnlyWhatIsGivenAndShowsTheConfirmedValues) {
     auto sim = startSwitcher(1);
     const Result run = ctl({"--link", "COM1", "--json", "net", "set", "--host", "10.1.2.3", "--tcp-port", "4001"});
     ASSERT_EQ(run.status, 0) << run.err;
-    const JsonValue& network = at(at(document(run), "result"), "network");
+    const JsonValue doc = document(run); // `network` points into it
+    const JsonValue& network = at(at(doc, "result"), "network");
     EXPECT_EQ(at(network, "host").string, "10.1.2.3");
     EXPECT_EQ(at(network, "mask").string, "255.255.255.0");
     EXPECT_EQ(at(network, "tcp_port").string, "4001");
