@@ -5,6 +5,8 @@
 // EDID of output 1 back, so the pages show a switcher's state and a summary.
 // With --monitor the traffic monitor is open from the start, and
 // traffic-monitor.png shows it beside the console.
+// With --network-dialog it also renders the "Connect over Network..." dialog
+// filled in with an example host.
 // Used by scripts/screenshots; writes its address book and the read EDID file
 // into the working directory.
 #include "pages/audio_page.h"
@@ -12,12 +14,14 @@
 #include "pages/routing_page.h"
 #include "widgets/message_box.h"
 #include "window/console_window.h"
+#include "window/network_dialog.h"
 #include "window/traffic_monitor.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
@@ -120,7 +124,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() < 2 || args.at(1).startsWith(QLatin1String("--"))) {
-        std::fprintf(stderr, "usage: matrix-console-snapshot OUT_DIR [--pages] [--search] [--monitor]\n");
+        std::fprintf(stderr,
+                     "usage: matrix-console-snapshot OUT_DIR [--pages] [--search] [--monitor] [--network-dialog]\n");
         return 2;
     }
     const QDir out(args.at(1));
@@ -163,6 +168,14 @@ int main(int argc, char* argv[]) {
         shown.table()->scrollToBottom();
         QApplication::processEvents();
         ok = saveBeside(window, *window.trafficMonitor(), out.filePath(QStringLiteral("traffic-monitor.png"))) && ok;
+    }
+    if (args.contains(QStringLiteral("--network-dialog"))) {
+        const auto* port = window.findChild<QLineEdit*>(QStringLiteral("tcpPortEdit"));
+        mc::NetworkDialog dialog(port != nullptr ? port->text().toStdString() : std::string(), &window);
+        dialog.findChild<QLineEdit*>(QStringLiteral("networkHostEdit"))->setText(QStringLiteral("192.168.1.100"));
+        dialog.show();
+        QApplication::processEvents();
+        ok = save(dialog, out.filePath(QStringLiteral("network-dialog.png"))) && ok;
     }
     return ok ? 0 : 1;
 }

@@ -1,12 +1,15 @@
+#include "link/link_address.h"
 #include "session/log_hook.h"
 #include "session/traffic_file.h"
 #include "version.h"
 #include "window/console_window.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -18,10 +21,11 @@ constexpr std::string_view kLogOption = "--log";
 
 int main(int argc, char* argv[]) {
     // --version and --log are answered before Qt starts, so they need no
-    // display. Every other argument is left to Qt and changes nothing in the
-    // console.
+    // display. --connect HOST:PORT opens a network link at start. Every other
+    // argument is left to Qt and changes nothing in the console.
     std::string logPath;
     bool logRequested = false;
+    std::optional<mc::TcpLinkAddress> connectTo;
     for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--version") {
@@ -38,6 +42,22 @@ int main(int argc, char* argv[]) {
         } else if (arg.substr(0, kLogOption.size() + 1) == "--log=") {
             logPath = std::string(arg.substr(kLogOption.size() + 1));
             logRequested = true;
+        } else if (arg == "--connect") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "matrix-console: --connect needs HOST:PORT\n");
+                return kExitUsage;
+            }
+            const mc::LinkAddressResult parsed = mc::parseLinkAddress(argv[++i]);
+            if (const auto* error = std::get_if<mc::LinkAddressError>(&parsed)) {
+                std::fprintf(stderr, "matrix-console: --connect: %s\n", error->message.c_str());
+                return kExitUsage;
+            }
+            const auto* tcp = std::get_if<mc::TcpLinkAddress>(&std::get<mc::LinkAddress>(parsed));
+            if (tcp == nullptr) {
+                std::fprintf(stderr, "matrix-console: --connect takes HOST:PORT, not a serial port (%s)\n", argv[i]);
+                return kExitUsage;
+            }
+            connectTo = *tcp;
         }
     }
     std::unique_ptr<mc::TrafficFile> trafficFile;
@@ -66,6 +86,10 @@ int main(int argc, char* argv[]) {
             // Every row from the first, whether or not a monitor is open.
             window.trafficLog().setRowListener([&trafficFile](const mc::TrafficRow& row) { trafficFile->write(row); });
             window.setTrafficRecording(true);
+        }
+        if (connectTo) {
+            // Once the window runs, so a failed connect has a window for its message.
+            QTimer::singleShot(0, &window, [&window, &connectTo] { window.connectOverNetwork(*connectTo); });
         }
         // The console is one modal dialog; closing it ends the program.
         window.exec();

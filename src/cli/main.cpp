@@ -4,7 +4,6 @@
 #include "cli_options.h"
 #include "ctl_commands.h"
 #include "serial_link.h"
-#include "tcp_link.h"
 #include "version.h"
 
 #include <csignal>
@@ -59,8 +58,8 @@ std::optional<mc::LinkAddress> resolveLink(const Invocation& inv, std::string& e
 // Opens the link an address names; nullptr with error when it cannot.
 std::unique_ptr<LineLink> openLink(const mc::LinkAddress& address, std::string& error) {
     if (const auto* tcp = std::get_if<mc::TcpLinkAddress>(&address)) {
-        auto link = std::make_unique<TcpLink>();
-        if (!link->open(tcp->host, tcp->port)) {
+        auto link = std::make_unique<SerialLink>();
+        if (!link->openNetwork(*tcp)) {
             error = link->error();
             return nullptr;
         }

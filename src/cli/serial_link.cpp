@@ -5,14 +5,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
+#include <thread>
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace mc::ctl {
@@ -76,9 +72,10 @@ SerialLink::~SerialLink() {
 }
 
 bool SerialLink::open(int comPort) {
-    comPort_ = comPort;
+    name_ = "COM" + std::to_string(comPort);
+    network_ = false;
     if (!channel_->openPort(*queue_, comPort, LineSettings{})) {
-        error_ = diagnoseOpenFailure(comPort);
+        error_ = name_ + ": " + channel_->lastFailure();
         return false;
     }
     if (channel_->portError()) {
@@ -88,6 +85,40 @@ bool SerialLink::open(int comPort) {
     }
     if (!channel_->startPortWorker()) {
         error_ = name() + ": the port's reader cannot be started";
+        channel_->closePort();
+        return false;
+    }
+    return true;
+}
+
+bool SerialLink::openNetwork(const TcpLinkAddress& address, std::chrono::milliseconds bound) {
+    name_ = formatLinkAddress(address);
+    network_ = true;
+    const auto connected = std::make_shared<std::atomic<bool>>(false);
+    auto backend = makeTcpBackend(address, bound, connected);
+    if (!backend) {
+        error_ = name_ + ": this build has no network link";
+        return false;
+    }
+    if (!channel_->openLink(*queue_, kNetworkLinkNumber, std::move(backend), LineSettings{}) ||
+        !channel_->startPortWorker()) {
+        error_ = name_ + ": " + channel_->lastFailure();
+        channel_->closePort();
+        return false;
+    }
+    // The worker gives up by itself at the bound; the margin only covers a
+    // loaded machine.
+    const auto deadline = Clock::now() + bound + std::chrono::seconds(1);
+    while (!connected->load() && !channel_->portError()) {
+        if (interruptRequested() || Clock::now() >= deadline) {
+            error_ = name_ + (interruptRequested() ? ": interrupted while connecting" : ": no connection in time");
+            channel_->closePort();
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!connected->load()) {
+        error_ = channel_->lastFailure();
         channel_->closePort();
         return false;
     }
@@ -130,62 +161,21 @@ LineLink::Wait SerialLink::nextLine(std::string& line, Clock::time_point deadlin
         if (interruptRequested()) {
             return Wait::Interrupted;
         }
-        if (channel_->portError()) {
-            error_ = name() + ": the line failed (the switcher or its cable hung up)";
-            return Wait::HungUp;
-        }
-        if (Clock::now() >= deadline) {
+        // After a failure, what came before it is still read first.
+        const bool lineFailed = channel_->portError();
+        if (!lineFailed && Clock::now() >= deadline) {
             return Wait::Timeout;
         }
         bool failed = false;
-        pending_ = queue_->take(deadline, failed);
+        pending_ = queue_->take(lineFailed ? Clock::now() : deadline, failed);
         pendingAt_ = 0;
-        if (failed && pending_.empty()) {
-            error_ = name() + ": the line failed (the switcher or its cable hung up)";
+        if ((failed || lineFailed) && pending_.empty()) {
+            error_ =
+                network_ ? channel_->lastFailure() : name() + ": the line failed (the switcher or its cable hung up)";
             return Wait::HungUp;
         }
     }
 }
-
-#ifndef _WIN32
-
-std::string diagnoseOpenFailure(int comPort) {
-    const std::string name = "COM" + std::to_string(comPort);
-    const auto path = comPortDevicePath(comPort);
-    if (!path) {
-        return name + ": names no device on this system";
-    }
-    const std::string device = name + " (" + *path + ")";
-    const int fd = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENXIO || error == ENODEV) {
-            return device + ": no such device";
-        }
-        if (error == EACCES || error == EPERM) {
-            return device + ": permission denied; add your user to the dialout group, then log in again";
-        }
-        if (error == EBUSY) {
-            return device + ": in use by another program";
-        }
-        return device + ": " + std::strerror(error);
-    }
-    // The channel holds its port with an advisory lock as well.
-    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-    ::close(fd);
-    if (locked) {
-        return device + ": in use by another program";
-    }
-    return device + ": cannot be opened";
-}
-
-#else
-
-std::string diagnoseOpenFailure(int comPort) {
-    return "COM" + std::to_string(comPort) + ": not found, or in use by another program";
-}
-
-#endif
 
 #ifndef _WIN32
 namespace {

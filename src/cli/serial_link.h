@@ -1,7 +1,9 @@
 #pragma once
 
 #include "line_link.h"
+#include "link/link_address.h"
 #include "link/serial_channel.h"
+#include "link/tcp_backend.h"
 #include "session/line_assembler.h"
 
 #include <condition_variable>
@@ -39,7 +41,8 @@ private:
     bool failed_ = false;
 };
 
-// COMn through the core's serial channel.
+// COMn or a TCP peer through the core's channel: one port worker, the same
+// bytes either way.
 class SerialLink final : public LineLink {
 public:
     SerialLink();
@@ -49,12 +52,15 @@ public:
 
     // Opens COMn and starts its worker; false with error() naming why.
     bool open(int comPort);
+    // Connects to a TCP peer (on the worker, bounded) and waits for the
+    // outcome; false with error() naming the peer and why.
+    bool openNetwork(const TcpLinkAddress& address, std::chrono::milliseconds bound = kTcpConnectTimeout);
     void close();
 
     bool send(std::string_view bytes) override;
     Wait nextLine(std::string& line, Clock::time_point deadline) override;
     [[nodiscard]] std::string error() const override { return error_; }
-    [[nodiscard]] std::string name() const override { return "COM" + std::to_string(comPort_); }
+    [[nodiscard]] std::string name() const override { return name_; }
 
 private:
     std::unique_ptr<SerialChannel> channel_;
@@ -63,14 +69,10 @@ private:
     LineAssembler assembler_{buffer_};
     std::string pending_; // received; assembled up to pendingAt_
     std::size_t pendingAt_ = 0;
-    int comPort_ = 0;
+    std::string name_;
+    bool network_ = false;
     std::string error_;
 };
-
-// Why COMn cannot be opened, as the user should read it: the device, then the
-// OS reason ("no such device", "permission denied; add your user to the
-// dialout group, then log in again", "in use by another program").
-[[nodiscard]] std::string diagnoseOpenFailure(int comPort);
 
 // The COM port whose device is the file at path (through the port directory
 // or the standard device names); nullopt when none is.

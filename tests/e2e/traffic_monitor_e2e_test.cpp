@@ -111,13 +111,15 @@ private slots:
         auto w = showConsole();
         QVERIFY(w);
         const QList<QAction*> actions = w->actions();
-        QCOMPARE(actions.size(), 3);
-        QCOMPARE(actions[0]->objectName(), QStringLiteral("trafficMonitorAction"));
-        QCOMPARE(actions[0]->text(), QStringLiteral("&Traffic Monitor..."));
-        QVERIFY(actions[1]->isSeparator());
-        QCOMPARE(actions[2]->objectName(), QStringLiteral("aboutAction"));
+        // "Connect over Network..." first, then the monitor, the separator and About.
+        QCOMPARE(actions.size(), 4);
+        QCOMPARE(actions[0]->objectName(), QStringLiteral("networkAction"));
+        QCOMPARE(actions[1]->objectName(), QStringLiteral("trafficMonitorAction"));
+        QCOMPARE(actions[1]->text(), QStringLiteral("&Traffic Monitor..."));
+        QVERIFY(actions[2]->isSeparator());
+        QCOMPARE(actions[3]->objectName(), QStringLiteral("aboutAction"));
 
-        actions[0]->trigger();
+        actions[1]->trigger();
         TrafficMonitor* monitor = w->trafficMonitor();
         QVERIFY(monitor && monitor->isVisible());
         QCOMPARE(monitor->windowModality(), Qt::NonModal);

@@ -25,6 +25,7 @@ public:
     }
     void stopConsoleTimer(ConsoleTimer timer) override { running.erase(timer); }
     void pauseWindowThread(std::chrono::milliseconds duration) override { pauses.push_back(duration); }
+    void showLinkPeer(std::string_view text) override { linkPeer = text; }
 
     [[nodiscard]] bool isRunning(ConsoleTimer timer) const { return running.count(timer) != 0; }
 
@@ -36,6 +37,7 @@ public:
     std::map<ConsoleTimer, std::chrono::milliseconds> running;
     std::vector<std::pair<ConsoleTimer, std::chrono::milliseconds>> started;
     std::vector<std::chrono::milliseconds> pauses;
+    std::string linkPeer;
 };
 
 } // namespace mc::test

@@ -1,5 +1,6 @@
 #include "support/switcher_process.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -139,6 +140,9 @@ SwitcherProcess::SwitcherProcess(Options options) : options_(std::move(options))
     if (options_.hangupAfter) {
         args.insert(args.end(), {"--hangup-after", std::to_string(*options_.hangupAfter)});
     }
+    if (!options_.listen.empty()) {
+        args.insert(args.end(), {"--listen", options_.listen});
+    }
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (auto& arg : args) {
@@ -168,7 +172,10 @@ SwitcherProcess::SwitcherProcess(Options options) : options_(std::move(options))
     // The first line is "ready <link>" once the link can be opened.
     const std::string expected = std::string(kReadyPrefix) + options_.portDirectory + "/com" + com;
     const auto deadline = Clock::now() + kStartTimeout;
-    while (startupOutput_.find('\n') == std::string::npos && startupOutput_.size() < kStartupOutputLimit) {
+    // With --listen a second line follows: "ready tcp HOST:PORT".
+    const auto linesWanted = options_.listen.empty() ? 1 : 2;
+    while (std::count(startupOutput_.begin(), startupOutput_.end(), '\n') < linesWanted &&
+           startupOutput_.size() < kStartupOutputLimit) {
         pollfd p{stdout_, POLLIN, 0};
         if (::poll(&p, 1, msLeft(deadline)) <= 0) {
             break;
@@ -184,6 +191,15 @@ SwitcherProcess::SwitcherProcess(Options options) : options_(std::move(options))
         startupOutput_.append(buffer, static_cast<std::size_t>(n));
     }
     ready_ = startupOutput_.substr(0, startupOutput_.find('\n')) == expected;
+    if (!options_.listen.empty()) {
+        const std::size_t first = startupOutput_.find('\n');
+        const std::string second = startupOutput_.substr(first + 1, startupOutput_.find('\n', first + 1) - first - 1);
+        const std::size_t colon = second.rfind(':');
+        if (second.starts_with("ready tcp ") && colon != std::string::npos) {
+            tcpPort_ = static_cast<std::uint16_t>(std::strtoul(second.c_str() + colon + 1, nullptr, 10));
+        }
+        ready_ = ready_ && tcpPort_ != 0;
+    }
 }
 
 SwitcherProcess::~SwitcherProcess() {

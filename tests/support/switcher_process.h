@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -34,6 +35,8 @@ public:
         int comPort = 1;
         std::string mode = "normal";
         std::optional<long> hangupAfter;
+        // Also serve TCP there ("127.0.0.1:0" picks a free port); empty: no.
+        std::string listen;
         // Default: a new file <portDirectory>/simN-<count>.log
         std::string logFile;
     };
@@ -50,6 +53,8 @@ public:
     // What the program printed before it was ready, or why it is not.
     [[nodiscard]] const std::string& startupOutput() const { return startupOutput_; }
     [[nodiscard]] const std::string& logFile() const { return options_.logFile; }
+    // The TCP port from its "ready tcp HOST:PORT" line; 0 without --listen.
+    [[nodiscard]] std::uint16_t tcpPort() const { return tcpPort_; }
 
     [[nodiscard]] std::vector<SwitcherLogRecord> log() const;
     // The raw bytes of every line it received, in order.
@@ -78,6 +83,7 @@ private:
     pid_t pid_ = -1;
     int stdout_ = -1;
     bool ready_ = false;
+    std::uint16_t tcpPort_ = 0;
     std::string startupOutput_;
 };
 

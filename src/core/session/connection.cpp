@@ -16,6 +16,11 @@ std::string comName(int comPort) {
 
 } // namespace
 
+std::string networkConnectFailedMessage(const TcpLinkAddress& address, std::string_view reason) {
+    return "Cannot connect to host " + address.host + ", TCP port " + std::to_string(address.port) + ":\n" +
+           std::string(reason);
+}
+
 Connection::Connection(ConsoleState& state, SerialChannel& channel, ByteSink& owner, ConnectionView& view)
     : state_(state), channel_(channel), owner_(owner), view_(view) {
 }
@@ -38,13 +43,61 @@ bool Connection::openPort(int comPort, LogLevel failureLevel) {
 }
 
 void Connection::logPortError(std::string_view what) const {
-    logMessage(LogLevel::Error, kLogSource,
-               comName(channel_.comPort()) + " " + std::string(what) + ": " + channel_.lastFailure());
+    logMessage(LogLevel::Error, kLogSource, linkName() + " " + std::string(what) + ": " + channel_.lastFailure());
     noteLinkEvent(LinkEvent::PortError, channel_.lastFailure());
 }
 
 std::string Connection::linkName() const {
-    return comName(channel_.comPort());
+    return network_ ? formatLinkAddress(*network_) : comName(channel_.comPort());
+}
+
+void Connection::connectNetwork(const TcpLinkAddress& address, std::chrono::milliseconds bound) {
+    channel_.clearPortError();
+    if (state_.searchInProgress) {
+        state_.searchInProgress = false;
+        view_.stopConsoleTimer(ConsoleTimer::Search);
+        view_.setStatusText(kClearedStatusText);
+    }
+    state_.portOpen = false;
+    closeChannel();
+    state_.endReadBack();
+    network_ = address;
+    networkConnected_ = std::make_shared<std::atomic<bool>>(false);
+    auto backend = makeTcpBackend(address, bound, networkConnected_);
+    const bool made = backend != nullptr;
+    if (!made || !channel_.openLink(owner_, kNetworkLinkNumber, std::move(backend), state_.line)) {
+        const std::string reason = made ? channel_.lastFailure() : "this build has no network link";
+        logMessage(LogLevel::Warning, kLogSource, formatLinkAddress(address) + " cannot be opened: " + reason);
+        network_.reset();
+        if (traffic_ != nullptr) {
+            traffic_->linkEvent(formatLinkAddress(address), LinkEvent::OpenFailed, reason);
+        }
+        view_.showPortIcon(false);
+        view_.setPortButtonText(kTurnOnPortText);
+        view_.showLinkPeer({});
+        view_.showMessage(networkConnectFailedMessage(address, reason));
+        return;
+    }
+    noteLinkEvent(LinkEvent::Opened);
+    channel_.startPortWorker();
+    view_.showPortIcon(true);
+    state_.portOpen = true;
+    view_.setPortButtonText(kClosePortText);
+    view_.showLinkPeer("Connected to " + formatLinkAddress(address));
+    // Queued until the connect completes.
+    send(probeCommand());
+}
+
+bool Connection::closeNetworkLink() {
+    if (!network_) {
+        return false;
+    }
+    view_.showLinkPeer({});
+    state_.portOpen = false;
+    closeChannel(); // named as the network link in the traffic rows
+    network_.reset();
+    state_.endReadBack();
+    return true;
 }
 
 void Connection::noteLinkEvent(LinkEvent event, std::string_view detail) const {
@@ -69,6 +122,13 @@ void Connection::portButtonClicked() {
         closeChannel();
         state_.endReadBack();
         view_.showPortIcon(false);
+        closeNetworkLink();
+        return;
+    }
+    if (network_) {
+        // The link last open was the network's: the button opens it again.
+        const TcpLinkAddress peer = *network_;
+        connectNetwork(peer);
         return;
     }
     if (openPort(state_.comPort)) {
@@ -86,6 +146,7 @@ void Connection::portButtonClicked() {
 
 void Connection::comSelectionChanged(int index) {
     channel_.clearPortError();
+    closeNetworkLink();
     if (channel_.isOpen()) {
         closeChannel();
         state_.endReadBack();
@@ -147,6 +208,7 @@ void Connection::endSearchWithoutDevice(int comPort) {
 
 void Connection::searchMachineClicked() {
     channel_.clearPortError();
+    closeNetworkLink();
     state_.portOpen = false;
     view_.setPortButtonText(kTurnOnPortText);
     closeChannel();
@@ -167,6 +229,7 @@ void Connection::searchMachineClicked() {
 
 void Connection::timerFired(ConsoleTimer timer) {
     if (timer == ConsoleTimer::ErrorClose) {
+        std::optional<std::string> connectFailure;
         if (channel_.portError()) {
             logPortError("failed, closing the port");
             view_.setPortButtonText(kOpenPortText);
@@ -174,9 +237,19 @@ void Connection::timerFired(ConsoleTimer timer) {
             state_.endReadBack();
             view_.showPortIcon(false);
             state_.portOpen = false;
+            if (network_) {
+                view_.showLinkPeer({});
+                if (!networkConnected_->load()) {
+                    connectFailure = networkConnectFailedMessage(*network_, channel_.lastFailure());
+                }
+            }
         }
         view_.stopConsoleTimer(ConsoleTimer::ErrorClose);
         errorCloseArmed_ = false;
+        // After the timer is stopped: the message box runs the event loop.
+        if (connectFailure) {
+            view_.showMessage(*connectFailure);
+        }
         return;
     }
 
@@ -205,7 +278,7 @@ void Connection::timerFired(ConsoleTimer timer) {
 }
 
 bool Connection::admitReceivedByte(int comPort, bool portErrorAtReceipt) {
-    if (!isValidComPort(comPort)) {
+    if (!isValidComPort(comPort) && !(network_ && comPort == kNetworkLinkNumber)) {
         return false;
     }
     // Bytes are handled on the window thread after the worker has queued

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "link/link_address.h"
 #include "link/serial_channel.h"
+#include "link/tcp_backend.h"
 #include "link/text_command.h"
 #include "session/console_state.h"
 #include "session/log_hook.h"
@@ -9,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,7 +52,13 @@ public:
     virtual void stopConsoleTimer(ConsoleTimer timer) = 0;
     // Holds the window thread; received bytes wait in the hand-over meanwhile.
     virtual void pauseWindowThread(std::chrono::milliseconds duration) = 0;
+    // The network peer the link is open to ("Connected to 127.0.0.1:5000"),
+    // shown beside the port controls; empty when no network link is open.
+    virtual void showLinkPeer(std::string_view /*text*/) {}
 };
+
+// What a failed network connect says: the host, the TCP port and why.
+[[nodiscard]] std::string networkConnectFailedMessage(const TcpLinkAddress& address, std::string_view reason);
 
 // The port button, the COM selector, "Search Machine", the search timer and
 // the error-close timer, reply dispatch and the search confirmation. Runs on
@@ -81,6 +90,13 @@ public:
 
     [[nodiscard]] int savedComPort() const { return savedComPort_; }
 
+    // Opens a network link in place of whatever is open and asks for the
+    // status so every page fills. Returns at once: the connect runs on the
+    // port worker, and its failure comes back as a port error, closed and
+    // told in a message by the error-close timer.
+    void connectNetwork(const TcpLinkAddress& address, std::chrono::milliseconds bound = kTcpConnectTimeout);
+    // The peer of the network link last opened and not closed since.
+    [[nodiscard]] const std::optional<TcpLinkAddress>& networkPeer() const { return network_; }
     // Sees the commands sent and the link's events; nullptr detaches.
     void setTrafficObserver(TrafficObserver* observer) { traffic_ = observer; }
     // The link's name as the traffic rows show it.
@@ -97,6 +113,8 @@ private:
     bool openFirstPortFromCurrent();
     void probeOpenPort(std::chrono::milliseconds wait);
     void endSearchWithoutDevice(int comPort);
+    // Closes a network link (the COM controls take over); false if none.
+    bool closeNetworkLink();
 
     ConsoleState& state_;
     SerialChannel& channel_;
@@ -104,6 +122,8 @@ private:
     ConnectionView& view_;
     int savedComPort_ = kFirstComPort;
     bool errorCloseArmed_ = false; // the error-close timer is running
+    std::optional<TcpLinkAddress> network_;
+    TcpConnectedFlag networkConnected_;
     TrafficObserver* traffic_ = nullptr;
 };
 

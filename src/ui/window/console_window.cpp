@@ -9,12 +9,14 @@
 #include "widgets/resources.h"
 #include "window/about_box.h"
 #include "window/byte_handover.h"
+#include "window/network_dialog.h"
 #include "window/traffic_monitor.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTabWidget>
@@ -57,6 +59,7 @@ ConsoleWindow::ConsoleWindow(QWidget* parent) : QDialog(parent) {
     // the first focus and Enter at start opens nothing; the port controls follow.
     buildPages();
     buildPortControls();
+    buildNetworkAction();
     buildAboutAction();
     buildPortLink();
     addressBook_ = loadAddressBook(".", [this](std::string_view text) { showMessage(text); });
@@ -185,6 +188,34 @@ void ConsoleWindow::buildAboutAction() {
     addAction(separator);
     addAction(about);
     setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void ConsoleWindow::buildNetworkAction() {
+    auto* action = new QAction(tr("Connect over &Network..."), this);
+    action->setObjectName(QStringLiteral("networkAction"));
+    action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    connect(action, &QAction::triggered, this, &ConsoleWindow::showNetworkDialog);
+    addAction(action);
+}
+
+void ConsoleWindow::showNetworkDialog() {
+    // The port as the IP Setting page shows it now, edited or not.
+    const auto* portEdit = ipSettingsPage_->findChild<QLineEdit*>(QStringLiteral("tcpPortEdit"));
+    NetworkDialog dialog(portEdit != nullptr ? portEdit->text().toStdString() : ipSettingsPage_->tcpPortText(), this);
+    if (dialog.exec() == QDialog::Accepted && dialog.address()) {
+        connectOverNetwork(*dialog.address());
+    }
+}
+
+void ConsoleWindow::connectOverNetwork(const TcpLinkAddress& address) {
+    connection_->connectNetwork(address);
+}
+
+void ConsoleWindow::showLinkPeer(std::string_view text) {
+    const QString peer = QString::fromStdString(std::string(text));
+    portIcon_->setToolTip(peer);
+    portButton_->setToolTip(peer);
+    portButton_->setAccessibleDescription(peer);
 }
 
 void ConsoleWindow::keyPressEvent(QKeyEvent* event) {

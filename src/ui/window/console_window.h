@@ -59,6 +59,9 @@ public:
     [[nodiscard]] IpSettingsPage* ipSettingsPage() const { return ipSettingsPage_; }
     [[nodiscard]] AudioPage* audioPage() const { return audioPage_; }
 
+    // Opens a network link to the switcher at `address` (see
+    // Connection::connectNetwork); returns at once.
+    void connectOverNetwork(const TcpLinkAddress& address);
     // The rows the traffic monitor and --log show; created on first use.
     [[nodiscard]] TrafficLog& trafficLog();
     // Records traffic even while no monitor is open (--log).
@@ -69,6 +72,8 @@ public:
 public slots:
     void showAboutBox();
     void showTrafficMonitor();
+    // The "Connect over Network..." dialog, then the connect.
+    void showNetworkDialog();
 
 protected:
     // Enter clicks only a focused push button: elsewhere (the tab control at
@@ -80,6 +85,7 @@ private:
     void buildPortControls();
     void buildPages();
     void buildAboutAction();
+    void buildNetworkAction();
     // Feeds the traffic log only while a monitor is shown or --log records.
     void updateTrafficObserver();
     void buildPortLink();
@@ -94,6 +100,7 @@ private:
     void startConsoleTimer(ConsoleTimer which, std::chrono::milliseconds period) override;
     void stopConsoleTimer(ConsoleTimer which) override;
     void pauseWindowThread(std::chrono::milliseconds duration) override;
+    void showLinkPeer(std::string_view text) override;
 
     ConsoleState state_;
     // Declared in this order so that the channel, and with it the port

@@ -1,0 +1,181 @@
+// The TCP backend under the channel's port worker, against a loopback peer.
+#include "link/serial_channel.h"
+#include "link/tcp_backend.h"
+#include "support/recording_sink.h"
+#include "support/tcp_peer.h"
+
+#include <future>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace mc {
+namespace {
+
+using namespace std::chrono_literals;
+using test::RecordingSink;
+using test::TcpPeer;
+
+// Generous: the machine running the tests may be loaded.
+constexpr auto kArrival = 5s;
+
+class TcpBackendTest : public ::testing::Test {
+protected:
+    // Opens the link to 127.0.0.1:port and starts its worker.
+    void open(std::uint16_t port, std::string host = "127.0.0.1",
+              std::chrono::milliseconds bound = kTcpConnectTimeout) {
+        ASSERT_TRUE(channel_.openLink(sink_, kNetworkLinkNumber,
+                                      makeTcpBackend(TcpLinkAddress{std::move(host), port}, bound, connected_), {}));
+        ASSERT_TRUE(channel_.startPortWorker());
+    }
+
+    bool waitForError(std::chrono::milliseconds timeout) const {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!channel_.portError()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+
+    // Connected, then the peer's bytes are read.
+    void connectAndExchange() {
+        open(peer_.port());
+        ASSERT_TRUE(peer_.accept(kArrival)) << channel_.lastFailure();
+        ASSERT_EQ(channel_.sendTextCommand("GET STA\r\n"), SendResult::Queued);
+        EXPECT_EQ(peer_.receive(9, kArrival), "GET STA\r\n");
+        EXPECT_TRUE(connected_->load());
+        ASSERT_TRUE(peer_.send("OUT01 IN02\r\n"));
+        ASSERT_TRUE(sink_.waitForBytes(12, kArrival));
+    }
+
+    TcpPeer peer_;
+    TcpConnectedFlag connected_ = std::make_shared<std::atomic<bool>>(false);
+    RecordingSink sink_;
+    SerialChannel channel_{[](int) { return nullptr; }}; // destroyed before the sink
+};
+
+TEST_F(TcpBackendTest, CarriesBytesBothWaysInOrderUnderTheNetworkLinkNumber) {
+    ASSERT_TRUE(peer_.listening());
+    connectAndExchange();
+    std::string big;
+    for (int i = 0; i < 3000; ++i) {
+        big += static_cast<char>('a' + i % 26);
+    }
+    ASSERT_TRUE(peer_.send(big));
+    ASSERT_TRUE(sink_.waitForBytes(12 + big.size(), kArrival));
+    EXPECT_EQ(sink_.text(), "OUT01 IN02\r\n" + big);
+    for (const auto& r : sink_.received()) {
+        ASSERT_EQ(r.comPort, kNetworkLinkNumber);
+    }
+    for (std::size_t size : sink_.burstSizes()) {
+        EXPECT_LE(size, kReceiveBurstLimit);
+    }
+    EXPECT_FALSE(channel_.portError());
+}
+
+TEST_F(TcpBackendTest, SendsQueuedBeforeTheConnectGoOutOnceConnected) {
+    open(peer_.port());
+    ASSERT_EQ(channel_.sendTextCommand("A\r\n"), SendResult::Queued);
+    ASSERT_EQ(channel_.sendTextCommand("B\r\n"), SendResult::Queued);
+    ASSERT_TRUE(peer_.accept(kArrival));
+    EXPECT_EQ(peer_.receive(6, kArrival), "A\r\nB\r\n");
+}
+
+// The purge before every write: bytes received and not yet read are
+// dropped, those arriving after it are kept.
+TEST_F(TcpBackendTest, PurgeInputDiscardsWhatIsReceivedAndUnread) {
+    auto backend = makeTcpBackend(TcpLinkAddress{"127.0.0.1", peer_.port()});
+    ASSERT_TRUE(backend->open());
+    ASSERT_TRUE(backend->connect()) << backend->failure();
+    ASSERT_TRUE(peer_.accept(kArrival));
+    ASSERT_TRUE(peer_.send("stale one\r\n"));
+    std::uint8_t byte = 0;
+    const auto readOne = [&] {
+        const auto deadline = std::chrono::steady_clock::now() + kArrival;
+        LinkRead result = LinkRead::Empty;
+        while ((result = backend->readByte(byte)) == LinkRead::Empty && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        return result;
+    };
+    ASSERT_EQ(readOne(), LinkRead::Byte); // the rest now waits in the backend
+    EXPECT_EQ(byte, 's');
+    ASSERT_TRUE(peer_.send("stale two\r\n"));
+    std::this_thread::sleep_for(100ms); // and this in the socket
+    EXPECT_EQ(backend->queuedBytes(), 21);
+    backend->purgeInput();
+    EXPECT_EQ(backend->queuedBytes(), 0);
+    ASSERT_TRUE(peer_.send("F"));
+    ASSERT_EQ(readOne(), LinkRead::Byte);
+    EXPECT_EQ(byte, 'F');
+    backend->close();
+}
+
+// A far end that closes or resets fails the link as a hang-up fails a serial
+// line: the flag with its reason, then one byte as notice, and a quiet worker.
+TEST_F(TcpBackendTest, PeerCloseAndResetAreLinkFailuresWithOneNoticeByte) {
+    for (const bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "close");
+        channel_.clearPortError();
+        sink_.take();
+        connectAndExchange();
+        peer_.closeClient(reset);
+        ASSERT_TRUE(waitForError(kArrival));
+        ASSERT_TRUE(sink_.waitForBytes(13, kArrival));
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(sink_.received().size(), 13U) << "one notice byte, then nothing";
+        const std::string port = std::to_string(peer_.port());
+        EXPECT_EQ(channel_.lastFailure(), reset ? "read 127.0.0.1:" + port + ": Connection reset by peer"
+                                                : "read 127.0.0.1:" + port + ": the peer closed the connection");
+        channel_.closePort();
+    }
+}
+
+TEST_F(TcpBackendTest, ARefusedConnectFailsWithTheAddressAndReason) {
+    const std::uint16_t port = test::closedLoopbackPort();
+    open(port);
+    ASSERT_TRUE(waitForError(kArrival));
+    EXPECT_EQ(channel_.lastFailure(), "connect 127.0.0.1:" + std::to_string(port) + ": Connection refused");
+    EXPECT_FALSE(connected_->load());
+    EXPECT_TRUE(sink_.waitForBytes(1, kArrival)) << "the owner learns of it at a byte, as for a line failure";
+}
+
+TEST_F(TcpBackendTest, AnUnresolvableNameFailsWithinTheBound) {
+    const auto start = std::chrono::steady_clock::now();
+    open(5000, "nosuch.invalid");
+    ASSERT_TRUE(waitForError(kTcpConnectTimeout + 2s));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kTcpConnectTimeout + 1s);
+    EXPECT_TRUE(channel_.lastFailure().starts_with("resolve nosuch.invalid: ")) << channel_.lastFailure();
+}
+
+TEST_F(TcpBackendTest, AConnectThatNeverCompletesGivesUpAtTheBound) {
+    test::FullBacklogListener listener;
+    if (!listener.ready()) {
+        GTEST_SKIP() << "this system completes every loopback connect";
+    }
+    const auto start = std::chrono::steady_clock::now();
+    open(listener.port(), "127.0.0.1", 1s);
+    ASSERT_TRUE(waitForError(5s));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 900ms);
+    EXPECT_LT(took, 3s);
+    EXPECT_EQ(channel_.lastFailure(), "connect 127.0.0.1:" + std::to_string(listener.port()) + ": timed out after 1 s");
+}
+
+TEST_F(TcpBackendTest, ACloseDuringTheConnectReturnsAtOnce) {
+    test::FullBacklogListener listener;
+    if (!listener.ready()) {
+        GTEST_SKIP() << "this system completes every loopback connect";
+    }
+    open(listener.port());
+    std::this_thread::sleep_for(200ms); // inside the connect
+    const auto start = std::chrono::steady_clock::now();
+    channel_.closePort();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_FALSE(channel_.portError()) << "ended by the close, not failed";
+}
+
+} // namespace
+} // namespace mc

@@ -1,0 +1,139 @@
+// The connection's network link against a loopback peer: open, status
+// request, close, failed connects told with host, port and reason, and the
+// COM controls taking over.
+#include "session/connection.h"
+#include "support/fake_connection_view.h"
+#include "support/pty_peer.h"
+#include "support/recording_sink.h"
+#include "support/tcp_peer.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace mc {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kArrival = 5s;
+
+class ConnectionNetworkTest : public ::testing::Test {
+protected:
+    void SetUp() override { ports_.exportToEnvironment(); }
+
+    // Admits what the channel delivered, as the window thread does, and runs
+    // the error-close timer when it is started; until `done` or the time is up.
+    template <class Done> bool pumpUntil(Done done, std::chrono::milliseconds timeout = kArrival) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            for (const auto& r : sink_.take()) {
+                if (connection_.admitReceivedByte(r.comPort, channel_.portError())) {
+                    admitted_.push_back(static_cast<char>(r.byte));
+                }
+            }
+            if (view_.isRunning(ConsoleTimer::ErrorClose)) {
+                connection_.timerFired(ConsoleTimer::ErrorClose);
+            }
+            if (done()) {
+                return true;
+            }
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+
+    void expectConnectedTo(std::uint16_t port) {
+        EXPECT_TRUE(state_.portOpen);
+        EXPECT_EQ(view_.portIcon, true);
+        EXPECT_EQ(view_.buttonText, kClosePortText);
+        EXPECT_EQ(view_.linkPeer, "Connected to 127.0.0.1:" + std::to_string(port));
+        EXPECT_EQ(channel_.comPort(), kNetworkLinkNumber);
+    }
+
+    test::PortDirectory ports_;
+    test::TcpPeer peer_;
+    ConsoleState state_;
+    test::FakeView view_;
+    test::RecordingSink sink_;
+    SerialChannel channel_;
+    Connection connection_{state_, channel_, sink_, view_};
+    std::string admitted_;
+};
+
+TEST_F(ConnectionNetworkTest, ConnectAsksForTheStatusAndClosePortEndsTheLink) {
+    connection_.connectNetwork({"127.0.0.1", peer_.port()});
+    expectConnectedTo(peer_.port());
+    ASSERT_TRUE(peer_.accept(kArrival));
+    EXPECT_EQ(peer_.receive(11, kArrival), "\r\nGET STA\r\n");
+    ASSERT_TRUE(peer_.send("OUT01 IN03\r\n"));
+    ASSERT_TRUE(pumpUntil([&] { return admitted_.size() == 12; }));
+    EXPECT_EQ(admitted_, "OUT01 IN03\r\n");
+
+    connection_.portButtonClicked();
+    EXPECT_FALSE(state_.portOpen);
+    EXPECT_EQ(view_.portIcon, false);
+    EXPECT_EQ(view_.buttonText, kTurnOnPortText);
+    EXPECT_EQ(view_.linkPeer, "");
+    EXPECT_FALSE(connection_.networkPeer());
+    EXPECT_EQ(peer_.receive(1, kArrival), "") << "the peer sees the close";
+    EXPECT_FALSE(connection_.admitReceivedByte(kNetworkLinkNumber, false));
+    EXPECT_TRUE(view_.messages.empty());
+}
+
+TEST_F(ConnectionNetworkTest, ARefusedConnectIsToldWithHostPortAndReasonThenThePortButtonRetries) {
+    const std::uint16_t port = test::closedLoopbackPort();
+    connection_.connectNetwork({"127.0.0.1", port});
+    ASSERT_TRUE(pumpUntil([&] { return !view_.messages.empty(); }));
+    const std::string p = std::to_string(port);
+    EXPECT_EQ(view_.messages.front(),
+              "Cannot connect to host 127.0.0.1, TCP port " + p + ":\nconnect 127.0.0.1:" + p + ": Connection refused");
+    EXPECT_FALSE(state_.portOpen);
+    EXPECT_EQ(view_.buttonText, kOpenPortText);
+    EXPECT_EQ(view_.linkPeer, "");
+    EXPECT_EQ(view_.messages.size(), 1U);
+
+    // The button opens the link last used, the network's.
+    connection_.portButtonClicked();
+    expectConnectedTo(port);
+    ASSERT_TRUE(pumpUntil([&] { return view_.messages.size() == 2; }));
+}
+
+TEST_F(ConnectionNetworkTest, APeerThatClosesIsAPortErrorWithoutAConnectMessage) {
+    connection_.connectNetwork({"127.0.0.1", peer_.port()});
+    ASSERT_TRUE(peer_.accept(kArrival));
+    ASSERT_EQ(peer_.receive(11, kArrival).size(), 11U);
+    ASSERT_TRUE(peer_.send("OUT01 IN0"));
+    peer_.closeClient();
+    ASSERT_TRUE(pumpUntil([&] { return view_.buttonText == kOpenPortText; }));
+    EXPECT_FALSE(state_.portOpen);
+    EXPECT_EQ(view_.portIcon, false);
+    EXPECT_TRUE(view_.messages.empty()) << "lost after connecting: closed as a serial hang-up is";
+    EXPECT_EQ(channel_.lastFailure(),
+              "read 127.0.0.1:" + std::to_string(peer_.port()) + ": the peer closed the connection");
+}
+
+TEST_F(ConnectionNetworkTest, TheComSelectorAndTheSearchFirstCloseTheNetworkLink) {
+    auto pty = test::PtyPeer::create();
+    ASSERT_TRUE(pty && pty->linkAs(ports_.path(), 3));
+    connection_.connectNetwork({"127.0.0.1", peer_.port()});
+    ASSERT_TRUE(peer_.accept(kArrival));
+    ASSERT_EQ(peer_.receive(11, kArrival), "\r\nGET STA\r\n");
+    connection_.comSelectionChanged(2);
+    EXPECT_FALSE(connection_.networkPeer());
+    EXPECT_EQ(view_.linkPeer, "");
+    EXPECT_TRUE(state_.portOpen) << "COM3 opens as from a closed port";
+    EXPECT_EQ(channel_.comPort(), 3);
+    EXPECT_EQ(peer_.receive(1, kArrival), "") << "the peer sees the close";
+
+    connection_.connectNetwork({"127.0.0.1", peer_.port()});
+    ASSERT_TRUE(peer_.accept(kArrival));
+    connection_.searchMachineClicked();
+    EXPECT_FALSE(connection_.networkPeer());
+    EXPECT_EQ(channel_.comPort(), 3) << "the search opened the first COM port there is";
+    EXPECT_TRUE(state_.searchInProgress);
+}
+
+} // namespace
+} // namespace mc
