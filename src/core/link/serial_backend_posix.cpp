@@ -1,16 +1,15 @@
-// POSIX serial backend: termios, poll() and eventfds (Linux).
+// POSIX serial backend: termios, waiting through the POSIX wake-ups (Linux).
 #ifndef _WIN32
 
 #include "link/com_port_name.h"
 #include "link/link_backend.h"
+#include "link/posix_wakeups.h"
 #include "link/termios_line.h"
 
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -20,45 +19,15 @@ namespace mc {
 
 namespace {
 
-int remainingMs(LinkBackend::Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - LinkBackend::Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-void signal(int eventFd) {
-    const std::uint64_t one = 1;
-    while (::write(eventFd, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-}
-
-void drainEventFd(int eventFd) {
-    std::uint64_t value = 0;
-    while (::read(eventFd, &value, sizeof value) < 0 && errno == EINTR) {
-    }
-}
-
-void closeFd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-}
-
 class TermiosBackend : public LinkBackend {
 public:
     explicit TermiosBackend(std::string path) : path_(std::move(path)) {}
-    ~TermiosBackend() override {
-        close();
-        closeFd(stopFd_);
-        closeFd(writeFd_);
-    }
+    ~TermiosBackend() override { close(); }
     TermiosBackend(const TermiosBackend&) = delete;
     TermiosBackend& operator=(const TermiosBackend&) = delete;
 
     bool open() override {
-        stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        writeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (stopFd_ < 0 || writeFd_ < 0) {
+        if (!wakeups_.create()) {
             return failed("eventfd", nullptr); // without its wake-ups no worker could run
         }
         const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -114,29 +83,16 @@ public:
         closeFd(fd_); // also releases the advisory lock
     }
 
-    void wakeForStop() override { signal(stopFd_); }
-    void wakeForWrite() override { signal(writeFd_); }
-    void takeWriteWake() override { drainEventFd(writeFd_); }
+    void wakeForStop() override { wakeups_.wakeForStop(); }
+    void wakeForWrite() override { wakeups_.wakeForWrite(); }
+    void takeWriteWake() override { wakeups_.takeWriteWake(); }
 
     LinkWake wait(bool watchLine) override {
-        // In priority order: stop, line, write. A negative fd is not watched.
-        std::array<pollfd, 3> fds{{{stopFd_, POLLIN, 0}, {watchLine ? fd_ : -1, POLLIN, 0}, {writeFd_, POLLIN, 0}}};
-        for (;;) {
-            if (::poll(fds.data(), fds.size(), -1) >= 0) {
-                break;
-            }
-            if (errno != EINTR) {
-                failed("poll", nullptr);
-                return LinkWake::Failed;
-            }
+        const LinkWake wake = wakeups_.wait(fd_, watchLine);
+        if (wake == LinkWake::Failed) {
+            failed("poll", nullptr);
         }
-        if (fds[0].revents != 0) {
-            return LinkWake::Stop;
-        }
-        if (fds[1].revents != 0) {
-            return (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ? LinkWake::HungUp : LinkWake::Readable;
-        }
-        return LinkWake::Write;
+        return wake;
     }
 
     long queuedBytes() override {
@@ -184,25 +140,19 @@ public:
                 failed("write", nullptr);
                 return LinkWrite::Failed;
             }
-            std::array<pollfd, 2> fds{{{fd_, POLLOUT, 0}, {stopFd_, POLLIN, 0}}};
-            const int wait = remainingMs(deadline);
-            const int ready = wait > 0 ? ::poll(fds.data(), fds.size(), wait) : 0;
-            if (ready < 0 && errno == EINTR) {
+            switch (wakeups_.waitWritable(fd_, deadline)) {
+            case PosixWakeups::Writable::Ready:
                 continue;
-            }
-            if (fds[1].revents != 0) {
+            case PosixWakeups::Writable::Stopped:
                 return LinkWrite::Stopped;
-            }
-            if (ready == 0) {
+            case PosixWakeups::Writable::TimedOut:
                 failure_ = "write: timed out";
                 return LinkWrite::Failed;
-            }
-            if (ready < 0 || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-                if (ready < 0) {
-                    failed("write", nullptr);
-                } else {
-                    failure_ = "write: the line hung up";
-                }
+            case PosixWakeups::Writable::HungUp:
+                failure_ = "write: the line hung up";
+                return LinkWrite::Failed;
+            case PosixWakeups::Writable::Failed:
+                failed("write", nullptr);
                 return LinkWrite::Failed;
             }
         }
@@ -234,8 +184,7 @@ private:
 
     std::string path_;
     int fd_ = -1;
-    int stopFd_ = -1;
-    int writeFd_ = -1;
+    PosixWakeups wakeups_;
     std::string failure_;
 };
 

@@ -1,6 +1,7 @@
 // TCP backend: non-blocking sockets, poll() and eventfds (Linux).
 #ifndef _WIN32
 
+#include "link/posix_wakeups.h"
 #include "link/tcp_backend.h"
 
 #include <array>
@@ -31,30 +32,6 @@ constexpr unsigned kUserTimeoutMs = 10000;
 
 // Bytes taken from the socket per receive; handed on one at a time.
 constexpr std::size_t kReceiveChunk = 4096;
-
-void signal(int eventFd) {
-    const std::uint64_t one = 1;
-    while (::write(eventFd, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-}
-
-void drainEventFd(int eventFd) {
-    std::uint64_t value = 0;
-    while (::read(eventFd, &value, sizeof value) < 0 && errno == EINTR) {
-    }
-}
-
-void closeFd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-}
-
-int remainingMs(LinkBackend::Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - LinkBackend::Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 
 std::string seconds(std::chrono::milliseconds bound) {
     const auto ms = bound.count();
@@ -87,18 +64,12 @@ public:
     TcpBackend(TcpLinkAddress address, std::chrono::milliseconds connectTimeout, TcpConnectedFlag connected)
         : address_(std::move(address)), name_(formatLinkAddress(address_)), connectTimeout_(connectTimeout),
           connected_(std::move(connected)) {}
-    ~TcpBackend() override {
-        close();
-        closeFd(stopFd_);
-        closeFd(writeFd_);
-    }
+    ~TcpBackend() override { close(); }
     TcpBackend(const TcpBackend&) = delete;
     TcpBackend& operator=(const TcpBackend&) = delete;
 
     bool open() override {
-        stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        writeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (stopFd_ < 0 || writeFd_ < 0) {
+        if (!wakeups_.create()) {
             failed("eventfd");
             return false;
         }
@@ -154,28 +125,16 @@ public:
         receivedAt_ = 0;
     }
 
-    void wakeForStop() override { signal(stopFd_); }
-    void wakeForWrite() override { signal(writeFd_); }
-    void takeWriteWake() override { drainEventFd(writeFd_); }
+    void wakeForStop() override { wakeups_.wakeForStop(); }
+    void wakeForWrite() override { wakeups_.wakeForWrite(); }
+    void takeWriteWake() override { wakeups_.takeWriteWake(); }
 
     LinkWake wait(bool watchLine) override {
-        std::array<pollfd, 3> fds{{{stopFd_, POLLIN, 0}, {watchLine ? fd_ : -1, POLLIN, 0}, {writeFd_, POLLIN, 0}}};
-        for (;;) {
-            if (::poll(fds.data(), fds.size(), -1) >= 0) {
-                break;
-            }
-            if (errno != EINTR) {
-                failed("poll");
-                return LinkWake::Failed;
-            }
+        const LinkWake wake = wakeups_.wait(fd_, watchLine);
+        if (wake == LinkWake::Failed) {
+            failed("poll");
         }
-        if (fds[0].revents != 0) {
-            return LinkWake::Stop;
-        }
-        if (fds[1].revents != 0) {
-            return (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ? LinkWake::HungUp : LinkWake::Readable;
-        }
-        return LinkWake::Write;
+        return wake;
     }
 
     long queuedBytes() override {
@@ -226,24 +185,19 @@ public:
                 failed("write " + name_);
                 return LinkWrite::Failed;
             }
-            std::array<pollfd, 2> fds{{{fd_, POLLOUT, 0}, {stopFd_, POLLIN, 0}}};
-            const int wait = remainingMs(deadline);
-            const int ready = wait > 0 ? ::poll(fds.data(), fds.size(), wait) : 0;
-            if (ready < 0 && errno == EINTR) {
+            switch (wakeups_.waitWritable(fd_, deadline)) {
+            case PosixWakeups::Writable::Ready:
+            case PosixWakeups::Writable::HungUp: // the next send names the error
                 continue;
-            }
-            if (fds[1].revents != 0) {
+            case PosixWakeups::Writable::Stopped:
                 return LinkWrite::Stopped;
-            }
-            if (ready == 0) {
+            case PosixWakeups::Writable::TimedOut:
                 failure_ = "write " + name_ + ": timed out (the peer takes no data)";
                 return LinkWrite::Failed;
-            }
-            if (ready < 0) {
+            case PosixWakeups::Writable::Failed:
                 failed("write " + name_);
                 return LinkWrite::Failed;
             }
-            // POLLERR or POLLHUP: the next send names the error.
         }
         return LinkWrite::Written;
     }
@@ -307,13 +261,13 @@ private:
                     job->savedErrno = savedErrno;
                     job->found = found;
                 }
-                signal(job->done);
+                signalEventFd(job->done);
             }).detach();
         } catch (const std::system_error& e) {
             failure_ = "resolve " + address_.host + ": " + e.what();
             return nullptr;
         }
-        std::array<pollfd, 2> fds{{{stopFd_, POLLIN, 0}, {job->done, POLLIN, 0}}};
+        std::array<pollfd, 2> fds{{{wakeups_.stopFd(), POLLIN, 0}, {job->done, POLLIN, 0}}};
         for (;;) {
             const int ready = ::poll(fds.data(), fds.size(), remainingMs(deadline));
             if (ready < 0 && errno == EINTR) {
@@ -351,7 +305,7 @@ private:
         if (errno != EINPROGRESS) {
             return errno;
         }
-        std::array<pollfd, 2> fds{{{fd, POLLOUT, 0}, {stopFd_, POLLIN, 0}}};
+        std::array<pollfd, 2> fds{{{fd, POLLOUT, 0}, {wakeups_.stopFd(), POLLIN, 0}}};
         for (;;) {
             const int ready = ::poll(fds.data(), fds.size(), remainingMs(deadline));
             if (ready < 0 && errno == EINTR) {
@@ -391,8 +345,7 @@ private:
     std::chrono::milliseconds connectTimeout_;
     TcpConnectedFlag connected_;
     int fd_ = -1;
-    int stopFd_ = -1;
-    int writeFd_ = -1;
+    PosixWakeups wakeups_;
     std::string received_; // taken from the socket, read up to receivedAt_
     std::size_t receivedAt_ = 0;
     std::string failure_;
