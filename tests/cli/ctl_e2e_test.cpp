@@ -621,6 +621,32 @@ private:
     std::thread thread_;
 };
 
+// The emulator serves one switcher on its serial line and on TCP: what the
+// tool sets over the network is what a console on the serial line then reads.
+TEST_F(CtlE2e, overTheEmulatorsTcpSideEveryCommandActsOnTheSameSwitcher) {
+    SwitcherProcess::Options options;
+    options.portDirectory = ports_.path();
+    options.comPort = 6;
+    options.listen = "127.0.0.1:0";
+    SwitcherProcess sim(std::move(options));
+    ASSERT_TRUE(sim.ready()) << sim.startupOutput();
+    ASSERT_NE(sim.tcpPort(), 0);
+    const std::string link = "127.0.0.1:" + std::to_string(sim.tcpPort());
+
+    const Result route = ctl({"--link", link, "route", "3", "5"});
+    ASSERT_EQ(route.status, 0) << route.err;
+    EXPECT_EQ(route.out, "output 3 shows input 5\n");
+    const Result audio = ctl({"--link", "tcp://" + link, "audio", "3", "mute"});
+    ASSERT_EQ(audio.status, 0) << audio.err;
+
+    const Result serial = ctl({"--link", "COM6", "--json", "status"});
+    ASSERT_EQ(serial.status, 0) << serial.err;
+    const JsonValue doc = document(serial);
+    const JsonValue& third = at(at(doc, "result"), "outputs").array.at(2);
+    EXPECT_EQ(at(third, "input").number, 5);
+    EXPECT_EQ(at(third, "audio").string, "mute");
+}
+
 TEST_F(CtlE2e, aNetworkLinkCarriesTheSameBytesAndReportsRefusalAndClosing) {
     {
         LoopbackPeer peer("OUT3 VS IN5\r\n", false);
