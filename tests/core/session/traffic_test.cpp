@@ -240,8 +240,12 @@ TEST(TrafficFileTest, appendsFormattedRowsAfterWhatTheFileHeld) {
         EXPECT_EQ(file->droppedRows(), 0U);
         EXPECT_EQ(file->failure(), "");
     }
-    std::ifstream in(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    {
+        // Closed before the removal: Windows removes no file that is open.
+        std::ifstream in(path, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     EXPECT_EQ(text, "earlier run\n" + formatTrafficRow(sent) + "\n" + formatTrafficRow(received) + "\n");
     std::filesystem::remove(path);
 }
