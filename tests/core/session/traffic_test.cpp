@@ -243,6 +243,8 @@ TEST(TrafficFileTest, appendsFormattedRowsAfterWhatTheFileHeld) {
     std::ifstream in(path, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "earlier run\n" + formatTrafficRow(sent) + "\n" + formatTrafficRow(received) + "\n");
+    // Windows removes no file that is still open.
+    in.close();
     std::filesystem::remove(path);
 }
 
