@@ -15,13 +15,23 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <variant>
+
+#ifdef _WIN32
+#include <random>
+// std::min and std::max stay usable.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <variant>
+#endif
 
 namespace mc::ctl {
 namespace {
@@ -472,6 +482,7 @@ Outcome Runner::edidChoice(int expectedItem, const std::optional<TextCommand>& c
 // A file written whole or not at all: the bytes go to a temporary file in the
 // same folder, which then takes the final name. Without --force an existing
 // file is never replaced, not even one that appears meanwhile.
+#ifndef _WIN32
 class AtomicFile {
 public:
     explicit AtomicFile(std::string path) : path_(std::move(path)) {}
@@ -542,6 +553,101 @@ private:
     std::string temp_;
     int fd_ = -1;
 };
+#else
+// The system's text for an error code, without the trailing line break.
+std::string systemText(DWORD code) {
+    std::array<char, 256> text{};
+    const DWORD size = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text.data(),
+                                        static_cast<DWORD>(text.size()), nullptr);
+    std::string out(text.data(), size);
+    while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' || out.back() == '.')) {
+        out.pop_back();
+    }
+    return out.empty() ? "error " + std::to_string(code) : out;
+}
+
+// Windows has no link(): a rename that does not replace (MoveFileEx without
+// MOVEFILE_REPLACE_EXISTING) refuses an existing target just as well.
+class AtomicFile {
+public:
+    explicit AtomicFile(std::string path) : path_(std::move(path)) {}
+    ~AtomicFile() {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(handle_);
+        }
+        if (!temp_.empty()) {
+            ::DeleteFileW(temp_.c_str());
+        }
+    }
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Made before anything is sent, so a folder that cannot be written in is
+    // found out first.
+    bool create(std::string& error) {
+        const std::filesystem::path target(path_);
+        const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+        // Hidden as on POSIX: a dot, the file's name, a random suffix.
+        std::string hidden(1, '.');
+        hidden.append(target.filename().string());
+        std::random_device entropy;
+        DWORD code = ERROR_FILE_EXISTS;
+        for (int attempt = 0; attempt < 100 && (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS); ++attempt) {
+            char suffix[16];
+            std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(entropy()));
+            const std::wstring name = (folder / (hidden + suffix)).wstring();
+            handle_ =
+                ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (handle_ != INVALID_HANDLE_VALUE) {
+                temp_ = name;
+                return true;
+            }
+            code = ::GetLastError();
+        }
+        error = "cannot write a file in " + folder.string() + ": " + systemText(code);
+        return false;
+    }
+
+    bool commit(std::span<const std::uint8_t> bytes, bool replace, std::string& error) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            DWORD written = 0;
+            if (!::WriteFile(handle_, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written,
+                             nullptr) ||
+                written == 0) {
+                error = "cannot write " + path_ + ": " + systemText(::GetLastError());
+                return false;
+            }
+            done += written;
+        }
+        const bool flushed = ::FlushFileBuffers(handle_) != 0;
+        const DWORD flushCode = ::GetLastError();
+        ::CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        if (!flushed) {
+            error = "cannot write " + path_ + ": " + systemText(flushCode);
+            return false;
+        }
+        const std::wstring final = std::filesystem::path(path_).wstring();
+        const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+        if (!::MoveFileExW(temp_.c_str(), final.c_str(), flags)) {
+            const DWORD code = ::GetLastError();
+            error = !replace && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS)
+                        ? path_ + " appeared meanwhile; kept it (give --force to overwrite)"
+                        : "cannot write " + path_ + ": " + systemText(code);
+            return false;
+        }
+        temp_.clear();
+        return true;
+    }
+
+private:
+    std::string path_;
+    std::wstring temp_;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+#endif
 
 Outcome Runner::edidRead() {
     std::error_code ec;
@@ -851,7 +957,11 @@ std::string timeStamp() {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
     localtime_r(&seconds, &local);
+#endif
     char text[40];
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     std::snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>(ms));

@@ -14,6 +14,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 using namespace mc::ctl;
@@ -22,6 +27,13 @@ extern "C" void onStopSignal(int /*signal*/) {
     requestInterrupt();
 }
 
+#ifdef _WIN32
+void installSignals() {
+    // The C runtime turns Ctrl+C into SIGINT (on a thread of its own).
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+}
+#else
 void installSignals() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
@@ -31,6 +43,7 @@ void installSignals() {
     // A closed standard output ends the program through write errors, not SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
 }
+#endif
 
 void write(std::FILE* to, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), to);
@@ -68,6 +81,10 @@ std::unique_ptr<LineLink> openLink(const mc::LinkAddress& address, std::string& 
     const auto& serial = std::get<mc::SerialLinkAddress>(address);
     int comPort = serial.comPort;
     if (comPort == 0) {
+#ifdef _WIN32
+        error = serial.devicePath + ": not a port name here; use COM1 to COM99";
+        return nullptr;
+#else
         const auto found = comPortOfDevice(serial.devicePath);
         if (!found) {
             error = serial.devicePath +
@@ -76,6 +93,7 @@ std::unique_ptr<LineLink> openLink(const mc::LinkAddress& address, std::string& 
             return nullptr;
         }
         comPort = *found;
+#endif
     }
     auto link = std::make_unique<SerialLink>();
     if (!link->open(comPort)) {
@@ -106,6 +124,12 @@ int finish(const Invocation& inv, const Outcome& outcome, std::string_view linkN
 } // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef _WIN32
+    // The same bytes as on Linux: lines end in LF, not in the text mode's
+    // CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     const std::vector<std::string> args(argv + 1, argv + argc);
     const ParseResult parsed = parseCommandLine(args);
     switch (parsed.outcome) {
