@@ -247,8 +247,6 @@ TEST(TrafficFileTest, appendsFormattedRowsAfterWhatTheFileHeld) {
         text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     EXPECT_EQ(text, "earlier run\n" + formatTrafficRow(sent) + "\n" + formatTrafficRow(received) + "\n");
-    // Windows removes no file that is still open.
-    in.close();
     std::filesystem::remove(path);
 }
 
