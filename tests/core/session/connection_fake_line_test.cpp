@@ -230,7 +230,6 @@ TEST_F(ConnectionFakeLineTest, aSendRefusedOnAnOpenPortIsLoggedWithItsReasonNotT
     EXPECT_TRUE(logged().empty());
 }
 
-} // namespace
 // What the traffic monitor sees of the connection: opens, commands (the
 // probe included), a refused open with its reason, the port error and closes,
 // each on the link it concerns. The search's absent ports make no rows.
@@ -241,6 +240,9 @@ TEST_F(ConnectionFakeLineTest, trafficObserverSeesCommandsAndLinkEventsInOrder) 
     lines_.add(3).refuseOpens();
 
     connection_.searchMachineClicked(); // COM1 absent, COM2 opens and is probed
+    // Answered once the probe is out: the purge before its write would
+    // discard an earlier answer.
+    ASSERT_TRUE(line.waitWritten(kProbeLine.size(), kArrival));
     line.feed("\r\nSTA OK\r\n");
     ASSERT_TRUE(pumpUntil([&] { return !state_.searchInProgress; }));
     ASSERT_TRUE(connection_.send(*TextCommand::fromBytes("\r\nSET OUT1  VS IN2 \r\n")));
@@ -266,4 +268,5 @@ TEST_F(ConnectionFakeLineTest, trafficObserverSeesCommandsAndLinkEventsInOrder) 
                     }));
 }
 
+} // namespace
 } // namespace mc
