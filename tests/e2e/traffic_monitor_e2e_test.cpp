@@ -7,6 +7,7 @@
 #include "window/console_window.h"
 #include "window/traffic_monitor.h"
 
+#include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -16,7 +17,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QtTest>
 #include <thread>
@@ -43,7 +43,7 @@ struct ShownRow {
 // The rows the monitor shows after a refresh, in order.
 std::vector<ShownRow> shownRows(TrafficMonitor& monitor) {
     monitor.refresh();
-    const QSortFilterProxyModel& rows = monitor.shownRows();
+    const QAbstractItemModel& rows = monitor.shownRows();
     std::vector<ShownRow> out;
     for (int r = 0; r < rows.rowCount(); ++r) {
         auto cell = [&](int column, int role = Qt::DisplayRole) { return rows.index(r, column).data(role); };
@@ -189,7 +189,7 @@ private slots:
         QCOMPARE(rows[error - 1].text, QStringLiteral("STORED\\r\\n"));
         QCOMPARE(rows[error - 1].mark, QStringLiteral("ignored"));
         // Colour as well as the mark text, and only on the refusal.
-        const QSortFilterProxyModel& shown = monitor->shownRows();
+        const QAbstractItemModel& shown = monitor->shownRows();
         QVERIFY(shown.index(error, TrafficModel::TextColumn).data(Qt::BackgroundRole).isValid());
         QVERIFY(!shown.index(error - 1, TrafficModel::TextColumn).data(Qt::BackgroundRole).isValid());
         // Selecting the row shows its bytes as a hex dump.

@@ -220,8 +220,8 @@ TrafficMonitor::TrafficMonitor(TrafficLog& log, QWidget* parent) : QWidget(paren
     resize(820, 420);
 
     model_ = new TrafficModel(log, this);
+    // Attached to the model only while a filter is set (see setFilterText).
     filter_ = new QSortFilterProxyModel(this);
-    filter_->setSourceModel(model_);
     // Filters on the whole line and never sorts: rows keep their order.
     filter_->setFilterRole(TrafficModel::kLineRole);
     filter_->setFilterKeyColumn(0);
@@ -250,7 +250,7 @@ TrafficMonitor::TrafficMonitor(TrafficLog& log, QWidget* parent) : QWidget(paren
     table_ = new QTableView(this);
     table_->setObjectName(QStringLiteral("trafficTable"));
     table_->setAccessibleName(tr("Traffic rows"));
-    table_->setModel(filter_);
+    table_->setModel(model_);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -315,7 +315,7 @@ TrafficMonitor::TrafficMonitor(TrafficLog& log, QWidget* parent) : QWidget(paren
         model_->clear();
         hexDump_->clear();
     });
-    connect(filterEdit_, &QLineEdit::textChanged, filter_, &QSortFilterProxyModel::setFilterFixedString);
+    connect(filterEdit_, &QLineEdit::textChanged, this, &TrafficMonitor::setFilterText);
     connect(copy, &QPushButton::clicked, this, &TrafficMonitor::copySelectedRows);
     connect(save, &QPushButton::clicked, this, &TrafficMonitor::saveAs);
     connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &TrafficMonitor::showHexDump);
@@ -334,6 +334,29 @@ void TrafficMonitor::refresh() {
     }
 }
 
+void TrafficMonitor::setFilterText(const QString& text) {
+    // A proxy makes a pass over every row it keeps at each batch of new rows,
+    // which costs the line more than all the rest of the monitor: without a
+    // filter the table shows the rows directly and the proxy is detached.
+    const bool filtering = !text.isEmpty();
+    if (filtering && filter_->sourceModel() == nullptr) {
+        filter_->setSourceModel(model_);
+    }
+    filter_->setFilterFixedString(text);
+    QAbstractItemModel* shown = filtering ? static_cast<QAbstractItemModel*>(filter_) : model_;
+    if (table_->model() != shown) {
+        QItemSelectionModel* previous = table_->selectionModel();
+        table_->setModel(shown);
+        delete previous; // the view does not own a replaced selection model
+        connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &TrafficMonitor::showHexDump);
+        hexDump_->clear();
+        table_->scrollToBottom();
+    }
+    if (!filtering) {
+        filter_->setSourceModel(nullptr);
+    }
+}
+
 void TrafficMonitor::showHexDump() {
     const QModelIndex current = table_->currentIndex();
     if (!current.isValid()) {
@@ -344,11 +367,16 @@ void TrafficMonitor::showHexDump() {
     hexDump_->setPlainText(QString::fromLatin1(hexDump(std::string_view(bytes.constData(), bytes.size()))));
 }
 
+const QAbstractItemModel& TrafficMonitor::shownRows() const {
+    return *table_->model();
+}
+
 QStringList TrafficMonitor::shownLines() const {
     QStringList lines;
-    lines.reserve(filter_->rowCount());
-    for (int row = 0; row < filter_->rowCount(); ++row) {
-        lines << filter_->index(row, 0).data(TrafficModel::kLineRole).toString();
+    const QAbstractItemModel& rows = *table_->model();
+    lines.reserve(rows.rowCount());
+    for (int row = 0; row < rows.rowCount(); ++row) {
+        lines << rows.index(row, 0).data(TrafficModel::kLineRole).toString();
     }
     return lines;
 }

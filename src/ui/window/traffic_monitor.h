@@ -74,8 +74,8 @@ public:
     explicit TrafficMonitor(TrafficLog& log, QWidget* parent = nullptr);
 
     [[nodiscard]] TrafficModel& model() { return *model_; }
-    // What the table shows: the model behind the filter.
-    [[nodiscard]] QSortFilterProxyModel& shownRows() { return *filter_; }
+    // What the table shows: the rows, or those the filter keeps.
+    [[nodiscard]] const QAbstractItemModel& shownRows() const;
     [[nodiscard]] QTableView* table() const { return table_; }
 
     // The rows shown, each formatted as one line, in their order.
@@ -97,6 +97,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void setFilterText(const QString& text);
     void showHexDump();
 
     TrafficModel* model_ = nullptr;
