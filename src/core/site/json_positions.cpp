@@ -1,5 +1,7 @@
 #include "site/json_positions.h"
 
+#include "site/site.h"
+
 #include <nlohmann/json.hpp>
 #include <set>
 #include <vector>
@@ -101,7 +103,7 @@ JsonPositions::JsonPositions(std::string_view text) {
             const auto key = nlohmann::json::parse(text.substr(pos, end - pos)).get<std::string>();
             pointer = jsonPointerChild(open.back().pointer, key);
             if (!open.back().keys.insert(key).second && !fault_) {
-                fault_ = Fault{pos, "duplicate key \"" + key + "\""};
+                fault_ = Fault{pos, "duplicate key " + quoteForMessage(key)};
             }
             keys_.emplace(pointer, pos);
             pos = end;

@@ -127,7 +127,7 @@ std::optional<SiteError> mergeNames(std::map<int, std::string>& names,
             if (sameSiteName(a->second, b->second)) {
                 return error(SiteErrorCode::DuplicateName, std::string(kind) + "s " + std::to_string(a->first) +
                                                                " and " + std::to_string(b->first) +
-                                                               " would share the name \"" + b->second + "\"");
+                                                               " would share the name " + quoteForMessage(b->second));
             }
         }
     }
@@ -141,7 +141,10 @@ Site::Resolution resolvePort(const std::map<int, std::string>& names, std::strin
         const std::string_view digits = wanted.substr(std::min(wanted.find_first_not_of('0'), wanted.size()));
         const int port = digits.size() > 2 ? kLastPort + 1 : (digits.empty() ? 0 : std::stoi(std::string(digits)));
         if (!isValidPort(port)) {
-            return {0, error(SiteErrorCode::BadPort, std::string(kind) + " " + std::string(wanted) + portRangeText())};
+            return {0,
+                    error(SiteErrorCode::BadPort,
+                          std::string(kind) + " " +
+                              (wanted.size() <= 8 ? std::string(wanted) : quoteForMessage(wanted)) + portRangeText())};
         }
         return {port, std::nullopt};
     }
@@ -150,8 +153,7 @@ Site::Resolution resolvePort(const std::map<int, std::string>& names, std::strin
             return {port, std::nullopt};
         }
     }
-    return {0,
-            error(SiteErrorCode::UnknownName, "no " + std::string(kind) + " is named \"" + std::string(wanted) + "\"")};
+    return {0, error(SiteErrorCode::UnknownName, "no " + std::string(kind) + " is named " + quoteForMessage(wanted))};
 }
 
 std::optional<std::string> nameOf(const std::map<int, std::string>& names, int port) {
@@ -177,6 +179,8 @@ std::string_view siteErrorCodeName(SiteErrorCode code) {
         return "too_many_presets";
     case SiteErrorCode::BadPreset:
         return "bad_preset";
+    case SiteErrorCode::SaveFailed:
+        return "save_failed";
     }
     return "bad_name";
 }
@@ -201,6 +205,33 @@ std::optional<SiteError> checkSiteName(std::string_view name, std::string_view w
         return error(SiteErrorCode::BadName, prefix + "the name starts or ends with a blank");
     }
     return std::nullopt;
+}
+
+std::string quoteForMessage(std::string_view text) {
+    constexpr std::size_t kShown = 64;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < text.size(); ++shown) {
+        if (shown == kShown) {
+            out += "...";
+            break;
+        }
+        // One character: as many bytes as its lead byte announces.
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        const auto point = decodeUtf8(text.substr(i, length));
+        if (point && point->size() == 1 && !isControl(point->front())) {
+            out.append(text.substr(i, length));
+            i += length;
+            continue;
+        }
+        out += "\\x";
+        out += kHex[lead >> 4];
+        out += kHex[lead & 0x0F];
+        ++i;
+    }
+    return out + "\"";
 }
 
 bool sameSiteName(std::string_view a, std::string_view b) {
@@ -391,7 +422,7 @@ SiteUpdate Site::savePresetFromCurrent(std::string name, const SwitcherRoutes& c
 SiteUpdate Site::deletePreset(std::string_view name) {
     const Preset* preset = findPreset(name);
     if (preset == nullptr) {
-        return refused(error(SiteErrorCode::NoSuchPreset, "no preset is named \"" + std::string(name) + "\""));
+        return refused(error(SiteErrorCode::NoSuchPreset, "no preset is named " + quoteForMessage(name)));
     }
     presets_.erase(presets_.begin() + (preset - presets_.data()));
     return done(true);
@@ -409,7 +440,7 @@ Site::PlanResult Site::planRecall(std::string_view presetName, const SwitcherRou
     PlanResult result;
     const Preset* preset = findPreset(presetName);
     if (preset == nullptr) {
-        result.error = error(SiteErrorCode::NoSuchPreset, "no preset is named \"" + std::string(presetName) + "\"");
+        result.error = error(SiteErrorCode::NoSuchPreset, "no preset is named " + quoteForMessage(presetName));
         return result;
     }
     result.plan.preset = preset->name;

@@ -37,11 +37,12 @@ enum class SiteErrorCode {
     NoSuchPreset,   // no preset has this name
     TooManyPresets, // the site already holds kMaxPresets
     BadPreset,      // no route, a route twice for one output
+    SaveFailed,     // the change was good but the site file could not be saved
 };
 
 // The code as a short word for machine-readable error replies: "bad_port",
 // "bad_name", "duplicate_name", "unknown_name", "no_such_preset",
-// "too_many_presets", "bad_preset".
+// "too_many_presets", "bad_preset", "save_failed".
 [[nodiscard]] std::string_view siteErrorCodeName(SiteErrorCode code);
 
 struct SiteError {
@@ -61,6 +62,11 @@ struct [[nodiscard]] SiteUpdate {
 // Checks a name against the rules above; what: "input 5", "preset" (for the
 // message). nullopt when the name is fine.
 [[nodiscard]] std::optional<SiteError> checkSiteName(std::string_view name, std::string_view what);
+
+// text in double quotes for an error message, safe to print and to put in
+// JSON whatever it holds: control characters and bytes that are not UTF-8
+// are shown as \xNN, and a text longer than 64 characters is cut ("...").
+[[nodiscard]] std::string quoteForMessage(std::string_view text);
 
 // Compares two names as the operator types them: ASCII letters in either
 // case are the same; every other character must match exactly.

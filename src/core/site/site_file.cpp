@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <utility>
 
 namespace mc {
 namespace {
@@ -97,6 +98,22 @@ std::optional<std::string> saveSiteFile(const std::filesystem::path& file, const
         return "cannot save " + file.string() + ": " + *failed;
     }
     return std::nullopt;
+}
+
+SiteStore::SiteStore(std::filesystem::path file, Site site) : file_(std::move(file)), site_(std::move(site)) {
+}
+
+SiteUpdate SiteStore::apply(const std::function<SiteUpdate(Site&)>& change) {
+    Site changed = site_;
+    SiteUpdate update = change(changed);
+    if (!update.ok() || !update.changed) {
+        return update;
+    }
+    if (auto failed = saveSiteFile(file_, changed)) {
+        return SiteUpdate{SiteError{SiteErrorCode::SaveFailed, std::move(*failed)}, false};
+    }
+    site_ = std::move(changed);
+    return update;
 }
 
 std::filesystem::path userSitePath(const char* xdgConfigHome, const char* home) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,6 +63,29 @@ struct SiteLoad {
 // what it points to or stands for. Returns nullopt when saved, else why
 // not ("cannot save FILE: REASON"); the file is then untouched.
 [[nodiscard]] std::optional<std::string> saveSiteFile(const std::filesystem::path& file, const Site& site);
+
+// A site and the file it lives in, kept in step: a change is saved before
+// it is taken, so the site the hub shows is always the one on the disk.
+// Not thread-safe: one owner calls it (or guards it).
+class SiteStore {
+public:
+    // file: where changes are saved; site: what it holds now (from
+    // loadSiteFile, which must have succeeded).
+    SiteStore(std::filesystem::path file, Site site);
+
+    [[nodiscard]] const Site& site() const { return site_; }
+    [[nodiscard]] const std::filesystem::path& file() const { return file_; }
+
+    // Runs change on a copy of the site. A refused change, or one that
+    // changes nothing, writes nothing. Otherwise the copy is saved, and
+    // taken only when the save succeeded; a failed save leaves the site as
+    // it was, with error SaveFailed saying why.
+    SiteUpdate apply(const std::function<SiteUpdate(Site&)>& change);
+
+private:
+    std::filesystem::path file_;
+    Site site_;
+};
 
 // The site file of a hub run by a user: $XDG_CONFIG_HOME/matrix-hub/site.json,
 // or ~/.config/matrix-hub/site.json when XDG_CONFIG_HOME is unset or not an

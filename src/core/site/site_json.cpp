@@ -41,7 +41,7 @@ JsonProblem problemAt(std::string pointer, std::string message) {
 }
 
 std::string inQuotes(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    return quoteForMessage(text);
 }
 
 const char* typeWord(const SiteJson& value) {

@@ -259,6 +259,47 @@ TEST(SiteFileSave, theNewVersionKeepsTheFilePermissions) {
 }
 #endif
 
+TEST(SiteFileDocs, theDocumentedExampleIsAValidSite) {
+    const std::string page = readBytes(std::filesystem::path(MC_TEST_DATA_DIR) / ".." / ".." / "docs" / "site-file.md");
+    const std::size_t start = page.find("```json\n");
+    ASSERT_NE(start, std::string::npos);
+    const std::size_t end = page.find("```", start + 8);
+    const SiteLoad load = parseSiteText(page.substr(start + 8, end - start - 8), "site-file.md");
+    ASSERT_TRUE(load.ok()) << load.error->message();
+    EXPECT_EQ(load.site.resolveInput("lectern pc").port, 5);
+    EXPECT_TRUE(load.site.isLocked(4));
+    EXPECT_EQ(load.site.presets().size(), 2U);
+}
+
+TEST(SiteStoreTest, aChangeIsTakenOnlyOnceItIsSaved) {
+    TestFolder folder("site-store");
+    const auto file = folder / "site.json";
+    SiteStore store(file, Site{});
+    const auto nameInput = [](std::string name) {
+        return [name](Site& site) { return site.updateNames({{{5, name}}, {}}); };
+    };
+
+    // Refused, or no change: nothing written.
+    EXPECT_EQ(store.apply(nameInput("")).error->code, SiteErrorCode::BadName);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(store.apply(nameInput("Lectern PC")).changed);
+    EXPECT_EQ(loadSiteFile(file).site, store.site());
+    const auto written = std::filesystem::last_write_time(file);
+    EXPECT_FALSE(store.apply(nameInput("Lectern PC")).changed);
+    EXPECT_EQ(std::filesystem::last_write_time(file), written);
+
+#ifndef _WIN32
+    // The file cannot be replaced: the change is not taken either.
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);
+    const SiteUpdate failed = store.apply(nameInput("Laptop"));
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error->code, SiteErrorCode::SaveFailed);
+    EXPECT_NE(failed.error->message.find("cannot save " + file.string()), std::string::npos) << failed.error->message;
+    EXPECT_EQ(store.site().inputName(5), "Lectern PC");
+#endif
+}
+
 #ifndef _WIN32
 TEST(SiteFilePaths, theUserFileFollowsXdgConfigHomeElseHome) {
     EXPECT_EQ(userSitePath("/home/ann/cfg", "/home/ann"), "/home/ann/cfg/matrix-hub/site.json");

@@ -115,6 +115,20 @@ TEST(SiteResolve, unknownNamesAndNumbersOutOfRangeAreErrors) {
     }
 }
 
+TEST(SiteResolve, whatWasAskedForIsQuotedSafelyInTheError) {
+    const Site site;
+    // An MQTT payload or a URL can carry anything; the message goes into logs
+    // and JSON replies.
+    const auto resolved = site.resolveInput("PC\x1B[31m\xFF \xC3\xBC" + std::string(100, 'x'));
+    ASSERT_FALSE(resolved.ok());
+    EXPECT_EQ(resolved.error->message,
+              "no input is named \"PC\\x1B[31m\\xFF \xC3\xBC" + std::string(54, 'x') + "...\"");
+    EXPECT_EQ(quoteForMessage("Lectern PC"), "\"Lectern PC\"");
+    EXPECT_EQ(quoteForMessage("a\x80"
+                              "b\xE2\x82"),
+              "\"a\\x80b\\xE2\\x82\"");
+}
+
 TEST(SiteResolve, caseFoldingIsAsciiOnly) {
     Site site;
     ASSERT_TRUE(site.updateNames(inputNames({{2, "\xC3\x9C"
