@@ -56,8 +56,8 @@ TextPosition textPositionAt(std::string_view text, std::size_t offset) {
 }
 
 // Walks the text once with an explicit stack (no recursion, so no depth can
-// exhaust the thread's stack), recording where each value and key starts.
-JsonPositions::JsonPositions(std::string_view text) {
+// exhaust the thread's stack), noting where the wanted value and key start.
+JsonPositions::JsonPositions(std::string_view text, const std::string& wanted) {
     std::size_t pos = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     std::vector<Container> open;
     std::string pointer; // of the value expected next
@@ -105,7 +105,9 @@ JsonPositions::JsonPositions(std::string_view text) {
             if (!open.back().keys.insert(key).second && !fault_) {
                 fault_ = Fault{pos, "duplicate key " + quoteForMessage(key)};
             }
-            keys_.emplace(pointer, pos);
+            if (pointer == wanted) {
+                key_ = pos;
+            }
             pos = end;
             skipSpace();
             ++pos; // the colon
@@ -113,7 +115,9 @@ JsonPositions::JsonPositions(std::string_view text) {
             break;
         }
         case Expect::Value:
-            values_.emplace(pointer, pos);
+            if (pointer == wanted) {
+                value_ = pos;
+            }
             if (c == '{' || c == '[') {
                 if (open.size() >= kMaxDepth) {
                     fault_ = Fault{pos, "nested more than " + std::to_string(kMaxDepth) + " levels deep"};
@@ -152,15 +156,6 @@ JsonPositions::JsonPositions(std::string_view text) {
             break;
         }
     }
-}
-
-std::optional<std::size_t> JsonPositions::offsetOf(const std::string& pointer, bool atKey) const {
-    const auto& index = atKey ? keys_ : values_;
-    const auto found = index.find(pointer);
-    if (found == index.end()) {
-        return std::nullopt;
-    }
-    return found->second;
 }
 
 } // namespace mc

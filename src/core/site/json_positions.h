@@ -1,14 +1,13 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
-// Where each value of a JSON text starts, so a fault found in the parsed
+// Where a value of a JSON text starts, so a fault found in the parsed
 // document (by its JSON pointer) can be shown at its line and column, as an
-// editor counts them.
+// editor counts them; and the faults a parsed document no longer shows.
 namespace mc {
 
 struct TextPosition {
@@ -29,12 +28,14 @@ public:
     // comes near it, and it bounds the work on a hostile file.
     static constexpr std::size_t kMaxDepth = 64;
 
-    // text must already have parsed as JSON; it is indexed, not checked.
-    explicit JsonPositions(std::string_view text);
+    // text must already have parsed as JSON; it is walked once, not checked.
+    // Only the value at wanted (a JSON pointer) is located, so a large text
+    // costs no memory beyond the walk's own.
+    JsonPositions(std::string_view text, const std::string& wanted);
 
-    // Byte offset of the first character of the value at pointer, or (atKey)
-    // of the object key that names it.
-    [[nodiscard]] std::optional<std::size_t> offsetOf(const std::string& pointer, bool atKey = false) const;
+    // Byte offset of the first character of the wanted value, or (atKey) of
+    // the object key that names it; nullopt when the text has no such value.
+    [[nodiscard]] std::optional<std::size_t> offset(bool atKey = false) const { return atKey ? key_ : value_; }
 
     // The first key met twice in one object (a parsed document keeps only
     // one of them) or the first value nested too deeply: where, and what.
@@ -45,8 +46,8 @@ public:
     [[nodiscard]] const std::optional<Fault>& fault() const { return fault_; }
 
 private:
-    std::map<std::string, std::size_t> values_;
-    std::map<std::string, std::size_t> keys_;
+    std::optional<std::size_t> value_;
+    std::optional<std::size_t> key_;
     std::optional<Fault> fault_;
 };
 

@@ -64,15 +64,16 @@ SiteLoad parseSiteText(std::string_view text, const std::filesystem::path& file)
         load.error = errorAt(file, text, e.byte > 0 ? e.byte - 1 : 0, parserReason(e.what()));
         return load;
     }
-    const JsonPositions positions(text);
+    // The walk of the text finds what the parsed document cannot show (a
+    // key given twice), and where the first fault in it is.
+    SiteFromJson read = siteFromJson(document);
+    const JsonPositions positions(text, read.problem ? read.problem->pointer : std::string());
     if (const auto& fault = positions.fault()) {
         load.error = errorAt(file, text, fault->offset, fault->message);
         return load;
     }
-    SiteFromJson read = siteFromJson(document);
     if (read.problem) {
-        const auto offset = positions.offsetOf(read.problem->pointer, read.problem->atKey);
-        load.error = errorAt(file, text, offset.value_or(0), read.problem->message);
+        load.error = errorAt(file, text, positions.offset(read.problem->atKey).value_or(0), read.problem->message);
         return load;
     }
     load.site = std::move(read.site);
