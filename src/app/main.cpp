@@ -1,75 +1,40 @@
-#include "link/link_address.h"
 #include "session/log_hook.h"
 #include "session/traffic_file.h"
-#include "version.h"
+#include "window/command_line.h"
 #include "window/console_window.h"
 
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 
-namespace {
-
-constexpr int kExitUsage = 2;
-constexpr std::string_view kLogOption = "--log";
-
-} // namespace
-
 int main(int argc, char* argv[]) {
-    // --version and --log are answered before Qt starts, so they need no
-    // display. --connect HOST:PORT opens a network link at start. Every other
-    // argument is left to Qt and changes nothing in the console.
-    std::string logPath;
-    bool logRequested = false;
-    std::optional<mc::TcpLinkAddress> connectTo;
-    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--version") {
-            std::printf("matrix-console %s\n", mc::kVersion);
-            return 0;
-        }
-        if (arg == kLogOption) {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "matrix-console: --log needs a file name\n");
-                return kExitUsage;
-            }
-            logPath = argv[++i];
-            logRequested = true;
-        } else if (arg.substr(0, kLogOption.size() + 1) == "--log=") {
-            logPath = std::string(arg.substr(kLogOption.size() + 1));
-            logRequested = true;
-        } else if (arg == "--connect") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "matrix-console: --connect needs HOST:PORT\n");
-                return kExitUsage;
-            }
-            const mc::LinkAddressResult parsed = mc::parseLinkAddress(argv[++i]);
-            if (const auto* error = std::get_if<mc::LinkAddressError>(&parsed)) {
-                std::fprintf(stderr, "matrix-console: --connect: %s\n", error->message.c_str());
-                return kExitUsage;
-            }
-            const auto* tcp = std::get_if<mc::TcpLinkAddress>(&std::get<mc::LinkAddress>(parsed));
-            if (tcp == nullptr) {
-                std::fprintf(stderr, "matrix-console: --connect takes HOST:PORT, not a serial port (%s)\n", argv[i]);
-                return kExitUsage;
-            }
-            connectTo = *tcp;
-        }
+    // Parsed before Qt starts, so --help, --version and a refusal need no
+    // display; Qt's own options are left to QApplication.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const mc::ConsoleCommandLine commandLine = mc::parseConsoleCommandLine(arguments);
+    if (commandLine.exitStatus) {
+        const QByteArray text = commandLine.output.toLocal8Bit();
+        std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()),
+                    *commandLine.exitStatus == 0 ? stdout : stderr);
+        return *commandLine.exitStatus;
     }
     std::unique_ptr<mc::TrafficFile> trafficFile;
-    if (logRequested) {
+    if (commandLine.logPath) {
         std::string error;
-        trafficFile = logPath.empty() ? nullptr : mc::TrafficFile::open(logPath, error);
+        trafficFile = mc::TrafficFile::open(*commandLine.logPath, error);
         if (!trafficFile) {
-            std::fprintf(stderr, "matrix-console: cannot open the log file \"%s\": %s\n", logPath.c_str(),
-                         logPath.empty() ? "empty file name" : error.c_str());
-            return kExitUsage;
+            std::fprintf(stderr, "matrix-console: cannot open the log file \"%s\": %s\n", commandLine.logPath->c_str(),
+                         error.c_str());
+            return mc::kExitUsage;
         }
     }
+    const std::optional<mc::TcpLinkAddress> connectTo = commandLine.connectTo;
 
     QApplication app(argc, argv);
     // Port failures with their reasons, for whoever debugs a line; the

@@ -114,6 +114,100 @@ TEST(SimProcess, sigtermEndsItAtOnceWhileRepliesAreBackedUp) {
     ::close(fd);
 }
 
+// How often the program went to sleep so far: every wait in the poll loop
+// that did not find its descriptors ready counts one.
+long sleepsSoFar(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("voluntary_ctxt_switches:")) {
+            return std::stol(line.substr(line.find(':') + 1));
+        }
+    }
+    return -1;
+}
+
+// While no console holds the pseudo-terminal, its master reports a hang-up
+// at every poll; the emulator must wait for the next open, not look again
+// and again.
+TEST(SimProcess, waitsForTheNextOpenWithoutWakingUp) {
+    test::PortDirectory ports;
+    SimProcess sim({"--ports", ports.path(), "--com", "9", "--log", ports.path() + "/sim.log"});
+    ASSERT_EQ(sim.firstLine(), "ready " + ports.portPath(9));
+    const auto idleWakeups = [&sim] {
+        std::this_thread::sleep_for(200ms);
+        const long before = sleepsSoFar(sim.pid());
+        std::this_thread::sleep_for(1s);
+        return sleepsSoFar(sim.pid()) - before;
+    };
+    EXPECT_LE(idleWakeups(), 3) << "before any console opened the line";
+
+    for (int round = 0; round < 2; ++round) {
+        const int fd = openLikeConsole(ports.portPath(9));
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(writeAll(fd, kProbe));
+        EXPECT_EQ(readUntil(fd, "OUT16 EXA EN\r\n"), fullStatus());
+        ::close(fd);
+        EXPECT_LE(idleWakeups(), 3) << "after console " << round << " closed the line";
+    }
+    EXPECT_NE(fileText(ports.path() + "/sim.log").find(" info console closed the line\n"), std::string::npos);
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.exitStatus(), 0);
+}
+
+// Reads exactly count bytes from fd unless timeout passes first.
+std::string readCount(int fd, std::size_t count, std::chrono::milliseconds timeout) {
+    std::string got;
+    const auto deadline = Clock::now() + timeout;
+    while (got.size() < count && Clock::now() < deadline) {
+        got += readUntil(fd, "\x01never\x02", nullptr, 50ms);
+    }
+    return got;
+}
+
+// Its log on standard error, a pipe nobody reads: the log fills the pipe and
+// must then neither hold up a client nor keep a stop request waiting. What
+// it had to drop is counted once the log is read again.
+TEST(SimProcess, aLogNobodyReadsHoldsUpNeitherTheClientsNorTheStop) {
+    SimProcess sim({"--listen", "127.0.0.1:0"}, SimPipes{.errors = true});
+    const int port = sim.tcpPort();
+    ASSERT_GT(port, 0);
+    const int busy = connectLoopback(port);
+    ASSERT_GE(busy, 0);
+    // About 3 KB of log per probe: far more than the pipe holds.
+    constexpr int kProbes = 300;
+    for (int i = 0; i < kProbes; ++i) {
+        ASSERT_TRUE(writeAll(busy, kProbe));
+    }
+    EXPECT_EQ(readCount(busy, fullStatus().size() * kProbes, 3s).size(), fullStatus().size() * kProbes);
+
+    const int second = connectLoopback(port);
+    ASSERT_GE(second, 0);
+    const auto asked = Clock::now();
+    ASSERT_TRUE(writeAll(second, kProbe));
+    EXPECT_EQ(readUntil(second, "OUT16 EXA EN\r\n", nullptr, 2s), fullStatus());
+    EXPECT_LT(Clock::now() - asked, 500ms);
+
+    // Read now, the log says how much is missing.
+    const std::string logged = readUntil(sim.errorsFd(), "dropped: the log took none of them in time\n", nullptr, 2s);
+    EXPECT_NE(logged.find(" log records dropped: the log took none of them in time\n"), std::string::npos)
+        << logged.size() << " bytes read";
+    ::close(busy);
+    ::close(second);
+
+    // Filled again, and stopped while full.
+    const int third = connectLoopback(port);
+    for (int i = 0; i < kProbes; ++i) {
+        ASSERT_TRUE(writeAll(third, kProbe));
+    }
+    readCount(third, fullStatus().size() * kProbes, 3s);
+    sim.signal(SIGTERM);
+    const auto signalled = Clock::now();
+    EXPECT_EQ(sim.exitStatus(), 0);
+    EXPECT_LT(Clock::now() - signalled, 1s);
+    ::close(third);
+}
+
 // A bench test runs it on a real serial device; a pseudo-terminal's slave
 // side stands in for one here.
 TEST(SimProcess, servesADeviceGivenByItsPath) {

@@ -1,6 +1,7 @@
 // The emulator program on TCP, driven the way network clients drive it: over
 // loopback connections, alone and next to a console on its serial line.
 #include "sim/reply_lines.h"
+#include "sim/serial_service.h"
 #include "sim/tcp_server.h"
 #include "support/pty_peer.h"
 #include "tools/sim_process.h"
@@ -360,6 +361,44 @@ TEST_F(SimTcp, serialConsoleAndClientSeeEachOthersChanges) {
     sim.signal(SIGTERM);
     EXPECT_EQ(sim.exitStatus(), 0);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(ports.portPath(7))));
+}
+
+// The serial line's replies wait in a backlog of their own: a console that
+// stops reading holds up no client, and once it has taken nothing for the
+// stall limit, its backlog is dropped and its input read again.
+TEST_F(SimTcp, aSerialConsoleThatStopsReadingHoldsUpNoClient) {
+    test::PortDirectory ports;
+    SimProcess sim({"--ports", ports.path(), "--com", "5", "--listen", "127.0.0.1:0", "--log", log_});
+    ASSERT_EQ(sim.nextLine(), "ready " + ports.portPath(5));
+    const int port = sim.tcpPort();
+    ASSERT_GT(port, 0);
+    Fd console(openLikeConsole(ports.portPath(5)));
+    ASSERT_GE(console.get(), 0);
+    const auto stalledFrom = Clock::now();
+    std::string probes;
+    for (int i = 0; i < 400; ++i) {
+        probes += kProbe;
+    }
+    ASSERT_TRUE(writeAll(console.get(), probes));
+    std::this_thread::sleep_for(300ms);
+
+    Fd client(connectLoopback(port));
+    for (int i = 0; i < 3; ++i) {
+        const auto asked = Clock::now();
+        ASSERT_TRUE(writeAll(client.get(), kProbe));
+        EXPECT_EQ(readUntil(client.get(), "OUT16 EXA EN\r\n", nullptr, 2s), fullStatus());
+        EXPECT_LT(Clock::now() - asked, 200ms) << "probe " << i;
+    }
+
+    const std::string dropped = "bytes of replies dropped: the line took none for 2000 ms\n";
+    const auto until = Clock::now() + kSerialStallLimit + kProcessTimeout;
+    while (fileText(log_).find(dropped) == std::string::npos && Clock::now() < until) {
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_NE(fileText(log_).find(dropped), std::string::npos) << fileText(log_).substr(0, 500);
+    EXPECT_GE(Clock::now() - stalledFrom, kSerialStallLimit);
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.exitStatus(), 0);
 }
 
 TEST_F(SimTcp, aPortInUseIsRefusedAndIpv6LoopbackIsServed) {

@@ -9,7 +9,6 @@
 #include <optional>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace mc::sim {
@@ -101,12 +100,19 @@ SerialLine::~SerialLine() {
     close();
 }
 
-void SerialLine::waitUntilTaken(std::chrono::milliseconds limit) const {
+void SerialLine::waitUntilTaken(std::chrono::milliseconds limit, const Pause& pause) const {
     if (fd_ < 0) {
         return;
     }
     if (!isPseudoTerminal()) {
-        ::tcdrain(fd_);
+        // tcdrain could wait for ever on a line held by flow control; the
+        // device's output queue is watched instead, as long as limit allows.
+        constexpr auto kDeviceStep = std::chrono::milliseconds(10);
+        const auto start = std::chrono::steady_clock::now();
+        int unsent = 0;
+        while (::ioctl(fd_, TIOCOUTQ, &unsent) == 0 && unsent > 0 && std::chrono::steady_clock::now() - start < limit &&
+               pause(kDeviceStep)) {
+        }
         return;
     }
     // The master side cannot tell what the slave has not read yet; a second
@@ -121,7 +127,7 @@ void SerialLine::waitUntilTaken(std::chrono::milliseconds limit) const {
     constexpr auto kBlindWait = std::chrono::milliseconds(300);
     const int slave = ::open(slavePath_.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave < 0) {
-        std::this_thread::sleep_for(std::min(limit, kBlindWait));
+        pause(std::min(limit, kBlindWait));
         return;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -136,7 +142,9 @@ void SerialLine::waitUntilTaken(std::chrono::milliseconds limit) const {
         } else if (lastFilled ? now - *lastFilled >= kSettle : now - start >= kQuiet) {
             break;
         }
-        std::this_thread::sleep_for(kStep);
+        if (!pause(kStep)) {
+            break;
+        }
     }
     ::close(slave);
 }

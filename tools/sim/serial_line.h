@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,11 +29,17 @@ public:
     // What a console opens: the link, or the device.
     [[nodiscard]] const std::string& path() const { return path_; }
     [[nodiscard]] bool isPseudoTerminal() const { return !slavePath_.empty(); }
+    // The pseudo-terminal's slave side, what a console opens; empty for a device.
+    [[nodiscard]] const std::string& slavePath() const { return slavePath_; }
+
+    // Sleeps for the time given; false when the program is asked to stop.
+    using Pause = std::function<bool(std::chrono::milliseconds)>;
 
     // Waits, at most `limit`, until the other end has taken what was written:
     // a hang-up discards whatever the console has not read yet, and a cable
-    // pulled after a reply would still have delivered it.
-    void waitUntilTaken(std::chrono::milliseconds limit) const;
+    // pulled after a reply would still have delivered it. Every sleep goes
+    // through pause, so a stop request ends the wait.
+    void waitUntilTaken(std::chrono::milliseconds limit, const Pause& pause) const;
 
     // Closes the line (the console sees it hang up) and removes the link if
     // it still points at this pseudo-terminal.

@@ -1,5 +1,7 @@
 #include "sim/tcp_server.h"
 
+#include "sim/reply_backlog.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -53,9 +55,8 @@ struct TcpServer::Client {
     int fd;
     std::string peer;
     Session session;
-    std::string backlog;            // replies the socket has not taken yet
-    Clock::time_point lastProgress; // the backlog last shrank, or began
-    bool hangingUp = false;         // no more commands: flush, shut, close
+    ReplyBacklog backlog;   // replies the socket has not taken yet
+    bool hangingUp = false; // no more commands: flush, shut, close
     bool writeShut = false;
     Clock::time_point hangupDeadline;
 };
@@ -110,7 +111,7 @@ void TcpServer::addPollFds(std::vector<pollfd>& fds, Clock::time_point now) cons
         // A client over its backlog limit is not read: it gets no new
         // replies until it takes the ones held. A hanging-up client is read
         // only to discard input and see it close.
-        if (client->hangingUp || client->backlog.size() <= kClientBacklogLimit) {
+        if (client->hangingUp || !client->backlog.full()) {
             events |= POLLIN;
         }
         if (!client->backlog.empty()) {
@@ -134,7 +135,7 @@ std::optional<TcpServer::Clock::time_point> TcpServer::nextDeadline() const {
         if (client->hangingUp) {
             consider(client->hangupDeadline);
         } else if (!client->backlog.empty()) {
-            consider(client->lastProgress + kStalledClientLimit);
+            consider(client->backlog.lastProgress() + kStalledClientLimit);
         }
     }
     return next;
@@ -165,7 +166,7 @@ void TcpServer::handle(std::span<const pollfd> fds, Clock::time_point now) {
             if (now >= client.hangupDeadline) {
                 drop(client, "hung up");
             }
-        } else if (!client.backlog.empty() && now - client.lastProgress >= kStalledClientLimit) {
+        } else if (!client.backlog.empty() && now - client.backlog.lastProgress() >= kStalledClientLimit) {
             drop(client, "it took none of " + std::to_string(client.backlog.size()) + " bytes of replies for " +
                              std::to_string(kStalledClientLimit.count()) + " ms");
         }
@@ -239,10 +240,7 @@ void TcpServer::readFrom(Client& client, Clock::time_point now) {
     const SessionOutput out = client.session.receive(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
     for (const Exchange& exchange : out.exchanges) {
         hooks_.exchange(exchange);
-        if (client.backlog.empty() && !exchange.reply.empty()) {
-            client.lastProgress = now;
-        }
-        client.backlog += exchange.reply;
+        client.backlog.add(exchange.reply, now);
     }
     if (out.hangUp) {
         hooks_.info("hanging up on client " + client.peer + " after " + std::to_string(client.session.receivedBytes()) +
@@ -254,10 +252,10 @@ void TcpServer::readFrom(Client& client, Clock::time_point now) {
 
 void TcpServer::flush(Client& client, Clock::time_point now) {
     while (!client.backlog.empty()) {
-        const ssize_t n = ::send(client.fd, client.backlog.data(), client.backlog.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const std::string_view pending = client.backlog.pending();
+        const ssize_t n = ::send(client.fd, pending.data(), pending.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
-            client.backlog.erase(0, static_cast<std::size_t>(n));
-            client.lastProgress = now;
+            client.backlog.taken(static_cast<std::size_t>(n), now);
             continue;
         }
         if (n < 0 && errno == EINTR) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/line_hooks.h"
 #include "sim/listen_address.h"
 #include "sim/session.h"
 
@@ -17,9 +18,6 @@ namespace mc::sim {
 
 // Clients served at once; one more is closed as soon as it is taken.
 inline constexpr std::size_t kMaxTcpClients = 16;
-// Replies held for a client beyond what its socket takes. Above this its
-// input is not read until it catches up, so memory stays bounded.
-inline constexpr std::size_t kClientBacklogLimit = 64 * 1024;
 // A client that takes none of its held replies for this long is dropped: it
 // has stopped reading.
 inline constexpr std::chrono::milliseconds kStalledClientLimit{3000};
@@ -36,10 +34,7 @@ class TcpServer {
 public:
     using Clock = std::chrono::steady_clock;
 
-    struct Hooks {
-        std::function<void(const std::string&)> info; // connects, disconnects, refusals
-        std::function<void(const Exchange&)> exchange;
-    };
+    using Hooks = LineHooks;
 
     static std::unique_ptr<TcpServer> open(const ListenAddress& address, SessionOptions options, SwitcherState& state,
                                            Hooks hooks, std::string& error);

@@ -2,31 +2,46 @@
 
 #include "session/traffic.h"
 
-#include <condition_variable>
+#include <chrono>
 #include <cstddef>
-#include <cstdio>
-#include <deque>
+#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 namespace mc {
+
+// How big the --log file grows before it is rotated into FILE.1.
+inline constexpr std::uint64_t kTrafficFileRotateBytes = 10ULL * 1024 * 1024;
+
+struct TrafficFileLimits {
+    // At this size the file is renamed to FILE.1 (replacing the one before)
+    // and a new FILE is started, so the log never takes more than twice this.
+    std::uint64_t rotateAt = kTrafficFileRotateBytes;
+    // Rows and bytes waiting for the writer; beyond either, rows are dropped
+    // and counted.
+    std::size_t queueRows = 10000;
+    std::size_t queueBytes = 8 * 1024 * 1024;
+    // The longest the destructor waits for the writer to finish; then it
+    // leaves it behind rather than hold up the program's exit.
+    std::chrono::milliseconds finishWait{2000};
+};
 
 // Appends traffic rows to a text file, one a line, UTF-8, for unattended
 // diagnosis. The caller's thread only queues a formatted line; a thread of
 // the writer's own does the file I/O, so a slow disk never holds the window
 // thread. When the queue is full, rows are counted and a note in the file
-// says how many were lost.
+// says how many were lost. The file rotates at a size, and when it is moved
+// or removed (logrotate), a new one is started at the path.
 class TrafficFile {
 public:
-    static constexpr std::size_t kQueueLimit = 10000;
+    // Opens `path` for appending. Only a regular file (or a new one) is
+    // taken, checked without waiting: a FIFO, a device or a directory is
+    // refused. nullptr, and the reason in `error`, when it cannot be opened.
+    static std::unique_ptr<TrafficFile> open(const std::string& path, std::string& error,
+                                             TrafficFileLimits limits = {});
 
-    // Opens `path` for appending; nullptr, and the OS reason in `error`, when
-    // it cannot.
-    static std::unique_ptr<TrafficFile> open(const std::string& path, std::string& error);
-
-    // Writes what is queued and closes the file.
+    // Writes what is queued and closes the file, waiting at most
+    // limits.finishWait for it.
     ~TrafficFile();
     TrafficFile(const TrafficFile&) = delete;
     TrafficFile& operator=(const TrafficFile&) = delete;
@@ -40,21 +55,10 @@ public:
     [[nodiscard]] std::string failure() const;
 
 private:
-    TrafficFile(std::FILE* file, std::string path);
-    void run();
+    struct Shared;
+    explicit TrafficFile(std::shared_ptr<Shared> shared);
 
-    std::FILE* file_;
-    std::string path_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable written_;
-    std::deque<std::string> queue_;
-    std::size_t inFlight_ = 0;
-    std::size_t dropped_ = 0;
-    std::size_t droppedUnreported_ = 0;
-    std::string failure_;
-    bool stopping_ = false;
-    std::thread thread_;
+    std::shared_ptr<Shared> shared_; // also held by the writer thread
 };
 
 } // namespace mc

@@ -7,6 +7,7 @@
 #include "widgets/dialog_units.h"
 #include "widgets/message_box.h"
 #include "widgets/resources.h"
+#include "widgets/window_placement.h"
 #include "window/about_box.h"
 #include "window/byte_handover.h"
 #include "window/network_dialog.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QThread>
@@ -250,8 +252,10 @@ void ConsoleWindow::showTrafficMonitor() {
         // A child window: the modal console does not block it.
         trafficMonitor_ = new TrafficMonitor(trafficLog(), this);
         connect(trafficMonitor_, &TrafficMonitor::visibilityChanged, this, [this] { updateTrafficObserver(); });
-        // Beside the console, not over it.
-        trafficMonitor_->move(frameGeometry().topRight() + QPoint(8, 0));
+        // Beside the console, not over it, and on the console's screen.
+        const QScreen* shownOn = screen();
+        const QRect available = shownOn != nullptr ? shownOn->availableGeometry() : frameGeometry();
+        trafficMonitor_->move(placeBeside(frameGeometry(), trafficMonitor_->frameGeometry().size(), available));
     }
     trafficMonitor_->show();
     trafficMonitor_->raise();
