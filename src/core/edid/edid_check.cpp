@@ -143,9 +143,10 @@ private:
         findings_.push_back(std::move(finding));
     }
 
-    std::uint8_t at(std::size_t pos) const { return bytes_[pos]; }
-    bool allZero(std::size_t pos, std::size_t count) const {
-        return std::all_of(bytes_.begin() + pos, bytes_.begin() + pos + count, [](std::uint8_t b) { return b == 0; });
+    [[nodiscard]] std::uint8_t at(std::size_t pos) const { return bytes_[pos]; }
+    [[nodiscard]] bool allZero(std::size_t pos, std::size_t count) const {
+        const auto part = bytes_.subspan(pos, count);
+        return std::all_of(part.begin(), part.end(), [](std::uint8_t b) { return b == 0; });
     }
 
     // False when not even the base block is there: nothing else can be read.
@@ -215,10 +216,11 @@ private:
             return whole;
         }
         for (std::size_t block = count + 1; block < whole; ++block) {
-            const auto first = bytes_.begin() + static_cast<std::ptrdiff_t>(block * kEdidBlockBytes);
-            const auto last = first + kEdidBlockBytes;
-            if (std::count(first, last, *first) != static_cast<std::ptrdiff_t>(kEdidBlockBytes) ||
-                (*first != 0x00 && *first != 0xFF)) {
+            const auto part = bytes_.subspan(block * kEdidBlockBytes, kEdidBlockBytes);
+            const std::uint8_t fill = part.front();
+            const bool isFill = (fill == 0x00 || fill == 0xFF) &&
+                                std::all_of(part.begin(), part.end(), [fill](std::uint8_t b) { return b == fill; });
+            if (!isFill) {
                 add(EdidSeverity::warning, block * kEdidBlockBytes,
                     "the extension count (byte 126) is %zu, but block %zu holds data; it is not part of the EDID",
                     count, block);
@@ -241,7 +243,7 @@ private:
         }
     }
 
-    bool isDisplayDescriptor(std::size_t pos) const { return at(pos) == 0 && at(pos + 1) == 0; }
+    [[nodiscard]] bool isDisplayDescriptor(std::size_t pos) const { return at(pos) == 0 && at(pos + 1) == 0; }
 
     void checkBaseDescriptors() {
         // From EDID 1.3 on, the first descriptor is the preferred timing.
@@ -332,7 +334,7 @@ private:
         }
         const std::size_t timings = checkCtaTimings(start + offset, start + kChecksumByte, block);
         const std::size_t native = at(start + kCtaSupportByte) & 0x0FU;
-        const std::size_t baseTimings =
+        const auto baseTimings =
             static_cast<std::size_t>(std::count_if(kBaseDescriptors.begin(), kBaseDescriptors.end(),
                                                    [this](std::size_t p) { return !isDisplayDescriptor(p); }));
         if (revision >= 2 && native > timings + baseTimings) {
