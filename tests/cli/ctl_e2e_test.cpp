@@ -417,7 +417,8 @@ TEST_F(CtlE2e, edidWriteRefusesAnEdidWithErrorsUnlessForcedAndReadReportsWhatItS
     EXPECT_EQ(refused.err, std::string("matrix-ctl: edid write: ") + finding + "\nmatrix-ctl: edid write: " +
                                file("broken.bin").string() + " has errors; nothing sent (--force sends it anyway)\n");
     EXPECT_EQ(sim->receivedLines().size(), sent);
-    const JsonValue& findings = at(at(document(refused), "result"), "findings");
+    const JsonValue refusedDoc = document(refused);
+    const JsonValue& findings = at(at(refusedDoc, "result"), "findings");
     ASSERT_EQ(findings.array.size(), 1U);
     EXPECT_EQ(at(findings.array[0], "severity").string, "error");
     EXPECT_EQ(at(findings.array[0], "offset").number, 255);
