@@ -6,14 +6,21 @@
 // for a report line. A file that cannot be read is reported on stderr, the
 // others are still decoded, and the exit status is then 1. "matrix-edid
 // --version" prints the program's version.
+//
+// matrix-edid --check [--json] FILE...: checks each file's EDID instead and
+// prints its findings; the exit status is the worst outcome over all files.
+#include "edid/edid_check.h"
 #include "edid/edid_decoder.h"
 #include "edid/edid_file.h"
 #include "edid/edid_summary.h"
+#include "edid_findings_json.h"
 #include "version.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -23,6 +30,16 @@ namespace {
 
 constexpr int kExitUnreadable = 1;
 constexpr int kExitUsage = 2;
+
+// --check: the worst of all files.
+constexpr int kExitClean = 0;
+constexpr int kExitWarnings = 1;
+constexpr int kExitErrors = 2;
+constexpr int kExitCheckUnreadable = 3;
+
+constexpr const char* kUsage = "usage: matrix-edid FILE.bin...\n"
+                               "       matrix-edid --check [--json] FILE...\n"
+                               "       matrix-edid --version\n";
 
 void write(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -35,16 +52,88 @@ void printSection(std::string_view marker, std::string_view text) {
     write(text);
 }
 
+int finish(int status) {
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "matrix-edid: cannot write the output\n");
+        return std::max(status, kExitCheckUnreadable);
+    }
+    return status;
+}
+
+int checkStatus(const mc::EdidFindings& findings) {
+    if (mc::hasEdidErrors(findings)) {
+        return kExitErrors;
+    }
+    return mc::hasEdidWarnings(findings) ? kExitWarnings : kExitClean;
+}
+
+// One line per finding, "FILE: error at byte 255: ...", or "FILE: no
+// findings"; with `json`, one document for all files.
+int checkFiles(const std::vector<std::string>& files, bool json) {
+    int status = kExitClean;
+    mc::ctl::Json documents = mc::ctl::Json::array();
+    for (const std::string& file : files) {
+        std::string reason;
+        // One byte more than an EDID can have, so an overlong file shows.
+        const auto bytes = mc::readEdidFileBytes(file, mc::kMaxEdidBytes + 1, &reason);
+        if (!bytes) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "matrix-edid: cannot read %s: %s\n", file.c_str(), reason.c_str());
+            status = kExitCheckUnreadable;
+            if (json) {
+                documents.push(mc::ctl::Json::object().set("file", file).set("error", reason));
+            }
+            continue;
+        }
+        const mc::EdidFindings findings = mc::checkEdid(*bytes);
+        status = std::max(status, checkStatus(findings));
+        if (json) {
+            documents.push(mc::ctl::Json::object()
+                               .set("file", file)
+                               .set("bytes", static_cast<std::int64_t>(bytes->size()))
+                               .set("errors", mc::hasEdidErrors(findings))
+                               .set("findings", mc::ctl::edidFindingsJson(findings)));
+            continue;
+        }
+        if (findings.empty()) {
+            std::printf("%s: no findings\n", file.c_str());
+        }
+        for (const mc::EdidFinding& finding : findings) {
+            std::printf("%s: %s\n", file.c_str(), mc::formatEdidFinding(finding).c_str());
+        }
+    }
+    if (json) {
+        std::printf("%s\n", mc::ctl::Json::object().set("files", std::move(documents)).dump().c_str());
+    }
+    return finish(status);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: matrix-edid FILE.bin...\n       matrix-edid --version\n");
+        std::fputs(kUsage, stderr);
         return kExitUsage;
     }
     if (argc == 2 && std::string_view(argv[1]) == "--version") {
         std::printf("matrix-edid %s\n", mc::kVersion);
         return 0;
+    }
+    if (std::string_view(argv[1]) == "--check" || std::string_view(argv[1]) == "--json") {
+        bool check = false;
+        bool json = false;
+        int i = 1;
+        for (; i < argc && (std::string_view(argv[i]) == "--check" || std::string_view(argv[i]) == "--json"); ++i) {
+            (std::string_view(argv[i]) == "--check" ? check : json) = true;
+        }
+        if (i < argc && std::string_view(argv[i]) == "--") {
+            ++i;
+        }
+        if (!check || i == argc) {
+            std::fputs(kUsage, stderr);
+            return kExitUsage;
+        }
+        return checkFiles(std::vector<std::string>(argv + i, argv + argc), json);
     }
 #ifdef _WIN32
     // The reports' CR LF and the markers' single LF go out as they are, not

@@ -35,10 +35,12 @@ constexpr std::array kCommands = {
     CommandHelp{Command::EdidRead, "edid read", "edid read out N|in N [ITEM] -o FILE [--force]",
                 "Reads an EDID back from output N, or from input N (its EDID source ITEM 1 to 33,\n"
                 "default the input's current choice), writes the 256 bytes to FILE and prints the\n"
-                "summary. An existing FILE is kept unless --force; a failed write leaves no file."},
-    CommandHelp{Command::EdidWrite, "edid write", "edid write INPUT SLOT FILE [--pad]",
+                "summary. An existing FILE is kept unless --force; a failed write leaves no file.\n"
+                "What the EDID check finds in it is printed on standard error."},
+    CommandHelp{Command::EdidWrite, "edid write", "edid write INPUT SLOT FILE [--pad] [--force]",
                 "Uploads FILE into user slot SLOT (1 to 3) of INPUT. FILE must be 128 or 256 bytes\n"
-                "long; --pad fills a shorter file up to 256 bytes with 0xFF."},
+                "long; --pad fills a shorter file up to 256 bytes with 0xFF. The EDID is checked\n"
+                "first: a file with errors is refused (nothing sent) unless --force."},
     CommandHelp{Command::EdidDecode, "edid decode", "edid decode FILE...",
                 "Prints the video, audio and general reports and the summary of each EDID file.\n"
                 "Needs no link."},
@@ -245,6 +247,8 @@ void parseEdidWrite(Parser& p, Invocation& inv) {
         const auto word = p.take("argument");
         if (*word == "--pad") {
             inv.pad = true;
+        } else if (*word == "--force") {
+            inv.force = true;
         } else {
             positional.push_back(*word);
         }

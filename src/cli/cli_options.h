@@ -66,9 +66,9 @@ struct Invocation {
     bool readOutput = true;
     int readPort = 0;
     std::optional<int> readSource;
-    int slot = 0;     // edid write: 1..3
-    std::string file; // edid read -o, edid write
-    bool force = false;
+    int slot = 0;       // edid write: 1..3
+    std::string file;   // edid read -o, edid write
+    bool force = false; // edid read: overwrite FILE; edid write: upload an EDID with errors
     bool pad = false;
     std::vector<std::string> files; // edid decode
     NetChanges net;

@@ -18,6 +18,9 @@ struct Outcome {
     std::string text;
     Json json = Json::object();
     std::string error;
+    // Whole lines for standard error whatever the outcome, --json and
+    // --quiet too, before the reason (the EDID check's findings).
+    std::string diagnostics = {};
 };
 
 // Opens COMn for the device search; nullptr (and why in error) when it cannot.

@@ -1,9 +1,11 @@
 #include "atomic_file.h"
 #include "ctl_runner.h"
 #include "device_status.h"
+#include "edid/edid_check.h"
 #include "edid/edid_decoder.h"
 #include "edid/edid_file.h"
 #include "edid/edid_summary.h"
+#include "edid_findings_json.h"
 #include "link/commands.h"
 #include "session/edid_capture.h"
 
@@ -14,6 +16,19 @@
 #include <vector>
 
 namespace mc::ctl {
+namespace {
+
+// The EDID check's findings of what a command reads or sends: one line each
+// on standard error ("matrix-ctl: edid read: error at byte 255: ...") and
+// the result's "findings".
+void reportEdidFindings(std::string_view command, const EdidFindings& findings, Outcome& outcome) {
+    for (const EdidFinding& finding : findings) {
+        outcome.diagnostics += "matrix-ctl: " + std::string(command) + ": " + formatEdidFinding(finding) + "\n";
+    }
+    outcome.json.set("findings", edidFindingsJson(findings));
+}
+
+} // namespace
 
 Outcome Runner::edidRead() {
     std::error_code ec;
@@ -82,6 +97,8 @@ Outcome Runner::edidRead() {
     outcome.json.set("bytes", static_cast<int>(kEdidImageBytes));
     outcome.json.set("summary", linesOf(summary));
     outcome.text = "saved " + inv_.file + " (256 bytes)\n" + unixLines(summary);
+    // Saved all the same: it is what the display sent, the user decides.
+    reportEdidFindings("edid read", checkEdid(image), outcome);
     return outcome;
 }
 
@@ -105,19 +122,32 @@ Outcome Runner::edidWrite() {
                                        (size > 0 && size < kEdidImageBytes ? " (--pad fills it up with 0xFF)" : ""));
     }
     const EdidImage image = edidImageFromBytes(bytes);
-    auto exchange = edidUploadExchange(inv_.input, inv_.slot, image);
-    if (!exchange) {
-        return unbuilt();
-    }
-    if (auto failed = runExchange(*exchange)) {
-        return *failed;
-    }
-    const std::string reply = stripLineEnd(exchange->answerLine());
     Outcome outcome;
     outcome.json.set("input", inv_.input);
     outcome.json.set("slot", inv_.slot);
     outcome.json.set("file", inv_.file);
     outcome.json.set("bytes", static_cast<int>(size));
+    // What goes out: the file as it is, or the image --pad filled up.
+    const EdidFindings findings = checkEdid(exact ? std::span<const std::uint8_t>(bytes) : image);
+    reportEdidFindings("edid write", findings, outcome);
+    if (hasEdidErrors(findings) && !inv_.force) {
+        outcome.exit = kExitUsage;
+        outcome.error = "edid write: " + inv_.file + " has errors; nothing sent (--force sends it anyway)";
+        return outcome;
+    }
+    // A failure from here on still lists the findings.
+    const auto withFindings = [&outcome](Outcome failed) {
+        failed.diagnostics = outcome.diagnostics;
+        return failed;
+    };
+    auto exchange = edidUploadExchange(inv_.input, inv_.slot, image);
+    if (!exchange) {
+        return withFindings(unbuilt());
+    }
+    if (auto failed = runExchange(*exchange)) {
+        return withFindings(*failed);
+    }
+    const std::string reply = stripLineEnd(exchange->answerLine());
     outcome.json.set("reply", reply);
     outcome.text =
         "input " + std::to_string(inv_.input) + " user slot " + std::to_string(inv_.slot) + ": " + reply + "\n";

@@ -111,6 +111,7 @@ int finish(const Invocation& inv, const Outcome& outcome, std::string_view linkN
     } else if (!inv.quiet) {
         write(stdout, outcome.text);
     }
+    write(stderr, outcome.diagnostics);
     if (!outcome.error.empty()) {
         write(stderr, "matrix-ctl: " + outcome.error + "\n");
     }

@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -366,10 +367,10 @@ TEST_F(CtlE2e, aFailedEdidReadLeavesNoFile) {
 
 TEST_F(CtlE2e, edidWriteUploadsWholeImagesAndRefusesOddSizesUnlessPadded) {
     auto sim = startSwitcher(1);
-    std::string image(128, '\0');
-    for (std::size_t i = 0; i < image.size(); ++i) {
-        image[i] = static_cast<char>(i * 7);
-    }
+    // A sound base block alone (the display on output 6, cut after its first block, counting no extension).
+    std::string image = readFile(fs::path(MC_SIM_DATA_DIR) / "004-dell-dela1cf.bin").substr(0, 128);
+    image[127] = static_cast<char>(image[127] + image[126]);
+    image[126] = 0;
     writeFile(file("base.bin"), image);
     const Result run = ctl({"--link", "COM1", "edid", "write", "3", "1", file("base.bin").string()});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -388,14 +389,59 @@ TEST_F(CtlE2e, edidWriteUploadsWholeImagesAndRefusesOddSizesUnlessPadded) {
     EXPECT_EQ(ctl({"--link", "COM1", "edid", "write", "3", "2", file("long.bin").string(), "--pad"}).status, 2);
     EXPECT_EQ(sim->receivedLines().size(), sent);
 
+    // 100 bytes of "x" are no EDID: only --force sends them.
     const Result padded =
-        ctl({"--link", "COM1", "--json", "edid", "write", "3", "2", file("odd.bin").string(), "--pad"});
+        ctl({"--link", "COM1", "--json", "edid", "write", "3", "2", file("odd.bin").string(), "--pad", "--force"});
     EXPECT_EQ(padded.status, 0) << padded.err;
     EXPECT_EQ(at(at(document(padded), "result"), "bytes").number, 100);
     // The 100 bytes, then 0xFF up to 256.
     const std::string upload = sim->receivedLines().back();
     EXPECT_EQ(upload.rfind("SET IN3 EDID U2 DATA 78 78 ", 0), 0U) << upload;
     EXPECT_NE(upload.find("78 FF"), std::string::npos) << upload;
+}
+
+TEST_F(CtlE2e, edidWriteRefusesAnEdidWithErrorsUnlessForcedAndReadReportsWhatItSaves) {
+    auto sim = startSwitcher(1);
+    // The 4K TV's EDID with block 1's checksum one too high.
+    std::string broken = readFile(fs::path(MC_SIM_DATA_DIR) / "019-sony-sny2b05.bin");
+    const auto right = static_cast<unsigned char>(broken[255]);
+    broken[255] = static_cast<char>(right + 1);
+    char finding[96];
+    std::snprintf(finding, sizeof finding, "error at byte 255: checksum of block 1 is 0x%02X, should be 0x%02X",
+                  (right + 1) & 0xFFU, right);
+    writeFile(file("broken.bin"), broken);
+
+    const std::size_t sent = sim->receivedLines().size();
+    const Result refused = ctl({"--link", "COM1", "--json", "edid", "write", "3", "1", file("broken.bin").string()});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, std::string("matrix-ctl: edid write: ") + finding + "\nmatrix-ctl: edid write: " +
+                               file("broken.bin").string() + " has errors; nothing sent (--force sends it anyway)\n");
+    EXPECT_EQ(sim->receivedLines().size(), sent);
+    const JsonValue refusedDoc = document(refused);
+    const JsonValue& findings = at(at(refusedDoc, "result"), "findings");
+    ASSERT_EQ(findings.array.size(), 1U);
+    EXPECT_EQ(at(findings.array[0], "severity").string, "error");
+    EXPECT_EQ(at(findings.array[0], "offset").number, 255);
+
+    // --force sends it and still says what is wrong.
+    const Result forced = ctl({"--link", "COM1", "edid", "write", "3", "1", file("broken.bin").string(), "--force"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(forced.err, std::string("matrix-ctl: edid write: ") + finding + "\n");
+    EXPECT_EQ(sim->receivedLines().size(), sent + 1);
+
+    // Read back from the slot: saved as it came, the findings on standard error and in the JSON.
+    const Result back =
+        ctl({"--link", "COM1", "--json", "edid", "read", "in", "3", "31", "-o", file("back.bin").string()});
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(readFile(file("back.bin")), broken);
+    EXPECT_EQ(back.err, std::string("matrix-ctl: edid read: ") + finding + "\n");
+    EXPECT_EQ(at(at(document(back), "result"), "findings").array.size(), 1U);
+
+    // A sound EDID reads back with an empty list and nothing on standard error.
+    const Result sound = ctl({"--link", "COM1", "--json", "edid", "read", "out", "1", "-o", file("out1.bin").string()});
+    EXPECT_EQ(sound.status, 0) << sound.err;
+    EXPECT_EQ(sound.err, "");
+    EXPECT_TRUE(at(at(document(sound), "result"), "findings").array.empty());
 }
 
 TEST_F(CtlE2e, edidDecodeNeedsNoLinkAndReportsUnreadableFiles) {

@@ -5,6 +5,7 @@
 #include "edid/edid_summary.h"
 #include "version.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -145,6 +146,85 @@ TEST(MatrixEdid, versionPrintsTheProjectsVersionAlone) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, std::string("matrix-edid ") + kVersion + "\n");
     EXPECT_EQ(run.err, "");
+}
+
+// A sound EDID, one with a warning only (reserved manufacturer bit) and one
+// with an error (a checksum), written to a scratch folder.
+class MatrixEdidCheck : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(dir_);
+        std::ifstream in(kSamples / "034-mi-xmi27a1.bin", std::ios::binary);
+        sound_.assign(std::istreambuf_iterator<char>(in), {});
+        ASSERT_EQ(sound_.size(), 256U);
+        write("sound.bin", sound_);
+        std::string warned = sound_;
+        warned[8] = static_cast<char>(warned[8] | 0x80);
+        warned[127] = static_cast<char>(warned[127] - 0x80);
+        write("warned.bin", warned);
+        std::string broken = sound_;
+        broken[255] = static_cast<char>(broken[255] + 1);
+        write("broken.bin", broken);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void write(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    }
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    const fs::path dir_ = fs::temp_directory_path() / ("matrix-edid-check-" + std::to_string(::getpid()));
+    std::string sound_;
+};
+
+TEST_F(MatrixEdidCheck, exitStatusIsTheWorstOverAllFiles) {
+    const ToolRun clean = runTool({"--check", path("sound.bin")});
+    EXPECT_EQ(clean.status, 0);
+    EXPECT_EQ(clean.out, path("sound.bin") + ": no findings\n");
+
+    const ToolRun warned = runTool({"--check", path("sound.bin"), path("warned.bin")});
+    EXPECT_EQ(warned.status, 1);
+    EXPECT_EQ(warned.out,
+              path("sound.bin") + ": no findings\n" + path("warned.bin") +
+                  ": warning at byte 8: the manufacturer ID (bytes 8 and 9) has its reserved top bit set\n");
+
+    const ToolRun broken = runTool({"--check", path("broken.bin"), path("warned.bin")});
+    EXPECT_EQ(broken.status, 2);
+    EXPECT_EQ(broken.out.rfind(path("broken.bin") + ": error at byte 255: checksum of block 1 is 0x", 0), 0U);
+
+    // A missing file is worse than any finding, and the others are still checked.
+    const ToolRun missing = runTool({"--check", path("broken.bin"), path("absent.bin")});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_NE(missing.err.find("matrix-edid: cannot read " + path("absent.bin") + ": No such file or directory"),
+              std::string::npos);
+    EXPECT_NE(missing.out.find(path("broken.bin") + ": error"), std::string::npos);
+
+    EXPECT_EQ(runTool({"--check"}).status, 2);
+    EXPECT_EQ(runTool({"--json", path("sound.bin")}).status, 2);
+}
+
+TEST_F(MatrixEdidCheck, checksTheWholeFileNotTheFilledImage) {
+    // 128 bytes that count one extension: the decoder fills up, the check does not.
+    write("short.bin", sound_.substr(0, 128));
+    const ToolRun run = runTool({"--check", path("short.bin")});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, path("short.bin") +
+                           ": error at byte 126: the extension count (byte 126) is 1, but only 0 extension blocks "
+                           "follow\n");
+}
+
+TEST_F(MatrixEdidCheck, jsonHasOneDocumentForAllFiles) {
+    const ToolRun run = runTool({"--check", "--json", path("sound.bin"), path("broken.bin"), path("absent.bin")});
+    EXPECT_EQ(run.status, 3);
+    const auto expected =
+        std::string(R"({"files":[{"file":")") + path("sound.bin") +
+        R"(","bytes":256,"errors":false,"findings":[]},{"file":")" + path("broken.bin") +
+        R"(","bytes":256,"errors":true,"findings":[{"severity":"error","offset":255,"text":"checksum of block 1 is 0x)";
+    EXPECT_EQ(run.out.rfind(expected, 0), 0U) << run.out;
+    EXPECT_NE(run.out.find(R"({"file":")" + path("absent.bin") + R"(","error":"No such file or directory"}]})"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
 }
 
 } // namespace

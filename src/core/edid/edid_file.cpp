@@ -20,7 +20,7 @@ namespace {
 
 constexpr const char* kNotRegularReason = "not a regular file";
 
-std::optional<EdidImage> fail(std::string* reason, const std::string& text) {
+std::nullopt_t fail(std::string* reason, const std::string& text) {
     if (reason != nullptr) {
         *reason = text;
     }
@@ -38,7 +38,8 @@ EdidImage edidImageFromBytes(std::span<const std::uint8_t> bytes) {
 
 #ifdef _WIN32
 
-std::optional<EdidImage> readEdidFile(const std::string& path, std::string* reason) {
+std::optional<std::vector<std::uint8_t>> readEdidFileBytes(const std::string& path, std::size_t maxBytes,
+                                                           std::string* reason) {
     std::error_code error;
     const auto type = std::filesystem::status(path, error).type();
     if (error) {
@@ -51,19 +52,19 @@ std::optional<EdidImage> readEdidFile(const std::string& path, std::string* reas
     if (!file) {
         return fail(reason, std::strerror(errno));
     }
-    EdidImage image;
-    image.fill(kEdidFillByte);
+    std::vector<std::uint8_t> bytes(maxBytes);
     // A short read at the end of the file is fine; a read error is not.
-    std::fread(image.data(), 1, image.size(), file.get());
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
     if (std::ferror(file.get()) != 0) {
         return fail(reason, "read failed");
     }
-    return image;
+    return bytes;
 }
 
 #else
 
-std::optional<EdidImage> readEdidFile(const std::string& path, std::string* reason) {
+std::optional<std::vector<std::uint8_t>> readEdidFileBytes(const std::string& path, std::size_t maxBytes,
+                                                           std::string* reason) {
     // Opened without waiting (a FIFO would hold open() until a writer came),
     // then refused unless it is a regular file.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -81,12 +82,11 @@ std::optional<EdidImage> readEdidFile(const std::string& path, std::string* reas
     if (!S_ISREG(info.st_mode)) {
         return fail(reason, kNotRegularReason);
     }
-    EdidImage image;
-    image.fill(kEdidFillByte);
-    // A short file ends the reading early; the rest stays 0xFF.
+    std::vector<std::uint8_t> bytes(maxBytes);
+    // A short file ends the reading early.
     std::size_t got = 0;
-    while (got < image.size()) {
-        const ssize_t n = ::read(fd, image.data() + got, image.size() - got);
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -98,9 +98,18 @@ std::optional<EdidImage> readEdidFile(const std::string& path, std::string* reas
         }
         got += static_cast<std::size_t>(n);
     }
-    return image;
+    bytes.resize(got);
+    return bytes;
 }
 
 #endif
+
+std::optional<EdidImage> readEdidFile(const std::string& path, std::string* reason) {
+    const auto bytes = readEdidFileBytes(path, kEdidImageBytes, reason);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    return edidImageFromBytes(*bytes);
+}
 
 } // namespace mc

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace mc {
 
@@ -17,5 +18,11 @@ EdidImage edidImageFromBytes(std::span<const std::uint8_t> bytes);
 // file: a FIFO, a device or a directory is refused without waiting on it.
 // `reason`, when given, then says why.
 std::optional<EdidImage> readEdidFile(const std::string& path, std::string* reason = nullptr);
+
+// The first `maxBytes` bytes of a regular file as they are (fewer when the
+// file is shorter), refused as readEdidFile refuses. The EDID check takes
+// these: it needs to see a short or overlong file.
+std::optional<std::vector<std::uint8_t>> readEdidFileBytes(const std::string& path, std::size_t maxBytes,
+                                                           std::string* reason = nullptr);
 
 } // namespace mc

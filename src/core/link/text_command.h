@@ -31,10 +31,16 @@ public:
     [[nodiscard]] std::size_t size() const { return bytes_.size(); }
     [[nodiscard]] bool empty() const { return bytes_.empty(); }
 
+    // A remark the traffic monitor shows on the command's row (what is wrong
+    // with an EDID being uploaded); never sent.
+    [[nodiscard]] std::string_view note() const { return note_; }
+    void setNote(std::string note) { note_ = std::move(note); }
+
     friend bool operator==(const TextCommand&, const TextCommand&) = default;
 
 private:
     std::string bytes_;
+    std::string note_;
 };
 
 // Where pages hand their commands. The one place that tests the port-open

@@ -192,7 +192,7 @@ void Connection::probeOpenPort(std::chrono::milliseconds wait) {
     channel_.sendTextCommand(probeCommand().bytes());
     noteLinkEvent(LinkEvent::Probing);
     if (traffic_ != nullptr) {
-        traffic_->commandSent(linkName(), probeCommand().bytes());
+        traffic_->commandSent(linkName(), probeCommand().bytes(), {});
     }
     state_.searchInProgress = true;
     view_.startConsoleTimer(ConsoleTimer::Search, wait);
@@ -323,7 +323,7 @@ bool Connection::send(const TextCommand& command) {
         return false;
     }
     if (traffic_ != nullptr) {
-        traffic_->commandSent(linkName(), command.bytes());
+        traffic_->commandSent(linkName(), command.bytes(), command.note());
     }
     return true;
 }

@@ -1,6 +1,8 @@
 #include "session/edid_capture.h"
 
+#include "edid/edid_check.h"
 #include "session/line_assembler.h"
+#include "session/log_hook.h"
 #include "session/new_file.h"
 
 #include <algorithm>
@@ -126,6 +128,18 @@ void EdidCapture::handleLine(std::string_view line) {
     }
     console_.showMessage(std::string(kSavedToFileMessage) + *name);
     edid_.showCapturedEdid(image);
+    logEdidFindings(image, "read back into " + *name);
+}
+
+std::string logEdidFindings(std::span<const std::uint8_t> edid, const std::string& what) {
+    const EdidFindings findings = checkEdid(edid);
+    if (findings.empty()) {
+        return {};
+    }
+    std::string summary = summariseEdidFindings(findings);
+    logMessage(hasEdidErrors(findings) ? LogLevel::Error : LogLevel::Warning, kEdidCheckLogSource,
+               "EDID " + what + ": " + summary);
+    return summary;
 }
 
 } // namespace mc

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,6 +25,17 @@ inline constexpr std::string_view kEdidSerialField = "%02d";
 inline constexpr std::string_view kCannotCreateFileMessage = "Faild to create file";
 inline constexpr std::string_view kSavedFileMissingMessage = "failed";
 inline constexpr std::string_view kSavedToFileMessage = "Save to file: ";
+
+// The log source of what the EDID check finds in an EDID the console reads
+// back or uploads.
+inline constexpr std::string_view kEdidCheckLogSource = "EDID check";
+// Starts the traffic mark of an EDID sent or read back with findings.
+inline constexpr std::string_view kEdidCheckNote = "EDID check: ";
+
+// Logs the check's findings of an EDID, if any, as "EDID <what>: <findings>"
+// (an error entry when one is an error, else a warning entry) and returns
+// the findings' one-line summary; empty for a sound EDID.
+std::string logEdidFindings(std::span<const std::uint8_t> edid, const std::string& what);
 
 // True when the line (up to its first NUL) holds both "EDID " and "DATA ".
 bool isEdidDataLine(std::string_view line);

@@ -63,7 +63,9 @@ void ReplyDispatch::handle(char byte) {
     }
     if (traffic_ != nullptr) {
         // Marked before it is handled: the mode the line meets decides.
-        traffic_->lineReceived(*line, markReplyLine(*line, state_.edidToFile));
+        traffic_->lineReceived(*line, state_.edidToFile && isEdidDataLine(*line)
+                                          ? markEdidReadBack(*line, state_.receivedEdid)
+                                          : markReplyLine(*line, state_.edidToFile));
     }
     // The mode is read per line: the line that ends an EDID read switches the
     // bytes after it back to the text parser.

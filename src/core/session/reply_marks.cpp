@@ -1,5 +1,6 @@
 #include "session/reply_marks.h"
 
+#include "edid/edid_check.h"
 #include "session/edid_capture.h"
 #include "session/overloaded.h"
 #include "session/reply_parser.h"
@@ -10,6 +11,8 @@
 namespace mc {
 
 namespace {
+
+constexpr std::string_view kEdidReadBackMark = "EDID data read back";
 
 TrafficMark acted(std::string text) {
     return {TrafficMarkKind::ActedOn, std::move(text)};
@@ -74,10 +77,20 @@ TrafficMark describe(const Reply& reply, std::string_view line) {
 TrafficMark markReplyLine(std::string_view line, bool edidReadPending) {
     if (edidReadPending) {
         // The EDID-to-file parser takes the first data line and drops the rest.
-        return isEdidDataLine(line) ? acted("EDID data read back")
+        return isEdidDataLine(line) ? acted(std::string(kEdidReadBackMark))
                                     : TrafficMark{TrafficMarkKind::Ignored, "ignored (EDID read pending)"};
     }
     return describe(decodeReply(line), line);
+}
+
+TrafficMark markEdidReadBack(std::string_view line, EdidImage image) {
+    scanEdidData(line, image);
+    const EdidFindings findings = checkEdid(image);
+    if (findings.empty()) {
+        return acted(std::string(kEdidReadBackMark));
+    }
+    return {TrafficMarkKind::Fault,
+            std::string(kEdidReadBackMark) + "; " + std::string(kEdidCheckNote) + summariseEdidFindings(findings)};
 }
 
 } // namespace mc

@@ -26,6 +26,7 @@ enum class TrafficMarkKind {
     Ignored, // the reply parser does not act on the line
     Error,   // the switcher refused a command ("ERROR")
     Event,   // a link event; the text names it
+    Fault,   // an EDID sent or read back is malformed or likely wrong; the text says what
 };
 
 struct TrafficMark {
@@ -57,8 +58,9 @@ public:
     virtual ~TrafficObserver() = default;
     // `detail`: a failure's reason, or empty.
     virtual void linkEvent(std::string_view link, LinkEvent event, std::string_view detail) = 0;
-    // Bytes handed to the link (commands and the search probe).
-    virtual void commandSent(std::string_view link, std::string_view bytes) = 0;
+    // Bytes handed to the link (commands and the search probe). `note`: what
+    // is wrong with them (an EDID upload with findings), or empty.
+    virtual void commandSent(std::string_view link, std::string_view bytes, std::string_view note) = 0;
     // A received byte that does not complete a line.
     virtual void partialByteReceived(char byte) = 0;
     // A complete line (LF included) with what the parser does with it.

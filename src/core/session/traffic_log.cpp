@@ -78,8 +78,12 @@ void TrafficLog::linkEvent(std::string_view link, LinkEvent event, std::string_v
                    {TrafficMarkKind::Event, linkEventName(event)}));
 }
 
-void TrafficLog::commandSent(std::string_view link, std::string_view bytes) {
-    append(makeRow(TrafficDirection::Sent, std::string(link), std::string(bytes), {}));
+void TrafficLog::commandSent(std::string_view link, std::string_view bytes, std::string_view note) {
+    TrafficMark mark;
+    if (!note.empty()) {
+        mark = {TrafficMarkKind::Fault, std::string(note)};
+    }
+    append(makeRow(TrafficDirection::Sent, std::string(link), std::string(bytes), std::move(mark)));
 }
 
 void TrafficLog::partialByteReceived(char byte) {

@@ -28,7 +28,7 @@ public:
     void setRowListener(RowListener listener) { listener_ = std::move(listener); }
 
     void linkEvent(std::string_view link, LinkEvent event, std::string_view detail) override;
-    void commandSent(std::string_view link, std::string_view bytes) override;
+    void commandSent(std::string_view link, std::string_view bytes, std::string_view note = {}) override;
     void partialByteReceived(char byte) override;
     void lineReceived(std::string_view line, const TrafficMark& mark) override;
 

@@ -6,6 +6,7 @@
 #include "edid/edid_summary.h"
 #include "link/commands.h"
 #include "session/console_state.h"
+#include "session/edid_capture.h"
 #include "widgets/choice_box.h"
 #include "widgets/dialog_units.h"
 #include "widgets/message_box.h"
@@ -265,18 +266,29 @@ void EdidPage::loadEdid() {
     if (path.isEmpty()) {
         return;
     }
-    // A shorter file leaves the rest of the image at 0xFF.
-    const auto image = readEdidFile(QFile::encodeName(path).toStdString());
-    if (!image) {
+    // The first 256 bytes are what goes out; a shorter file leaves the rest
+    // of the image at 0xFF.
+    const std::string file = QFile::encodeName(path).toStdString();
+    const auto bytes = readEdidFileBytes(file, kEdidImageBytes);
+    if (!bytes) {
         showMessage(this, QString::fromLatin1(kFileReadFailedMessage));
         return;
     }
+    const EdidImage image = edidImageFromBytes(*bytes);
     if (QFileInfo(path).suffix() != QLatin1String(kBinExtension)) {
         showMessage(this, QString::fromLatin1(kNotBinFileMessage));
         return;
     }
 
-    if (const auto command = uploadEdidCommand(slot->input, slot->slot, *image)) {
+    if (auto command = uploadEdidCommand(slot->input, slot->slot, image)) {
+        // A file with errors still goes out (the operator chose it); the log
+        // and the command's row in the traffic monitor say what is wrong.
+        const std::string findings =
+            logEdidFindings(*bytes, "file " + file + " for input " + std::to_string(slot->input) + " user slot " +
+                                        std::to_string(slot->slot));
+        if (!findings.empty()) {
+            command->setNote(std::string(kEdidCheckNote) + findings);
+        }
         sender_.send(*command);
     }
     // The note follows the port-open flag, not the send's result: a command
@@ -284,7 +296,7 @@ void EdidPage::loadEdid() {
     // port.
     showMessage(this, QString::fromLatin1(state_.portOpen ? kUploadNoteMessage : kTurnOnPortMessage));
     // Shown whether or not it went out: the operator sees what the file holds.
-    showEdid(*image);
+    showEdid(image);
 }
 
 void EdidPage::keyPressEvent(QKeyEvent* event) {

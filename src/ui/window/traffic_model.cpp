@@ -77,6 +77,7 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
         switch (row->mark.kind) {
         case TrafficMarkKind::Error:
+        case TrafficMarkKind::Fault:
             return kErrorText;
         case TrafficMarkKind::Event:
             return kEventText;
@@ -86,7 +87,9 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
             return row->direction == TrafficDirection::Pending ? QVariant(kQuietText) : QVariant();
         }
     case Qt::BackgroundRole:
-        return row->mark.kind == TrafficMarkKind::Error ? QVariant(kErrorBackground) : QVariant();
+        return row->mark.kind == TrafficMarkKind::Error || row->mark.kind == TrafficMarkKind::Fault
+                   ? QVariant(kErrorBackground)
+                   : QVariant();
     case kLineRole:
         return text(formatTrafficRow(*row));
     case kBytesRole:

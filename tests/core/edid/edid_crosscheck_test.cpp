@@ -13,6 +13,7 @@
 //    channel count, sample rates and, for LPCM, sample sizes.
 // Files marked not well-defined in SOURCES.md (a case where the reading of
 // the bytes is the implementer's choice) are only decoded, for not crashing.
+#include "core/edid/edid_decode_tool.h"
 #include "edid/edid_decoder.h"
 #include "edid/edid_file.h"
 #include "edid/edid_tables.h"
@@ -40,42 +41,15 @@ namespace fs = std::filesystem;
 
 const fs::path kSamples = fs::path(MC_TEST_DATA_DIR) / "edid-samples";
 
-// Set by scripts/test, which installs edid-decode: missing it is then a failure.
-constexpr const char* kRequireEnv = "MC_REQUIRE_EDID_DECODE";
-
-std::string findEdidDecode() {
-    const char* path = std::getenv("PATH");
-    std::stringstream dirs(path != nullptr ? path : "");
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-        const fs::path candidate = fs::path(dir.empty() ? "." : dir) / "edid-decode";
-        std::error_code error;
-        if (fs::is_regular_file(candidate, error)) {
-            return candidate.string();
-        }
-    }
-    return {};
-}
-
 // edid-decode's report of one file; nothing when edid-decode itself fails on
 // it (the packaged version crashes on one sample).
 std::optional<std::string> runEdidDecode(const std::string& program, const fs::path& file) {
     // Sample names hold only letters, digits, dots and dashes.
-    const std::string command = "'" + program + "' -s '" + file.string() + "' 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
+    test::ToolOutput run = test::runEdidDecode(program, {"-s"}, file);
+    if (run.status != 0 || run.out.empty()) {
         return std::nullopt;
     }
-    std::string output;
-    std::array<char, 4096> buffer{};
-    std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        output.append(buffer.data(), n);
-    }
-    if (pclose(pipe) != 0 || output.empty()) {
-        return std::nullopt;
-    }
-    return output;
+    return std::move(run.out);
 }
 
 // SOURCES.md rows: | file | path | bytes | yes or **no** | features |
@@ -349,9 +323,9 @@ void crossCheck(const EdidImage& image, const std::string& output, const EdidRep
 }
 
 TEST(EdidCrossCheck, agreesWithEdidDecodeOnEveryWellDefinedSample) {
-    const std::string program = findEdidDecode();
+    const std::string program = test::findEdidDecode();
     if (program.empty()) {
-        const char* required = std::getenv(kRequireEnv);
+        const char* required = std::getenv(test::kRequireEdidDecodeEnv);
         ASSERT_FALSE(required != nullptr && *required != '\0') << "edid-decode is not installed";
         GTEST_SKIP() << "edid-decode is not installed; install the Debian package edid-decode to run the cross-check";
     }
