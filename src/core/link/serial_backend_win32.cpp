@@ -112,20 +112,16 @@ public:
                 }
             }
         }
-        // In priority order: the lowest signalled index wins.
-        const std::array<HANDLE, 3> waitList = watchLine ? std::array<HANDLE, 3>{stopEvent_, portEvent_, writeEvent_}
-                                                         : std::array<HANDLE, 3>{stopEvent_, writeEvent_, nullptr};
-        const DWORD count = watchLine ? 3 : 2;
-        const DWORD which = ::WaitForMultipleObjects(count, waitList.data(), FALSE, INFINITE);
-        if (which == WAIT_OBJECT_0) {
+        switch (waitForWorkerWake(stopEvent_, watchLine ? portEvent_ : nullptr, writeEvent_)) {
+        case WorkerWake::Stop:
             return LinkWake::Stop;
-        }
-        if (which >= WAIT_OBJECT_0 + count) {
+        case WorkerWake::Write:
+            return LinkWake::Write;
+        case WorkerWake::Failed:
             failed("wait");
             return LinkWake::Failed;
-        }
-        if (waitList[which - WAIT_OBJECT_0] == writeEvent_) {
-            return LinkWake::Write;
+        case WorkerWake::Line:
+            break;
         }
         ::ResetEvent(portEvent_);
         if (waitPending_) {

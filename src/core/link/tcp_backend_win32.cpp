@@ -112,21 +112,16 @@ public:
                 seen_ &= ~FD_READ;
                 return closeError_ ? LinkWake::HungUp : LinkWake::Readable;
             }
-            // In priority order: the lowest signalled index wins.
-            const std::array<HANDLE, 3> waitList = watchLine
-                                                       ? std::array<HANDLE, 3>{stopEvent_, socketEvent_, writeEvent_}
-                                                       : std::array<HANDLE, 3>{stopEvent_, writeEvent_, nullptr};
-            const DWORD count = watchLine ? 3 : 2;
-            const DWORD which = ::WaitForMultipleObjects(count, waitList.data(), FALSE, INFINITE);
-            if (which == WAIT_OBJECT_0) {
+            switch (waitForWorkerWake(stopEvent_, watchLine ? socketEvent_ : nullptr, writeEvent_)) {
+            case WorkerWake::Stop:
                 return LinkWake::Stop;
-            }
-            if (which >= WAIT_OBJECT_0 + count) {
+            case WorkerWake::Write:
+                return LinkWake::Write;
+            case WorkerWake::Failed:
                 failedWith("wait", static_cast<int>(::GetLastError()));
                 return LinkWake::Failed;
-            }
-            if (waitList[which - WAIT_OBJECT_0] == writeEvent_) {
-                return LinkWake::Write;
+            case WorkerWake::Line:
+                break;
             }
             if (!takeSocketEvents()) {
                 return LinkWake::Failed;

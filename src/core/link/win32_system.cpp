@@ -19,6 +19,19 @@ std::string systemText(unsigned long code) {
     return out.empty() ? "error " + std::to_string(code) : out;
 }
 
+WorkerWake waitForWorkerWake(void* stop, void* line, void* write) {
+    const std::array<HANDLE, 3> waitList =
+        line != nullptr ? std::array<HANDLE, 3>{stop, line, write} : std::array<HANDLE, 3>{stop, write, nullptr};
+    const DWORD count = line != nullptr ? 3 : 2;
+    // The lowest signalled index is the one reported.
+    const DWORD which = ::WaitForMultipleObjects(count, waitList.data(), FALSE, INFINITE);
+    if (which >= WAIT_OBJECT_0 + count) {
+        return WorkerWake::Failed;
+    }
+    const HANDLE woken = waitList[which - WAIT_OBJECT_0];
+    return woken == stop ? WorkerWake::Stop : woken == write ? WorkerWake::Write : WorkerWake::Line;
+}
+
 int startWinsock() {
     // Initialised once, by whichever thread comes first; the others wait.
     static const int result = [] {
