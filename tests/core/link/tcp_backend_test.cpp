@@ -3,6 +3,7 @@
 #include "link/tcp_backend.h"
 #include "support/recording_sink.h"
 #include "support/tcp_peer.h"
+#include "support/under_wine.h"
 
 #include <cstdio>
 #include <future>
@@ -10,9 +11,7 @@
 #include <thread>
 
 #ifdef _WIN32
-#include "link/win32_system.h"
-
-#include <winsock2.h>
+#include "link/win32_system.h" // and windows.h, through under_wine.h: its winerror.h names the Winsock errors
 #else
 #include <cerrno>
 #include <cstring>
@@ -145,9 +144,18 @@ TEST_F(TcpBackendTest, PeerCloseAndResetAreLinkFailuresWithOneNoticeByte) {
         ASSERT_TRUE(sink_.waitForBytes(13, kArrival));
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(sink_.received().size(), 13U) << "one notice byte, then nothing";
-        const std::string port = std::to_string(peer_.port());
-        EXPECT_EQ(channel_.lastFailure(),
-                  "read 127.0.0.1:" + port + ": " + (reset ? kReset : std::string("the peer closed the connection")));
+        const std::string prefix = "read 127.0.0.1:" + std::to_string(peer_.port()) + ": ";
+        const std::string failure = channel_.lastFailure();
+        ASSERT_TRUE(failure.starts_with(prefix)) << failure;
+        const std::string reason = failure.substr(prefix.size());
+        const std::string closed = "the peer closed the connection";
+        if (reset && test::runningUnderWine()) {
+            // Wine 8 passes a reset on as an orderly end: FD_CLOSE without an
+            // error, and recv gives 0.
+            EXPECT_TRUE(reason == kReset || reason == closed) << reason;
+        } else {
+            EXPECT_EQ(reason, reset ? kReset : closed);
+        }
         channel_.closePort();
     }
 }
