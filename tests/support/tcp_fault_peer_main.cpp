@@ -30,10 +30,11 @@ void ready(std::uint16_t port) {
     std::fflush(stdout);
 }
 
-// A command line has come: bytes up to a line feed, other than line ends.
+// A command line has come: a line feed after something other than line ends
+// (the tool sends an empty line first).
 bool hasCommand(const std::string& received) {
-    const auto end = received.find('\n');
-    return end != std::string::npos && received.find_first_not_of("\r\n") < end;
+    const auto content = received.find_first_not_of("\r\n");
+    return content != std::string::npos && received.find('\n', content) != std::string::npos;
 }
 
 } // namespace
