@@ -95,12 +95,7 @@ bool SerialLink::openNetwork(const TcpLinkAddress& address, std::chrono::millise
     name_ = formatLinkAddress(address);
     network_ = true;
     const auto connected = std::make_shared<std::atomic<bool>>(false);
-    auto backend = makeTcpBackend(address, bound, connected);
-    if (!backend) {
-        error_ = name_ + ": this build has no network link";
-        return false;
-    }
-    if (!channel_->openLink(*queue_, kNetworkLinkNumber, std::move(backend), LineSettings{}) ||
+    if (!channel_->openLink(*queue_, kNetworkLinkNumber, makeTcpBackend(address, bound, connected), LineSettings{}) ||
         !channel_->startPortWorker()) {
         error_ = name_ + ": " + channel_->lastFailure();
         channel_->closeLink();

@@ -7,6 +7,15 @@
 
 namespace mc::test {
 
+// A socket of this platform: a descriptor, or a Winsock SOCKET.
+#ifdef _WIN32
+using PeerSocket = std::uintptr_t;
+#else
+using PeerSocket = int;
+#endif
+// No socket: -1, or Winsock's INVALID_SOCKET (all bits set).
+inline constexpr PeerSocket kNoPeerSocket = static_cast<PeerSocket>(-1);
+
 // A loopback TCP listener for link tests: accepts one client at a time and
 // talks to it with plain blocking calls bounded by timeouts.
 class TcpPeer {
@@ -16,7 +25,7 @@ public:
     TcpPeer(const TcpPeer&) = delete;
     TcpPeer& operator=(const TcpPeer&) = delete;
 
-    [[nodiscard]] bool listening() const { return listenFd_ >= 0; }
+    [[nodiscard]] bool listening() const;
     [[nodiscard]] std::uint16_t port() const { return port_; }
 
     // Waits for the link to connect; false when none came in time.
@@ -29,8 +38,8 @@ public:
     void stopListening();
 
 private:
-    int listenFd_ = -1;
-    int clientFd_ = -1;
+    PeerSocket listenFd_ = kNoPeerSocket;
+    PeerSocket clientFd_ = kNoPeerSocket;
     std::uint16_t port_ = 0;
 };
 
@@ -47,8 +56,8 @@ public:
     [[nodiscard]] std::uint16_t port() const { return port_; }
 
 private:
-    int listenFd_ = -1;
-    std::vector<int> fillers_;
+    PeerSocket listenFd_ = kNoPeerSocket;
+    std::vector<PeerSocket> fillers_;
     std::uint16_t port_ = 0;
     bool ready_ = false;
 };

@@ -6,9 +6,13 @@
 //   MC_WIN_ABSENT_COM    COMn with no device behind it
 //   MC_WIN_STATUS_REPLY  file with the emulator's reply to the status command,
 //                        as it sent it to a native reader
+//   MC_WIN_TCP           HOST:PORT where the MC_WIN_COM emulator takes TCP
+//                        connections too
 // Only the channel's public calls are used, so the test holds for any backend.
 #include "link/commands.h"
+#include "link/link_address.h"
 #include "link/link_channel.h"
+#include "link/tcp_backend.h"
 #include "support/recording_sink.h"
 #include "support/under_wine.h"
 
@@ -124,41 +128,60 @@ protected:
     std::string reply_;
 };
 
+// Status round trips one after the other on a running channel, each reply
+// byte for byte and under `linkNumber`; prints the received rate `over` the
+// link (a report only: Wine is slow on a pseudo-terminal), then closes.
+void expectStatusRoundTrips(LinkChannel& channel, RecordingSink& sink, int linkNumber, const std::string& reply,
+                            const char* over) {
+    constexpr int kRoundTrips = 50;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kRoundTrips; ++i) {
+        ASSERT_EQ(channel.sendTextCommand(kStatusCommand), SendResult::Queued);
+        ASSERT_TRUE(sink.waitForBytes(reply.size(), kReplyWait)) << "round trip " << i << ": " << sink.text();
+        std::string received;
+        std::size_t otherPort = 0;
+        for (const RecordingSink::Received& r : sink.take()) {
+            received.push_back(static_cast<char>(r.byte));
+            otherPort += r.linkNumber != linkNumber ? 1 : 0;
+        }
+        ASSERT_EQ(received, reply) << "round trip " << i;
+        ASSERT_EQ(otherPort, 0U) << "bytes handed over with another link's number";
+    }
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    const double bytesPerSecond = static_cast<double>(reply.size()) * kRoundTrips / took.count();
+    std::printf("received over %s %zu bytes in %d round trips: %.0f bytes/s\n", over, reply.size() * kRoundTrips,
+                kRoundTrips, bytesPerSecond);
+
+    // Nothing more follows the last reply.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(sink.text().empty()) << sink.text();
+    EXPECT_FALSE(channel.portError()) << channel.lastFailure();
+    closeWithin(channel, 2000ms, "after round trips");
+    EXPECT_EQ(channel.state(), LinkChannel::State::Closed);
+}
+
 TEST_F(Win32ChannelTest, statusRoundTripIsByteForByte) {
     RecordingSink sink;
     LinkChannel channel;
     ASSERT_TRUE(channel.openLink(sink, com_, LineSettings{}));
     ASSERT_TRUE(channel.startPortWorker());
     EXPECT_EQ(channel.state(), LinkChannel::State::Running);
+    expectStatusRoundTrips(channel, sink, com_, reply_, ("COM" + std::to_string(com_)).c_str());
+}
 
-    // Round trips one after the other; the last figure is a report only, as
-    // Wine is slow on a pseudo-terminal.
-    constexpr int kRoundTrips = 50;
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kRoundTrips; ++i) {
-        ASSERT_EQ(channel.sendTextCommand(kStatusCommand), SendResult::Queued);
-        ASSERT_TRUE(sink.waitForBytes(reply_.size(), kReplyWait)) << "round trip " << i << ": " << sink.text();
-        std::string received;
-        std::size_t otherPort = 0;
-        for (const RecordingSink::Received& r : sink.take()) {
-            received.push_back(static_cast<char>(r.byte));
-            otherPort += r.linkNumber != com_ ? 1 : 0;
-        }
-        ASSERT_EQ(received, reply_) << "round trip " << i;
-        ASSERT_EQ(otherPort, 0U) << "bytes handed over with another port's number";
-    }
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    const double bytesPerSecond = static_cast<double>(reply_.size()) * kRoundTrips / took.count();
-    std::printf("received %zu bytes in %d round trips: %.0f bytes/s\n", reply_.size() * kRoundTrips, kRoundTrips,
-                bytesPerSecond);
-    RecordProperty("receivedBytesPerSecond", static_cast<int>(bytesPerSecond));
-
-    // Nothing more follows the last reply.
-    std::this_thread::sleep_for(200ms);
-    EXPECT_TRUE(sink.text().empty()) << sink.text();
-    EXPECT_FALSE(channel.portError());
-    closeWithin(channel, 2000ms, "after round trips");
-    EXPECT_EQ(channel.state(), LinkChannel::State::Closed);
+// The same switcher on its TCP side: the same bytes as on the serial line.
+TEST_F(Win32ChannelTest, statusRoundTripOverTcpIsByteForByte) {
+    const char* tcp = std::getenv("MC_WIN_TCP");
+    ASSERT_NE(tcp, nullptr) << "MC_WIN_TCP is not set";
+    const LinkAddressResult parsed = parseLinkAddress(tcp);
+    const auto* address = std::get_if<LinkAddress>(&parsed);
+    ASSERT_TRUE(address != nullptr && std::holds_alternative<TcpLinkAddress>(*address)) << tcp;
+    RecordingSink sink;
+    LinkChannel channel;
+    ASSERT_TRUE(
+        channel.openLink(sink, kNetworkLinkNumber, makeTcpBackend(std::get<TcpLinkAddress>(*address)), LineSettings{}));
+    ASSERT_TRUE(channel.startPortWorker());
+    expectStatusRoundTrips(channel, sink, kNetworkLinkNumber, reply_, "TCP");
 }
 
 TEST_F(Win32ChannelTest, sixtyFourCommandsWaitForTheWorkerAndTheNextIsRefused) {

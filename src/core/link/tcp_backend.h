@@ -24,8 +24,8 @@ using TcpConnectedFlag = std::shared_ptr<std::atomic<bool>>;
 // bytes. open() only prepares the wake-ups; resolving the name and connecting
 // happen in connect() on the port worker, bounded by `connectTimeout` and
 // ended at once by a close. A peer that closes, resets or stays silent to
-// keepalive probes fails the link as a hang-up fails a serial line.
-// nullptr where this platform has no TCP link built in (Windows for now).
+// keepalive probes fails the link as a hang-up fails a serial line. POSIX
+// sockets on Linux, Winsock on Windows.
 std::unique_ptr<LinkBackend> makeTcpBackend(const TcpLinkAddress& address,
                                             std::chrono::milliseconds connectTimeout = kTcpConnectTimeout,
                                             const TcpConnectedFlag& connected = nullptr);

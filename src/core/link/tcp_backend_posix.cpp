@@ -2,12 +2,11 @@
 #ifndef _WIN32
 
 #include "link/posix_wakeups.h"
-#include "link/tcp_backend.h"
+#include "link/tcp_link.h"
 
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -15,114 +14,44 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 namespace mc {
 
 namespace {
 
-// Silence for good: the first keepalive probe after this many idle seconds,
-// then one every interval; the connection fails after the count unanswered.
-constexpr int kKeepIdleSeconds = 5;
-constexpr int kKeepIntervalSeconds = 2;
-constexpr int kKeepCount = 3;
-// Sent bytes left unacknowledged this long also fail the connection.
-constexpr unsigned kUserTimeoutMs = 10000;
+// The resolve job's done signal: an eventfd the worker polls.
+class PosixResolveJob final : public ResolveJob {
+public:
+    PosixResolveJob() : done(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~PosixResolveJob() override { closeFd(done); }
+    PosixResolveJob(const PosixResolveJob&) = delete;
+    PosixResolveJob& operator=(const PosixResolveJob&) = delete;
 
-// Bytes taken from the socket per receive; handed on one at a time.
-constexpr std::size_t kReceiveChunk = 4096;
-
-std::string seconds(std::chrono::milliseconds bound) {
-    const auto ms = bound.count();
-    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-}
-
-// One name resolution on a thread of its own: getaddrinfo cannot be
-// interrupted, so the worker waits for `done` at most until its deadline and
-// a stop, then leaves the job to finish and free itself.
-struct ResolveJob {
-    ResolveJob() : done(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    ~ResolveJob() {
-        if (found != nullptr) {
-            ::freeaddrinfo(found);
-        }
-        closeFd(done);
-    }
-    ResolveJob(const ResolveJob&) = delete;
-    ResolveJob& operator=(const ResolveJob&) = delete;
+    void signalDone() override { signalEventFd(done); }
 
     int done;
-    std::mutex lock; // the results, written by the helper, read by the worker
-    int result = 0;
-    int savedErrno = 0;
-    addrinfo* found = nullptr;
 };
 
-class TcpBackend : public LinkBackend {
+class TcpBackend final : public TcpBackendBase {
 public:
     TcpBackend(TcpLinkAddress address, std::chrono::milliseconds connectTimeout, TcpConnectedFlag connected)
-        : address_(std::move(address)), name_(formatLinkAddress(address_)), connectTimeout_(connectTimeout),
-          connected_(std::move(connected)) {}
+        : TcpBackendBase(std::move(address), connectTimeout, std::move(connected)) {}
     ~TcpBackend() override { close(); }
     TcpBackend(const TcpBackend&) = delete;
     TcpBackend& operator=(const TcpBackend&) = delete;
 
     bool open() override {
         if (!wakeups_.create()) {
-            failed("eventfd");
+            failedWith("eventfd", errno);
             return false;
         }
         return true;
     }
-
-    bool connect() override {
-        const auto deadline = Clock::now() + connectTimeout_;
-        const std::shared_ptr<ResolveJob> job = resolve(deadline);
-        if (!job) {
-            return false;
-        }
-        int lastError = 0;
-        for (const addrinfo* a = job->found; a != nullptr; a = a->ai_next) {
-            const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-            if (fd < 0) {
-                lastError = errno;
-                continue;
-            }
-            lastError = connectOne(fd, *a, deadline);
-            if (lastError == 0) {
-                fd_ = fd;
-                break;
-            }
-            ::close(fd);
-            if (lastError == ETIMEDOUT || lastError == ECANCELED) {
-                break; // the time is spent for every further address too
-            }
-        }
-        if (fd_ < 0) {
-            if (lastError == ETIMEDOUT) {
-                failure_ = "connect " + name_ + ": timed out after " + seconds(connectTimeout_);
-            } else if (lastError == ECANCELED) {
-                failure_ = "connect " + name_ + ": ended by the close";
-            } else {
-                failure_ = "connect " + name_ + ": " + std::strerror(lastError);
-            }
-            return false;
-        }
-        tune();
-        if (connected_) {
-            connected_->store(true);
-        }
-        return true;
-    }
-
-    // The serial line's settings mean nothing on a socket.
-    bool configure(const LineSettings& /*line*/) override { return true; }
 
     void close() override {
         closeFd(fd_);
-        received_.clear();
-        receivedAt_ = 0;
+        dropReceived();
     }
 
     void wakeForStop() override { wakeups_.wakeForStop(); }
@@ -132,40 +61,9 @@ public:
     LinkWake wait(bool watchLine) override {
         const LinkWake wake = wakeups_.wait(fd_, watchLine);
         if (wake == LinkWake::Failed) {
-            failed("poll");
+            failedWith("poll", errno);
         }
         return wake;
-    }
-
-    long queuedBytes() override {
-        int queued = 0;
-        if (::ioctl(fd_, FIONREAD, &queued) != 0) {
-            failed("queue status " + name_);
-            return -1;
-        }
-        return static_cast<long>(received_.size() - receivedAt_) + queued;
-    }
-
-    LinkRead readByte(std::uint8_t& byte) override {
-        if (receivedAt_ == received_.size()) {
-            received_.resize(kReceiveChunk);
-            receivedAt_ = 0;
-            const ssize_t n = receive(received_.data(), received_.size());
-            received_.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-            if (n == 0) {
-                failure_ = "read " + name_ + ": the peer closed the connection";
-                return LinkRead::Failed;
-            }
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                    return LinkRead::Empty;
-                }
-                failed("read " + name_);
-                return LinkRead::Failed;
-            }
-        }
-        byte = static_cast<std::uint8_t>(received_[receivedAt_++]);
-        return LinkRead::Byte;
     }
 
     LinkWrite write(std::string_view bytes, Clock::time_point deadline) override {
@@ -182,7 +80,7 @@ public:
                 continue;
             }
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                failed("write " + name_);
+                failedWith("write " + peerName(), errno);
                 return LinkWrite::Failed;
             }
             switch (wakeups_.waitWritable(fd_, deadline)) {
@@ -192,163 +90,130 @@ public:
             case PosixWakeups::Writable::Stopped:
                 return LinkWrite::Stopped;
             case PosixWakeups::Writable::TimedOut:
-                failure_ = "write " + name_ + ": timed out (the peer takes no data)";
+                recordFailure("write " + peerName() + ": timed out (the peer takes no data)");
                 return LinkWrite::Failed;
             case PosixWakeups::Writable::Failed:
-                failed("write " + name_);
+                failedWith("write " + peerName(), errno);
                 return LinkWrite::Failed;
             }
         }
         return LinkWrite::Written;
     }
 
-    // Discards what has come in and is unread, as the serial line's input
-    // flush does. An end of file or a reset stays pending for the next wait.
-    void purgeInput() override {
-        received_.clear();
-        receivedAt_ = 0;
-        if (fd_ < 0) {
-            return;
-        }
-        std::array<char, kReceiveChunk> discard{};
-        int queued = 0;
-        while (::ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0) {
-            if (::recv(fd_, discard.data(), discard.size(), MSG_DONTWAIT) <= 0) {
-                break;
-            }
-        }
-    }
-    // A socket has no unsent output to take back.
-    void purgeAll() override { purgeInput(); }
-
-    [[nodiscard]] std::string failure() const override { return failure_; }
-
-private:
-    void failed(const std::string& call) {
-        const int error = errno;
-        failure_ = call + ": " + std::strerror(error);
-    }
-
-    ssize_t receive(char* into, std::size_t size) const {
-        for (;;) {
-            const ssize_t n = ::recv(fd_, into, size, MSG_DONTWAIT);
-            if (n >= 0 || errno != EINTR) {
-                return n;
-            }
-        }
-    }
-
-    // Resolves the host on a helper thread; nullptr, with the reason, when
-    // the name has no address, the deadline passes or a stop comes first.
-    std::shared_ptr<ResolveJob> resolve(Clock::time_point deadline) {
-        auto job = std::make_shared<ResolveJob>();
+protected:
+    std::unique_ptr<ResolveJob> makeResolveJob(int& error) override {
+        auto job = std::make_unique<PosixResolveJob>();
         if (job->done < 0) {
-            failed("resolve " + address_.host + " (eventfd)");
-            return nullptr;
-        }
-        try {
-            std::thread([job, host = address_.host, service = std::to_string(address_.port)] {
-                addrinfo hints{};
-                hints.ai_family = AF_UNSPEC;
-                hints.ai_socktype = SOCK_STREAM;
-                hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
-                addrinfo* found = nullptr;
-                const int result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-                const int savedErrno = errno;
-                {
-                    const std::lock_guard lock(job->lock);
-                    job->result = result;
-                    job->savedErrno = savedErrno;
-                    job->found = found;
-                }
-                signalEventFd(job->done);
-            }).detach();
-        } catch (const std::system_error& e) {
-            failure_ = "resolve " + address_.host + ": " + e.what();
-            return nullptr;
-        }
-        std::array<pollfd, 2> fds{{{wakeups_.stopFd(), POLLIN, 0}, {job->done, POLLIN, 0}}};
-        for (;;) {
-            const int ready = ::poll(fds.data(), fds.size(), remainingMs(deadline));
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready < 0) {
-                failed("resolve " + address_.host + " (poll)");
-                return nullptr;
-            }
-            if (fds[0].revents != 0) {
-                failure_ = "resolve " + address_.host + ": ended by the close";
-                return nullptr;
-            }
-            if (ready == 0) {
-                failure_ = "resolve " + address_.host + ": timed out after " + seconds(connectTimeout_);
-                return nullptr;
-            }
-            break;
-        }
-        const std::lock_guard lock(job->lock); // the helper's results are there, and it is done with them
-        if (job->result != 0) {
-            failure_ = "resolve " + address_.host + ": " +
-                       (job->result == EAI_SYSTEM ? std::strerror(job->savedErrno) : ::gai_strerror(job->result));
+            error = errno;
             return nullptr;
         }
         return job;
     }
 
-    // Connects one socket within the deadline: 0, the errno of the failure,
-    // or ECANCELED when a stop came first.
-    [[nodiscard]] int connectOne(int fd, const addrinfo& address, Clock::time_point deadline) const {
-        if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) {
-            return 0;
+    Waited waitResolved(ResolveJob& job, Clock::time_point deadline, int& error) override {
+        const int done = static_cast<PosixResolveJob&>(job).done;
+        std::array<pollfd, 2> fds{{{wakeups_.stopFd(), POLLIN, 0}, {done, POLLIN, 0}}};
+        return pollUntil(fds, deadline, error);
+    }
+
+    [[nodiscard]] std::string resolveErrorText(int result, int savedErrno) const override {
+        return result == EAI_SYSTEM ? std::strerror(savedErrno) : ::gai_strerror(result);
+    }
+
+    Waited connectTo(const addrinfo& address, Clock::time_point deadline, int& error) override {
+        fd_ = ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol);
+        if (fd_ < 0) {
+            error = errno;
+            return Waited::Failed;
         }
-        if (errno != EINPROGRESS) {
-            return errno;
+        Waited end = Waited::Done;
+        if (::connect(fd_, address.ai_addr, address.ai_addrlen) != 0) {
+            if (errno == EINPROGRESS) {
+                end = waitConnected(deadline, error);
+            } else {
+                error = errno;
+                end = Waited::Failed;
+            }
         }
-        std::array<pollfd, 2> fds{{{fd, POLLOUT, 0}, {wakeups_.stopFd(), POLLIN, 0}}};
+        if (end != Waited::Done) {
+            closeFd(fd_);
+        }
+        return end;
+    }
+
+    void tune() override {
+        const int one = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ::setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &kTcpKeepIdleSeconds, sizeof kTcpKeepIdleSeconds);
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &kTcpKeepIntervalSeconds, sizeof kTcpKeepIntervalSeconds);
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &kTcpKeepCount, sizeof kTcpKeepCount);
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_USER_TIMEOUT, &kTcpUserTimeoutMs, sizeof kTcpUserTimeoutMs);
+    }
+
+    long receiveSome(char* into, std::size_t size) override {
+        for (;;) {
+            const ssize_t n = ::recv(fd_, into, size, MSG_DONTWAIT);
+            if (n >= 0) {
+                return static_cast<long>(n);
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return kNothingYet;
+            }
+            if (errno != EINTR) {
+                failedWith("read " + peerName(), errno);
+                return -1;
+            }
+        }
+    }
+
+    long socketQueued() override {
+        int queued = 0;
+        if (::ioctl(fd_, FIONREAD, &queued) != 0) {
+            failedWith("queue status " + peerName(), errno);
+            return -1;
+        }
+        return queued;
+    }
+
+    [[nodiscard]] std::string errorText(int error) const override { return std::strerror(error); }
+    [[nodiscard]] bool hasConnection() const override { return fd_ >= 0; }
+
+private:
+    // The first descriptor is the stop wake-up, the second what is waited for.
+    static Waited pollUntil(std::array<pollfd, 2>& fds, Clock::time_point deadline, int& error) {
         for (;;) {
             const int ready = ::poll(fds.data(), fds.size(), remainingMs(deadline));
             if (ready < 0 && errno == EINTR) {
                 continue;
             }
             if (ready < 0) {
-                return errno;
+                error = errno;
+                return Waited::Failed;
             }
-            if (fds[1].revents != 0) {
-                return ECANCELED;
+            if (fds[0].revents != 0) {
+                return Waited::Stopped;
             }
-            if (ready == 0) {
-                return ETIMEDOUT;
-            }
-            int error = 0;
-            socklen_t size = sizeof error;
-            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
-                return errno;
-            }
-            return error;
+            return ready == 0 ? Waited::TimedOut : Waited::Done;
         }
     }
 
-    // Commands go out at once; a peer gone silent is noticed by keepalive.
-    void tune() const {
-        const int one = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        ::setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleSeconds, sizeof kKeepIdleSeconds);
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalSeconds, sizeof kKeepIntervalSeconds);
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
+    // After a connect in progress: its outcome within the deadline.
+    Waited waitConnected(Clock::time_point deadline, int& error) const {
+        std::array<pollfd, 2> fds{{{wakeups_.stopFd(), POLLIN, 0}, {fd_, POLLOUT, 0}}};
+        const Waited end = pollUntil(fds, deadline, error);
+        if (end != Waited::Done) {
+            return end;
+        }
+        socklen_t size = sizeof error;
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+            error = errno;
+        }
+        return error == 0 ? Waited::Done : Waited::Failed;
     }
 
-    TcpLinkAddress address_;
-    std::string name_;
-    std::chrono::milliseconds connectTimeout_;
-    TcpConnectedFlag connected_;
     int fd_ = -1;
     PosixWakeups wakeups_;
-    std::string received_; // taken from the socket, read up to receivedAt_
-    std::size_t receivedAt_ = 0;
-    std::string failure_;
 };
 
 } // namespace

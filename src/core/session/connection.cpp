@@ -63,10 +63,9 @@ void Connection::connectNetwork(const TcpLinkAddress& address, std::chrono::mill
     state_.endReadBack();
     network_ = address;
     networkConnected_ = std::make_shared<std::atomic<bool>>(false);
-    auto backend = makeTcpBackend(address, bound, networkConnected_);
-    const bool made = backend != nullptr;
-    if (!made || !channel_.openLink(owner_, kNetworkLinkNumber, std::move(backend), state_.line)) {
-        const std::string reason = made ? channel_.lastFailure() : "this build has no network link";
+    if (!channel_.openLink(owner_, kNetworkLinkNumber, makeTcpBackend(address, bound, networkConnected_),
+                           state_.line)) {
+        const std::string reason = channel_.lastFailure();
         logMessage(LogLevel::Warning, kLogSource, formatLinkAddress(address) + " cannot be opened: " + reason);
         network_.reset();
         if (traffic_ != nullptr) {

@@ -3,10 +3,19 @@
 #include "link/tcp_backend.h"
 #include "support/recording_sink.h"
 #include "support/tcp_peer.h"
+#include "support/under_wine.h"
 
+#include <cstdio>
 #include <future>
 #include <gtest/gtest.h>
 #include <thread>
+
+#ifdef _WIN32
+#include "link/win32_system.h" // and windows.h, through under_wine.h: its winerror.h names the Winsock errors
+#else
+#include <cerrno>
+#include <cstring>
+#endif
 
 namespace mc {
 namespace {
@@ -17,6 +26,15 @@ using test::TcpPeer;
 
 // Generous: the machine running the tests may be loaded.
 constexpr auto kArrival = 5s;
+
+// The system's words for a refused connect and a reset connection.
+#ifdef _WIN32
+const std::string kRefused = systemText(WSAECONNREFUSED);
+const std::string kReset = systemText(WSAECONNRESET);
+#else
+const std::string kRefused = std::strerror(ECONNREFUSED);
+const std::string kReset = std::strerror(ECONNRESET);
+#endif
 
 class TcpBackendTest : public ::testing::Test {
 protected:
@@ -126,18 +144,41 @@ TEST_F(TcpBackendTest, PeerCloseAndResetAreLinkFailuresWithOneNoticeByte) {
         ASSERT_TRUE(sink_.waitForBytes(13, kArrival));
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(sink_.received().size(), 13U) << "one notice byte, then nothing";
-        const std::string port = std::to_string(peer_.port());
-        EXPECT_EQ(channel_.lastFailure(), reset ? "read 127.0.0.1:" + port + ": Connection reset by peer"
-                                                : "read 127.0.0.1:" + port + ": the peer closed the connection");
+        const std::string prefix = "read 127.0.0.1:" + std::to_string(peer_.port()) + ": ";
+        const std::string failure = channel_.lastFailure();
+        ASSERT_TRUE(failure.starts_with(prefix)) << failure;
+        const std::string reason = failure.substr(prefix.size());
+        const std::string closed = "the peer closed the connection";
+        if (reset && test::runningUnderWine()) {
+            // Wine 8 passes a reset on as an orderly end: FD_CLOSE without an
+            // error, and recv gives 0.
+            EXPECT_TRUE(reason == kReset || reason == closed) << reason;
+        } else {
+            EXPECT_EQ(reason, reset ? kReset : closed);
+        }
         channel_.closeLink();
     }
+}
+
+// What came before an orderly close is handed over in full, however soon the
+// close follows it, and the close is still noticed after it.
+TEST_F(TcpBackendTest, BytesBeforeACloseMidLineAreHandedOverBeforeTheFailure) {
+    connectAndExchange();
+    std::string partial(2 * kReceiveBurstLimit + 7, 'x');
+    partial.insert(0, "OUT02 IN");
+    ASSERT_TRUE(peer_.send(partial));
+    peer_.closeClient();
+    ASSERT_TRUE(waitForError(kArrival));
+    ASSERT_TRUE(sink_.waitForBytes(12 + partial.size() + 1, kArrival));
+    EXPECT_EQ(sink_.text().substr(12, partial.size()), partial);
+    EXPECT_EQ(sink_.received().size(), 12 + partial.size() + 1) << "the bytes, then one notice byte";
 }
 
 TEST_F(TcpBackendTest, ARefusedConnectFailsWithTheAddressAndReason) {
     const std::uint16_t port = test::closedLoopbackPort();
     open(port);
     ASSERT_TRUE(waitForError(kArrival));
-    EXPECT_EQ(channel_.lastFailure(), "connect 127.0.0.1:" + std::to_string(port) + ": Connection refused");
+    EXPECT_EQ(channel_.lastFailure(), "connect 127.0.0.1:" + std::to_string(port) + ": " + kRefused);
     EXPECT_FALSE(connected_->load());
     EXPECT_TRUE(sink_.waitForBytes(1, kArrival)) << "the owner learns of it at a byte, as for a line failure";
 }
@@ -156,12 +197,13 @@ TEST_F(TcpBackendTest, AConnectThatNeverCompletesGivesUpAtTheBound) {
         GTEST_SKIP() << "this system completes every loopback connect";
     }
     const auto start = std::chrono::steady_clock::now();
-    open(listener.port(), "127.0.0.1", 1s);
-    ASSERT_TRUE(waitForError(5s));
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, 900ms);
-    EXPECT_LT(took, 3s);
-    EXPECT_EQ(channel_.lastFailure(), "connect 127.0.0.1:" + std::to_string(listener.port()) + ": timed out after 1 s");
+    open(listener.port());
+    ASSERT_TRUE(waitForError(kTcpConnectTimeout + 3s));
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    std::printf("connect to a loopback listener that never answers gave up after %.2f s\n", took.count());
+    EXPECT_GE(took, 2500ms);
+    EXPECT_LT(took, 4500ms);
+    EXPECT_EQ(channel_.lastFailure(), "connect 127.0.0.1:" + std::to_string(listener.port()) + ": timed out after 3 s");
 }
 
 TEST_F(TcpBackendTest, ACloseDuringTheConnectReturnsAtOnce) {
