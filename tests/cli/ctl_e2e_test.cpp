@@ -341,6 +341,45 @@ TEST_F(CtlE2e, edidReadWritesTheDisplaysBytesAndNeverOverwritesUnasked) {
               std::ptrdiff_t{1 + 1 + static_cast<std::ptrdiff_t>(fs::exists(sim->logFile()))});
 }
 
+// The EDID data line the switcher sends for an output: "OUTn EDID DATA " and
+// the 256 bytes as hex pairs.
+std::string edidDataLine(int output, const std::string& image) {
+    std::string line = "OUT" + std::to_string(output) + " EDID DATA";
+    char pair[4];
+    for (const char byte : image) {
+        std::snprintf(pair, sizeof pair, " %02X", static_cast<unsigned char>(byte));
+        line += pair;
+    }
+    return line + "\r\n";
+}
+
+TEST_F(CtlE2e, edidReadWithoutForceKeepsAFileThatAppearedWhileTheSwitcherWasAsked) {
+    auto peer = PtyPeer::create();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(peer->linkAs(ports_.path(), 1));
+    const fs::path target = file("late.bin");
+    CtlProcess read({"--link", "COM1", "edid", "read", "out", "2", "-o", target.string()});
+    // The command has reached the switcher: now the file appears, then the answer.
+    std::string command;
+    const auto until = Clock::now() + 10s;
+    while (Clock::now() < until && std::count(command.begin(), command.end(), '\n') < 2) {
+        const std::string got = peer->read(1, 100ms);
+        if (got.empty()) {
+            std::this_thread::sleep_for(10ms); // not opened yet: the master reads as hung up
+        }
+        command += got;
+    }
+    ASSERT_EQ(command, "\r\nGET OUT2  EDID  DATA\r\n");
+    writeFile(target, "written meanwhile");
+    peer->write(edidDataLine(2, readFile(fs::path(MC_SIM_DATA_DIR) / "042-panasonic-meia296.bin")));
+    EXPECT_EQ(read.wait(), 1) << read.err;
+    EXPECT_NE(read.err.find(target.string() + " appeared meanwhile; kept it"), std::string::npos) << read.err;
+    EXPECT_EQ(readFile(target), "written meanwhile");
+    for (const auto& entry : fs::directory_iterator(ports_.path())) {
+        EXPECT_EQ(entry.path().filename().string().find(".late.bin"), std::string::npos) << entry.path();
+    }
+}
+
 TEST_F(CtlE2e, edidReadOfAnInputAsksForItsCurrentChoiceFirst) {
     auto sim = startSwitcher(1);
     const fs::path target = file("in3.bin");

@@ -140,6 +140,17 @@ TEST(TrafficLogRing, keepsTheLastRowsInOrderAndNeverGrowsPastItsBound) {
     EXPECT_EQ(log.ringAllocation(), 100U);
 }
 
+// The monitor's own log, as the console makes it: the last 10,000 rows.
+TEST(TrafficLogRing, theMonitorsLogKeepsTheLast10000Rows) {
+    TrafficLog log;
+    for (int i = 0; i <= 10000; ++i) {
+        log.commandSent("COM1", std::to_string(i));
+    }
+    EXPECT_EQ(log.size(), 10000U);
+    EXPECT_EQ(log.row(0).bytes, "1");
+    EXPECT_EQ(log.row(9999).bytes, "10000");
+}
+
 TEST(TrafficLogPending, bytesWithoutLineEndAreOnePendingRowThatTheLineReplaces) {
     TrafficLog log = fixedLog();
     log.linkEvent("COM2", LinkEvent::Opened, {});
