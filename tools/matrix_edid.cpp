@@ -4,8 +4,9 @@
 // "==== video", "==== audio", "==== general" or "==== summary" ending in a
 // single LF; report lines always end in CR LF, so a marker can never be taken
 // for a report line. A file that cannot be read is reported on stderr, the
-// others are still decoded, and the exit status is then 1. "matrix-edid
-// --version" prints the program's version.
+// others are still decoded, and the exit status is then 1. "--help" prints
+// the usage, "--version" the program's version; "--" ends the options, so a
+// file whose name starts with '-' can be given after it.
 #include "edid/edid_decoder.h"
 #include "edid/edid_file.h"
 #include "edid/edid_summary.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -23,6 +25,9 @@ namespace {
 
 constexpr int kExitUnreadable = 1;
 constexpr int kExitUsage = 2;
+
+constexpr std::string_view kUsage = "usage: matrix-edid [--] FILE.bin...\n"
+                                    "       matrix-edid --help | --version\n";
 
 void write(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -38,13 +43,29 @@ void printSection(std::string_view marker, std::string_view text) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: matrix-edid FILE.bin...\n       matrix-edid --version\n");
-        return kExitUsage;
+    std::vector<std::string> files;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && arg == "--help") {
+            write(kUsage);
+            return 0;
+        } else if (options && arg == "--version") {
+            std::printf("matrix-edid %s\n", mc::kVersion);
+            return 0;
+        } else if (options && arg.size() > 1 && arg.front() == '-') {
+            std::fprintf(stderr, "matrix-edid: unknown option %s (give \"--\" before a file named so)\n%.*s", argv[i],
+                         static_cast<int>(kUsage.size()), kUsage.data());
+            return kExitUsage;
+        } else {
+            files.emplace_back(arg);
+        }
     }
-    if (argc == 2 && std::string_view(argv[1]) == "--version") {
-        std::printf("matrix-edid %s\n", mc::kVersion);
-        return 0;
+    if (files.empty()) {
+        std::fprintf(stderr, "%.*s", static_cast<int>(kUsage.size()), kUsage.data());
+        return kExitUsage;
     }
 #ifdef _WIN32
     // The reports' CR LF and the markers' single LF go out as they are, not
@@ -52,12 +73,12 @@ int main(int argc, char* argv[]) {
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     int status = 0;
-    for (int i = 1; i < argc; ++i) {
+    for (const std::string& file : files) {
         std::string reason;
-        const auto image = mc::readEdidFile(argv[i], &reason);
+        const auto image = mc::readEdidFile(file, &reason);
         if (!image) {
             std::fflush(stdout);
-            std::fprintf(stderr, "matrix-edid: cannot read %s: %s\n", argv[i], reason.c_str());
+            std::fprintf(stderr, "matrix-edid: cannot read %s: %s\n", file.c_str(), reason.c_str());
             status = kExitUnreadable;
             continue;
         }
