@@ -5,6 +5,7 @@
 #include "support/edid_capture_fakes.h"
 #include "support/recording_target.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -110,6 +111,16 @@ TEST(TrafficMarks, markAgreesWithTheDecodedReply) {
     ASSERT_TRUE(std::holds_alternative<RoutingReply>(reply));
     EXPECT_EQ(std::get<RoutingReply>(reply).input, std::nullopt);
     EXPECT_EQ(markReplyLine("OUT3 VS INx\r\n").text, "output 3 -> no input");
+}
+
+TEST(TrafficMarks, aValueFromTheWireShowsItsControlCharactersAndNoRowHoldsOne) {
+    const std::string mac = "MAC \x1b]0;PWNED\x07\x1b[2J\r\n";
+    EXPECT_EQ(markReplyLine(mac).text, "MAC -> \\x1B]0;PWNED\\x07\\x1B[2J");
+    EXPECT_EQ(markReplyLine("TIP \x01\r\n").text, "TCP port -> \\x01");
+    const TrafficRow row{{}, TrafficDirection::Received, "COM1", mac, markReplyLine(mac)};
+    const std::string line = formatTrafficRow(row);
+    EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+        << line;
 }
 
 TEST(TrafficMarks, duringAnEdidReadOnlyTheDataLineIsActedOn) {
