@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -87,6 +88,12 @@ public:
     }
 
     void signal(int number) const { ::kill(pid_, number); }
+
+    // The reader of its standard output goes away, as `| head -1` does.
+    void closeOutput() {
+        ::close(out_);
+        out_ = -1;
+    }
 
     // Reads everything and reaps the program; -1 when it did not end in time.
     int wait() {
@@ -341,13 +348,28 @@ TEST_F(CtlE2e, edidReadWritesTheDisplaysBytesAndNeverOverwritesUnasked) {
               std::ptrdiff_t{1 + 1 + static_cast<std::ptrdiff_t>(fs::exists(sim->logFile()))});
 }
 
+// Reads one command (up to its second LF) that a matrix-ctl run sent to the
+// far end of a pseudo-terminal; waits while the line is not open yet.
+std::string readCommand(const PtyPeer& peer) {
+    std::string command;
+    const auto until = Clock::now() + 10s;
+    while (Clock::now() < until && std::count(command.begin(), command.end(), '\n') < 2) {
+        const std::string got = peer.read(1, 100ms);
+        if (got.empty()) {
+            std::this_thread::sleep_for(10ms); // not opened yet: the master reads as hung up
+        }
+        command += got;
+    }
+    return command;
+}
+
 // The EDID data line the switcher sends for an output: "OUTn EDID DATA " and
 // the 256 bytes as hex pairs.
 std::string edidDataLine(int output, const std::string& image) {
     std::string line = "OUT" + std::to_string(output) + " EDID DATA";
     char pair[4];
     for (const char byte : image) {
-        std::snprintf(pair, sizeof pair, " %02X", static_cast<unsigned char>(byte));
+        std::snprintf(pair, sizeof pair, " %02x", static_cast<unsigned char>(byte));
         line += pair;
     }
     return line + "\r\n";
@@ -360,16 +382,7 @@ TEST_F(CtlE2e, edidReadWithoutForceKeepsAFileThatAppearedWhileTheSwitcherWasAske
     const fs::path target = file("late.bin");
     CtlProcess read({"--link", "COM1", "edid", "read", "out", "2", "-o", target.string()});
     // The command has reached the switcher: now the file appears, then the answer.
-    std::string command;
-    const auto until = Clock::now() + 10s;
-    while (Clock::now() < until && std::count(command.begin(), command.end(), '\n') < 2) {
-        const std::string got = peer->read(1, 100ms);
-        if (got.empty()) {
-            std::this_thread::sleep_for(10ms); // not opened yet: the master reads as hung up
-        }
-        command += got;
-    }
-    ASSERT_EQ(command, "\r\nGET OUT2  EDID  DATA\r\n");
+    ASSERT_EQ(readCommand(*peer), "\r\nGET OUT2  EDID  DATA\r\n");
     writeFile(target, "written meanwhile");
     peer->write(edidDataLine(2, readFile(fs::path(MC_SIM_DATA_DIR) / "042-panasonic-meia296.bin")));
     EXPECT_EQ(read.wait(), 1) << read.err;
@@ -596,9 +609,59 @@ TEST_F(CtlE2e, theLinkComesFromTheEnvironmentOrADevicePathAndIsAskedForWhenMissi
 
     const Result byPath = ctl({"--link", ports_.portPath(5), "route", "2", "3"});
     EXPECT_EQ(byPath.status, 0) << byPath.err;
-    const Result unknownPath = ctl({"--link", "/dev/null", "status"});
-    EXPECT_EQ(unknownPath.status, 1);
-    EXPECT_NE(unknownPath.err.find("not reachable as COM1 to COM99"), std::string::npos) << unknownPath.err;
+    writeFile(file("plain"), "");
+    const Result notATerminal = ctl({"--link", file("plain").string(), "status"});
+    EXPECT_EQ(notATerminal.status, 1);
+    EXPECT_NE(notATerminal.err.find("open " + file("plain").string() + ": not a terminal"), std::string::npos)
+        << notATerminal.err;
+}
+
+TEST_F(CtlE2e, anyTerminalDevicePathIsALinkWhetherOrNotItIsAComPort) {
+    // A pseudo-terminal outside the port directory: no COMn names it.
+    auto peer = PtyPeer::create();
+    ASSERT_TRUE(peer);
+    CtlProcess route({"--json", "--link", peer->slavePath(), "route", "3", "5"});
+    EXPECT_EQ(readCommand(*peer), "\r\nSET OUT3  VS IN5 \r\n");
+    peer->write("OUT3 VS IN5\r\n");
+    ASSERT_EQ(route.wait(), 0) << route.err;
+    EXPECT_EQ(at(document(Result{0, route.out, route.err, {}}), "link").string, peer->slavePath());
+}
+
+TEST_F(CtlE2e, aClosedOutputEndsMonitorAtOnceWithoutAMessage) {
+    auto peer = PtyPeer::create();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(peer->linkAs(ports_.path(), 1));
+    CtlProcess monitor({"--link", "COM1", "monitor"});
+    std::this_thread::sleep_for(300ms);
+    peer->write("OUT3 VS IN5\r\n");
+    ASSERT_TRUE(monitor.waitForOutput("\n", 5s)) << monitor.err;
+    monitor.closeOutput();
+    // A flood follows; the first row that cannot be written ends the program.
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        while (!stop) {
+            peer->write("OUT1 VS IN1\r\n");
+        }
+    });
+    const auto start = Clock::now();
+    const int status = monitor.wait();
+    stop = true;
+    peer->hangUp();
+    flood.join();
+    EXPECT_EQ(status, 1);
+    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_EQ(monitor.err, "");
+}
+
+TEST_F(CtlE2e, aRouteWhoseOutputCannotBeWrittenIsDoneAndExitsOne) {
+    auto sim = startSwitcher(1);
+    CtlProcess route({"--link", "COM1", "route", "3", "6"});
+    route.closeOutput();
+    EXPECT_EQ(route.wait(), 1);
+    EXPECT_EQ(route.err, "");
+    EXPECT_EQ(sim->receivedLines(), std::vector<std::string>{"\r\nSET OUT3  VS IN6 \r\n"});
+    const Result status = ctl({"--link", "COM1", "status"});
+    EXPECT_NE(status.out.find("\n   3            6  on "), std::string::npos) << status.out;
 }
 
 // A TCP peer on the loopback that answers the first command line with the
