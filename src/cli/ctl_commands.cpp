@@ -16,7 +16,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <variant>
 
@@ -479,9 +478,27 @@ Outcome Runner::edidChoice(int expectedItem, const std::optional<TextCommand>& c
     return outcome;
 }
 
+// What --force may replace: nothing, or a regular file. Never a device, a
+// FIFO (its reader would wait for good), a directory or a link.
+bool isFreeOrRegular(std::filesystem::file_type type) {
+    return type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::regular;
+}
+
+// The same when the name is checked again just before it is taken.
+bool isFreeOrRegular(const std::string& path, std::string& error) {
+    std::error_code ec;
+    const auto type = std::filesystem::symlink_status(path, ec).type();
+    if (isFreeOrRegular(type)) {
+        return true;
+    }
+    error = path + " became " + fileTypeText(type) + " meanwhile; kept it (--force replaces only a regular file)";
+    return false;
+}
+
 // A file written whole or not at all: the bytes go to a temporary file in the
 // same folder, which then takes the final name. Without --force an existing
-// file is never replaced, not even one that appears meanwhile.
+// file is never replaced, not even one that appears meanwhile; with it, only
+// a regular file is.
 #ifndef _WIN32
 class AtomicFile {
 public:
@@ -533,6 +550,9 @@ public:
         fd_ = -1;
         ::chmod(temp_.c_str(), 0644);
         if (replace) {
+            if (!isFreeOrRegular(path_, error)) {
+                return false;
+            }
             if (::rename(temp_.c_str(), path_.c_str()) != 0) {
                 error = "cannot write " + path_ + ": " + std::strerror(errno);
                 return false;
@@ -629,6 +649,9 @@ public:
             error = "cannot write " + path_ + ": " + systemText(flushCode);
             return false;
         }
+        if (replace && !isFreeOrRegular(path_, error)) {
+            return false;
+        }
         const std::wstring final = std::filesystem::path(path_).wstring();
         const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
         if (!::MoveFileExW(temp_.c_str(), final.c_str(), flags)) {
@@ -651,8 +674,13 @@ private:
 
 Outcome Runner::edidRead() {
     std::error_code ec;
-    if (!inv_.force && std::filesystem::exists(std::filesystem::symlink_status(inv_.file, ec))) {
+    const auto existing = std::filesystem::symlink_status(inv_.file, ec).type();
+    if (!inv_.force && std::filesystem::exists(std::filesystem::file_status(existing))) {
         return failure(kExitUsage, "edid read: " + inv_.file + " exists; give --force to overwrite it");
+    }
+    if (!isFreeOrRegular(existing)) {
+        return failure(kExitUsage, "edid read: " + inv_.file + " is " + fileTypeText(existing) +
+                                       "; --force replaces only a regular file");
     }
     AtomicFile file(inv_.file);
     std::string error;
@@ -722,18 +750,15 @@ Outcome Runner::edidRead() {
 }
 
 Outcome Runner::edidWrite() {
-    std::ifstream in(inv_.file, std::ios::binary);
-    if (!in) {
-        return failure(kExitLink, "edid write: cannot read " + inv_.file + ": " + std::strerror(errno));
+    // One byte more than an image tells an overlong file. Only a regular file
+    // is read: a FIFO would hold the program until a writer came.
+    std::string reason;
+    const auto read = readRegularFile(inv_.file, kEdidImageBytes + 1, &reason);
+    if (!read) {
+        return failure(kExitLink, "edid write: cannot read " + inv_.file + ": " + reason);
     }
-    // One byte more than an image tells an overlong file.
-    std::vector<std::uint8_t> bytes(kEdidImageBytes + 1);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    const auto size = static_cast<std::size_t>(in.gcount());
-    if (in.bad()) {
-        return failure(kExitLink, "edid write: cannot read " + inv_.file);
-    }
-    bytes.resize(size);
+    const std::vector<std::uint8_t>& bytes = *read;
+    const std::size_t size = bytes.size();
     const bool exact = size == kEdidImageBytes || size == kEdidImageBytes / 2;
     if (!exact && !(inv_.pad && size > 0 && size < kEdidImageBytes)) {
         const std::string sizeText = size > kEdidImageBytes ? "longer than 256 bytes" : std::to_string(size) + " bytes";
@@ -770,13 +795,12 @@ Outcome Runner::edidDecode() {
     Outcome outcome;
     Json files = Json::array();
     for (const std::string& name : inv_.files) {
-        errno = 0;
-        const auto image = readEdidFile(name);
+        std::string reason;
+        const auto image = readEdidFile(name, &reason);
         if (!image) {
-            const int error = errno;
             outcome.exit = kExitLink;
-            outcome.error += (outcome.error.empty() ? "" : "; ") + std::string("edid decode: cannot read ") + name +
-                             ": " + (error != 0 ? std::strerror(error) : "read failed");
+            outcome.error +=
+                (outcome.error.empty() ? "" : "; ") + std::string("edid decode: cannot read ") + name + ": " + reason;
             continue;
         }
         const EdidReports reports = decodeEdid(*image);

@@ -22,6 +22,8 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -391,6 +393,64 @@ TEST_F(CtlE2e, edidReadWithoutForceKeepsAFileThatAppearedWhileTheSwitcherWasAske
     for (const auto& entry : fs::directory_iterator(ports_.path())) {
         EXPECT_EQ(entry.path().filename().string().find(".late.bin"), std::string::npos) << entry.path();
     }
+}
+
+// Nodes the test makes itself: a FIFO always, and as root a character device
+// like the system's null device.
+TEST_F(CtlE2e, edidReadForceReplacesOnlyARegularFileAndSendsNothingOtherwise) {
+    auto sim = startSwitcher(1);
+    const fs::path fifo = file("fifo.bin");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_directory(file("folder.bin"));
+    fs::create_symlink(file("elsewhere.bin"), file("link.bin"));
+    std::vector<std::pair<fs::path, std::string>> nodes{
+        {fifo, "is a FIFO"}, {file("folder.bin"), "is a directory"}, {file("link.bin"), "is a symbolic link"}};
+    const fs::path device = file("null.bin");
+    if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        nodes.emplace_back(device, "is a character device");
+    }
+    for (const auto& [node, says] : nodes) {
+        const Result run = ctl({"--link", "COM1", "edid", "read", "out", "2", "-o", node.string(), "--force"});
+        EXPECT_EQ(run.status, 2) << node;
+        EXPECT_NE(run.err.find(node.string() + " " + says + "; --force replaces only a regular file"),
+                  std::string::npos)
+            << run.err;
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(fs::is_directory(file("folder.bin")));
+    EXPECT_TRUE(fs::is_symlink(file("link.bin")));
+    EXPECT_TRUE(nodes.size() < 4 || fs::is_character_file(device));
+    EXPECT_FALSE(fs::exists(file("elsewhere.bin")));
+    EXPECT_TRUE(sim->receivedLines().empty());
+}
+
+TEST_F(CtlE2e, edidWriteAndDecodeReadOnlyRegularFilesAndNeverWaitOnAFifo) {
+    auto sim = startSwitcher(1);
+    const fs::path fifo = file("upload.bin");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Should the program wait for a writer, one comes (and goes) after a
+    // while, so the test ends either way.
+    std::atomic<bool> finished{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 300 && !finished; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    });
+    const Result write = ctl({"--link", "COM1", "edid", "write", "3", "1", fifo.string()});
+    const Result decode = ctl({"edid", "decode", fifo.string(), ports_.path()});
+    finished = true;
+    writer.join();
+    EXPECT_EQ(write.status, 1);
+    EXPECT_NE(write.err.find("cannot read " + fifo.string() + ": a FIFO, not a regular file"), std::string::npos)
+        << write.err;
+    EXPECT_LT(write.elapsed, 2s);
+    EXPECT_EQ(decode.status, 1);
+    EXPECT_NE(decode.err.find("cannot read " + fifo.string() + ": a FIFO, not a regular file"), std::string::npos)
+        << decode.err;
+    EXPECT_NE(decode.err.find("cannot read " + ports_.path() + ": a directory, not a regular file"), std::string::npos)
+        << decode.err;
+    EXPECT_TRUE(sim->receivedLines().empty());
 }
 
 TEST_F(CtlE2e, edidReadOfAnInputAsksForItsCurrentChoiceFirst) {

@@ -130,7 +130,7 @@ TEST(MatrixEdid, refusesAFifoAtOnceAndDecodesTheOtherFiles) {
     EXPECT_LT(took, std::chrono::seconds(3));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, expectedOutput(sample));
-    EXPECT_EQ(run.err, "matrix-edid: cannot read " + fifo.string() + ": not a regular file\n");
+    EXPECT_EQ(run.err, "matrix-edid: cannot read " + fifo.string() + ": a FIFO, not a regular file\n");
 }
 
 TEST(MatrixEdid, withoutFilesPrintsUsage) {
