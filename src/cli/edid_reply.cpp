@@ -1,7 +1,7 @@
 #include "edid_reply.h"
 
 #include "session/edid_capture.h"
-#include "session/traffic.h"
+#include "session/traffic_format.h"
 
 namespace mc::ctl {
 namespace {

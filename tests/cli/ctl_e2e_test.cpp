@@ -898,7 +898,7 @@ TEST_F(CtlE2e, aConfirmationThatDisagreesExitsFourAndSaysWhat) {
           Case{{"edid", "copy", "7", "2"}, "IN0 EDID 33\r\n", "not EDID 35 From Out2"},
           Case{{"edid", "read", "out", "2", "-o", target.string()},
                edidLine + "\r\n",
-               "the EDID of \"OUT5 EDID \", not of output 2"},
+               "the switcher answered \"OUT5 EDID DATA 00 00 00 00 00 00 00 00 0...\", not the EDID of output 2"},
           Case{{"edid", "write", "1", "1", (fs::path(MC_SIM_DATA_DIR) / "019-sony-sny2b05.bin").string()},
                "ERROR\r\n",
                "refused the upload: ERROR"}}) {
@@ -911,6 +911,27 @@ TEST_F(CtlE2e, aConfirmationThatDisagreesExitsFourAndSaysWhat) {
         EXPECT_EQ(at(document(run), "exit").number, 4);
     }
     EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(CtlE2e, aMalformedEdidReplyIsNeverSavedAndExitsFourWithTheReason) {
+    std::string letters = "OUT2 EDID DATA";
+    for (int i = 0; i < 256; ++i) {
+        letters += " zz";
+    }
+    const fs::path target = file("bad.bin");
+    for (const auto& [reply, says] : std::vector<std::pair<std::string, std::string>>{
+             {"ERROR EDID DATA \r\n", "the switcher answered \"ERROR EDID DATA \", not the EDID of output 2"},
+             {"ERROR\r\n", "the switcher answered \"ERROR\", not the EDID of output 2"},
+             {"OUT2 EDID DATA 00 ff\r\n", "the EDID of output 2 holds 2 bytes, not whole 128-byte blocks"},
+             {letters + "\r\n", "the EDID of output 2 holds \"zz \" at byte 0, not a hex pair"}}) {
+        LoopbackPeer peer(reply, false);
+        const Result run =
+            ctl({"--json", "--link", peer.address(), "edid", "read", "out", "2", "-o", target.string(), "--force"});
+        EXPECT_EQ(run.status, 4) << reply;
+        EXPECT_NE(run.err.find("edid read: " + says), std::string::npos) << run.err;
+        EXPECT_FALSE(at(document(run), "ok").boolean);
+        EXPECT_FALSE(fs::exists(target)) << reply;
+    }
 }
 
 TEST_F(CtlE2e, aConnectThatNeverCompletesGivesUpAfterAboutThreeSeconds) {
