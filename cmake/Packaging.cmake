@@ -93,6 +93,11 @@ install(FILES ${resources}/application.svg
 install(FILES ${packaging}/${MC_APPSTREAM_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${debian}/copyright ${packaging}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# matrix-ctl(1) points here for its JSON output.
+if(TARGET matrix-ctl)
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/matrix-ctl-json.md ${PROJECT_SOURCE_DIR}/docs/matrix-ctl.schema.json
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
 
 # The Debian package: matrix-console_VERSION_ARCH.deb. The run-time
 # dependencies come from dpkg-shlibdeps (Qt's platform plugins for X11 and
@@ -109,17 +114,20 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MC_PACKAGE_MAINTAINER})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control console for a 16x16 HDMI matrix switcher over RS-232")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control console for a 16x16 HDMI matrix switcher over RS-232 or TCP")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "matrix-console drives a 16-input, 16-output HDMI 2.0 matrix switcher with\n"
-    "its ASCII text commands on a serial line (57600 baud, 8N1). It opens a\n"
-    "serial port or searches COM1 to COM99 for a switcher that answers, then\n"
+    "its ASCII text commands on a serial line (57600 baud, 8N1) or over the\n"
+    "network (TCP). It opens a serial port, searches COM1 to COM99 for a\n"
+    "switcher that answers or connects to the switcher's network port, then\n"
     "routes any input to any output, picks the EDID each input presents, reads\n"
     "an EDID back into a file with a decoded summary, uploads an EDID file into\n"
     "a user slot, sets the switcher's network parameters and mutes or un-mutes\n"
-    "each output's audio.\n"
+    "each output's audio. Its traffic monitor shows every command and reply.\n"
     "\n"
-    "Also included: matrix-edid, which decodes EDID files as the console does,\n"
-    "and matrix-switcher-sim, which plays the switcher on a pseudo-terminal or a\n"
-    "serial device, for trying the console without the hardware.")
+    "Also included: matrix-ctl, which sends the switcher's commands from a\n"
+    "shell or a script and reports the outcome as text or JSON; matrix-edid,\n"
+    "which decodes EDID files as the console does; and matrix-switcher-sim,\n"
+    "which plays the switcher on a pseudo-terminal, a serial device or TCP,\n"
+    "for trying the console without the hardware.")
 include(CPack)

@@ -2,14 +2,18 @@
 // reply parser and the EDID read-back (files kept in memory), with messages
 // that feed further bytes re-entrantly as a modal box's event loop does. The
 // same bytes also go straight to the reply decoder, the EDID hex scan and the
-// address book parser. Any value outside what the pages accept traps.
+// address book parser. Any value outside what the pages accept traps, and so
+// does a control character in what a person reads of a line (its traffic row
+// and the row's note).
 
 #include "session/address_book.h"
 #include "session/edid_capture.h"
 #include "session/reply_dispatch.h"
 #include "session/reply_parser.h"
 #include "session/reply_views.h"
+#include "session/traffic.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,6 +30,13 @@ void require(bool condition) {
     if (!condition) {
         __builtin_trap();
     }
+}
+
+bool hasControl(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7f;
+    });
 }
 
 bool hasLineEnd(std::string_view text) {
@@ -132,6 +143,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if ((options & 8U) != 0 && !state.edidToFile) {
             state.edidToFile = true; // keep the EDID read-back busy
         }
+    }
+
+    // The wire cannot steer a terminal: every line's row and note as the
+    // monitor, --log and matrix-ctl show them hold no control character.
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t lineFeed = bytes.find('\n', start);
+        const std::size_t end = lineFeed == std::string_view::npos ? bytes.size() : lineFeed + 1;
+        const std::string_view line = bytes.substr(start, end - start);
+        const TrafficRow row{
+            {}, TrafficDirection::Received, "COM1", std::string(line), markReplyLine(line, (options & 2U) != 0)};
+        require(!hasControl(row.mark.text));
+        require(!hasControl(formatTrafficRow(row)));
+        start = end;
     }
 
     (void)decodeReply(bytes);

@@ -4,8 +4,9 @@
 // "==== video", "==== audio", "==== general" or "==== summary" ending in a
 // single LF; report lines always end in CR LF, so a marker can never be taken
 // for a report line. A file that cannot be read is reported on stderr, the
-// others are still decoded, and the exit status is then 1. "matrix-edid
-// --version" prints the program's version.
+// others are still decoded, and the exit status is then 1. "--help" prints
+// the usage, "--version" the program's version; "--" ends the options, so a
+// file whose name starts with '-' can be given after it.
 //
 // matrix-edid --check [--json] FILE...: checks each file's EDID instead and
 // prints its findings; the exit status is the worst outcome over all files.
@@ -37,9 +38,9 @@ constexpr int kExitWarnings = 1;
 constexpr int kExitErrors = 2;
 constexpr int kExitCheckUnreadable = 3;
 
-constexpr const char* kUsage = "usage: matrix-edid FILE.bin...\n"
-                               "       matrix-edid --check [--json] FILE...\n"
-                               "       matrix-edid --version\n";
+constexpr std::string_view kUsage = "usage: matrix-edid [--] FILE.bin...\n"
+                                    "       matrix-edid --check [--json] [--] FILE...\n"
+                                    "       matrix-edid --help | --version\n";
 
 void write(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -75,7 +76,7 @@ int checkFiles(const std::vector<std::string>& files, bool json) {
     for (const std::string& file : files) {
         std::string reason;
         // One byte more than an EDID can have, so an overlong file shows.
-        const auto bytes = mc::readEdidFileBytes(file, mc::kMaxEdidBytes + 1, &reason);
+        const auto bytes = mc::readRegularFile(file, mc::kMaxEdidBytes + 1, &reason);
         if (!bytes) {
             std::fflush(stdout);
             std::fprintf(stderr, "matrix-edid: cannot read %s: %s\n", file.c_str(), reason.c_str());
@@ -111,29 +112,38 @@ int checkFiles(const std::vector<std::string>& files, bool json) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc < 2) {
-        std::fputs(kUsage, stderr);
+    std::vector<std::string> files;
+    bool options = true;
+    bool check = false;
+    bool json = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && arg == "--help") {
+            write(kUsage);
+            return 0;
+        } else if (options && arg == "--version") {
+            std::printf("matrix-edid %s\n", mc::kVersion);
+            return 0;
+        } else if (options && arg == "--check") {
+            check = true;
+        } else if (options && arg == "--json") {
+            json = true;
+        } else if (options && arg.size() > 1 && arg.front() == '-') {
+            std::fprintf(stderr, "matrix-edid: unknown option %s (give \"--\" before a file named so)\n%.*s", argv[i],
+                         static_cast<int>(kUsage.size()), kUsage.data());
+            return kExitUsage;
+        } else {
+            files.emplace_back(arg);
+        }
+    }
+    if (files.empty() || (json && !check)) {
+        std::fprintf(stderr, "%.*s", static_cast<int>(kUsage.size()), kUsage.data());
         return kExitUsage;
     }
-    if (argc == 2 && std::string_view(argv[1]) == "--version") {
-        std::printf("matrix-edid %s\n", mc::kVersion);
-        return 0;
-    }
-    if (std::string_view(argv[1]) == "--check" || std::string_view(argv[1]) == "--json") {
-        bool check = false;
-        bool json = false;
-        int i = 1;
-        for (; i < argc && (std::string_view(argv[i]) == "--check" || std::string_view(argv[i]) == "--json"); ++i) {
-            (std::string_view(argv[i]) == "--check" ? check : json) = true;
-        }
-        if (i < argc && std::string_view(argv[i]) == "--") {
-            ++i;
-        }
-        if (!check || i == argc) {
-            std::fputs(kUsage, stderr);
-            return kExitUsage;
-        }
-        return checkFiles(std::vector<std::string>(argv + i, argv + argc), json);
+    if (check) {
+        return checkFiles(files, json);
     }
 #ifdef _WIN32
     // The reports' CR LF and the markers' single LF go out as they are, not
@@ -141,12 +151,12 @@ int main(int argc, char* argv[]) {
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     int status = 0;
-    for (int i = 1; i < argc; ++i) {
+    for (const std::string& file : files) {
         std::string reason;
-        const auto image = mc::readEdidFile(argv[i], &reason);
+        const auto image = mc::readEdidFile(file, &reason);
         if (!image) {
             std::fflush(stdout);
-            std::fprintf(stderr, "matrix-edid: cannot read %s: %s\n", argv[i], reason.c_str());
+            std::fprintf(stderr, "matrix-edid: cannot read %s: %s\n", file.c_str(), reason.c_str());
             status = kExitUnreadable;
             continue;
         }

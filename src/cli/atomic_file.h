@@ -1,15 +1,24 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
 
 namespace mc::ctl {
 
+// What --force may replace: nothing, or a regular file. Never a device, a
+// FIFO (its reader would wait for good), a directory or a link.
+[[nodiscard]] bool isFreeOrRegular(std::filesystem::file_type type);
+// The same, checked on the name just before it is taken; false with the
+// reason in `error`.
+[[nodiscard]] bool isFreeOrRegular(const std::string& path, std::string& error);
+
 // A file written whole or not at all: the bytes go to a temporary file in the
 // same folder, which then takes the final name. Without --force an existing
-// file is never replaced, not even one that appears meanwhile. Defined once
-// per platform (atomic_file_posix.cpp, atomic_file_win32.cpp).
+// file is never replaced, not even one that appears meanwhile; with it, only
+// a regular file is. Defined once per platform (atomic_file_posix.cpp,
+// atomic_file_win32.cpp).
 class AtomicFile {
 public:
     explicit AtomicFile(std::string path);
@@ -23,7 +32,8 @@ public:
     bool create(std::string& error);
 
     // Writes the bytes, flushes them to the disk and gives the file its final
-    // name; without `replace` an existing file is kept and this fails.
+    // name; without `replace` an existing file is kept and this fails, with it
+    // anything but a regular file is kept and this fails.
     bool commit(std::span<const std::uint8_t> bytes, bool replace, std::string& error);
 
 private:

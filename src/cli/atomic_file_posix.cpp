@@ -55,6 +55,9 @@ bool AtomicFile::commit(std::span<const std::uint8_t> bytes, bool replace, std::
     fd_ = -1;
     ::chmod(temp_.c_str(), 0644);
     if (replace) {
+        if (!isFreeOrRegular(path_, error)) {
+            return false;
+        }
         if (::rename(temp_.c_str(), path_.c_str()) != 0) {
             error = "cannot write " + path_ + ": " + std::strerror(errno);
             return false;

@@ -70,6 +70,9 @@ bool AtomicFile::commit(std::span<const std::uint8_t> bytes, bool replace, std::
         return false;
     }
     const std::wstring final = std::filesystem::path(path_).wstring();
+    if (replace && !isFreeOrRegular(path_, error)) {
+        return false;
+    }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!::MoveFileExW(temp_.c_str(), final.c_str(), flags)) {
         const DWORD code = ::GetLastError();

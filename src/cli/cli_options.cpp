@@ -488,7 +488,8 @@ std::string toolHelp() {
         text.append(h.synopsis);
         text.append("\n");
     }
-    text.append("\nExit status: 0 ok, 1 link or file error, 2 usage, 3 no confirmation in time,\n"
+    text.append("\nExit status: 0 ok, 1 link or file error (also when the output cannot be written,\n"
+                "though the command took effect), 2 usage, 3 no confirmation in time,\n"
                 "4 the confirmation disagrees with what was asked.\n");
     return text;
 }

@@ -444,12 +444,16 @@ Outcome Runner::monitor() {
                 Json record = Json::object();
                 record.set("time", timeStamp());
                 record.set("line", text);
-                env_.stream(record.dump() + "\n");
+                if (!env_.stream(record.dump() + "\n")) {
+                    return failure(kExitLink, {}); // main() tells why
+                }
             } else if (!inv_.quiet) {
                 // The console's traffic row: the same text as its monitor and --log.
                 const TrafficRow row{std::chrono::system_clock::now(), TrafficDirection::Received, env_.link->name(),
                                      line, markReplyLine(line)};
-                env_.stream(formatTrafficRow(row) + "\n");
+                if (!env_.stream(formatTrafficRow(row) + "\n")) {
+                    return failure(kExitLink, {});
+                }
             }
             ++count;
             break;

@@ -25,8 +25,9 @@ struct Outcome {
 
 // Opens COMn for the device search; nullptr (and why in error) when it cannot.
 using ComOpener = std::function<std::unique_ptr<LineLink>(int comPort, std::string& error)>;
-// Where monitor (and nothing else) writes as lines arrive.
-using LineWriter = std::function<void(std::string_view)>;
+// Where monitor (and nothing else) writes as lines arrive; false once the
+// output cannot be written, which ends the monitor.
+using LineWriter = std::function<bool(std::string_view)>;
 
 struct Environment {
     LineLink* link = nullptr; // open link for the commands that need one

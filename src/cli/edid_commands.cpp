@@ -6,13 +6,12 @@
 #include "edid/edid_file.h"
 #include "edid/edid_summary.h"
 #include "edid_findings_json.h"
+#include "edid_reply.h"
 #include "link/commands.h"
 #include "session/edid_capture.h"
+#include "session/reply_parser.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 namespace mc::ctl {
@@ -32,8 +31,13 @@ void reportEdidFindings(std::string_view command, const EdidFindings& findings, 
 
 Outcome Runner::edidRead() {
     std::error_code ec;
-    if (!inv_.force && std::filesystem::exists(std::filesystem::symlink_status(inv_.file, ec))) {
+    const auto existing = std::filesystem::symlink_status(inv_.file, ec).type();
+    if (!inv_.force && std::filesystem::exists(std::filesystem::file_status(existing))) {
         return failure(kExitUsage, "edid read: " + inv_.file + " exists; give --force to overwrite it");
+    }
+    if (!isFreeOrRegular(existing)) {
+        return failure(kExitUsage, "edid read: " + inv_.file + " is " + fileTypeText(existing) +
+                                       "; --force replaces only a regular file");
     }
     AtomicFile file(inv_.file);
     std::string error;
@@ -65,26 +69,21 @@ Outcome Runner::edidRead() {
     if (!command) {
         return unbuilt();
     }
+    // The answer: the first line with both keywords, or a refusal; its check
+    // below says whether it is whole and for the port asked.
     CommandExchange exchange(std::move(*command), "EDID data", [](std::string_view line, const Reply&) {
-        return isEdidDataLine(line) ? CommandExchange::Answer::Confirms : CommandExchange::Answer::NotYet;
+        return isEdidDataLine(line) || stripLineEnd(std::string(line)).rfind(kErrorReply, 0) == 0
+                   ? CommandExchange::Answer::Confirms
+                   : CommandExchange::Answer::NotYet;
     });
     if (auto failed = runExchange(exchange)) {
         return *failed;
     }
-    const std::string& line = exchange.answerLine();
-    EdidImage image{};
-    image.fill(kEdidFillByte);
-    scanEdidData(line, image);
-    const std::string header = stripLineEnd(line.substr(0, line.find(kEdidDataKeyword)));
-    const std::string portText = (inv_.readOutput ? "OUT" : "IN") + std::to_string(inv_.readPort) + " ";
-    if (header.rfind("OUT", 0) == 0 || header.rfind("IN", 0) == 0) {
-        // The data line names its port; one that names another port is not ours.
-        if (header.rfind(portText, 0) != 0) {
-            return failure(kExitDisagrees, "edid read: the switcher sent the EDID of \"" + header + "\", not of " +
-                                               (inv_.readOutput ? "output " : "input ") +
-                                               std::to_string(inv_.readPort));
-        }
+    const EdidReply reply = checkEdidReply(exchange.answerLine(), EdidReadPort{inv_.readOutput, inv_.readPort});
+    if (!reply.problem.empty()) {
+        return failure(kExitDisagrees, "edid read: " + reply.problem);
     }
+    const EdidImage& image = reply.image;
     if (!file.commit(image, inv_.force, error)) {
         return failure(kExitLink, "edid read: " + error);
     }
@@ -103,18 +102,15 @@ Outcome Runner::edidRead() {
 }
 
 Outcome Runner::edidWrite() {
-    std::ifstream in(inv_.file, std::ios::binary);
-    if (!in) {
-        return failure(kExitLink, "edid write: cannot read " + inv_.file + ": " + std::strerror(errno));
+    // One byte more than an image tells an overlong file. Only a regular file
+    // is read: a FIFO would hold the program until a writer came.
+    std::string reason;
+    const auto read = readRegularFile(inv_.file, kEdidImageBytes + 1, &reason);
+    if (!read) {
+        return failure(kExitLink, "edid write: cannot read " + inv_.file + ": " + reason);
     }
-    // One byte more than an image tells an overlong file.
-    std::vector<std::uint8_t> bytes(kEdidImageBytes + 1);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    const auto size = static_cast<std::size_t>(in.gcount());
-    if (in.bad()) {
-        return failure(kExitLink, "edid write: cannot read " + inv_.file);
-    }
-    bytes.resize(size);
+    const std::vector<std::uint8_t>& bytes = *read;
+    const std::size_t size = bytes.size();
     const bool exact = size == kEdidImageBytes || size == kEdidImageBytes / 2;
     if (!exact && !(inv_.pad && size > 0 && size < kEdidImageBytes)) {
         const std::string sizeText = size > kEdidImageBytes ? "longer than 256 bytes" : std::to_string(size) + " bytes";
@@ -162,13 +158,12 @@ Outcome Runner::edidDecode() {
     Outcome outcome;
     Json files = Json::array();
     for (const std::string& name : inv_.files) {
-        errno = 0;
-        const auto image = readEdidFile(name);
+        std::string reason;
+        const auto image = readEdidFile(name, &reason);
         if (!image) {
-            const int error = errno;
             outcome.exit = kExitLink;
-            outcome.error += (outcome.error.empty() ? "" : "; ") + std::string("edid decode: cannot read ") + name +
-                             ": " + (error != 0 ? std::strerror(error) : "read failed");
+            outcome.error +=
+                (outcome.error.empty() ? "" : "; ") + std::string("edid decode: cannot read ") + name + ": " + reason;
             continue;
         }
         const EdidReports reports = decodeEdid(*image);

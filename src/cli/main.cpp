@@ -6,9 +6,11 @@
 #include "serial_link.h"
 #include "version.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -40,13 +42,31 @@ void installSignals() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    // A closed standard output ends the program through write errors, not SIGPIPE.
+    // A closed standard output ends the program through the failed write
+    // (see writeOutput), not SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
 }
 #endif
 
 void write(std::FILE* to, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), to);
+}
+
+// The reason the first write to standard output failed (errno), 0 while none
+// has: every later write is skipped and the command ends.
+int outputFailure = 0;
+
+// Writes and flushes standard output; false once it cannot be written.
+bool writeOutput(std::string_view text) {
+    if (outputFailure != 0) {
+        return false;
+    }
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+        outputFailure = errno != 0 ? errno : EIO;
+        return false;
+    }
+    return true;
 }
 
 // The address to use: --link, else $MATRIX_CTL_LINK. An error text when
@@ -85,12 +105,15 @@ std::unique_ptr<LineLink> openLink(const mc::LinkAddress& address, std::string& 
         error = serial.devicePath + ": not a port name here; use COM1 to COM99";
         return nullptr;
 #else
+        // The COMn name when the device has one, else the path itself.
         const auto found = comPortOfDevice(serial.devicePath);
         if (!found) {
-            error = serial.devicePath +
-                    ": not reachable as COM1 to COM99 here; link it as comN in a folder named by MATRIX_CONSOLE_PORTS, "
-                    "or use the COMn of a standard device (COM1 is /dev/ttyS0, COM33 /dev/ttyUSB0, COM65 /dev/ttyACM0)";
-            return nullptr;
+            auto link = std::make_unique<SerialLink>();
+            if (!link->openDevice(serial.devicePath)) {
+                error = link->error();
+                return nullptr;
+            }
+            return link;
         }
         comPort = *found;
 #endif
@@ -106,17 +129,21 @@ std::unique_ptr<LineLink> openLink(const mc::LinkAddress& address, std::string& 
 int finish(const Invocation& inv, const Outcome& outcome, std::string_view linkName) {
     if (inv.json) {
         if (inv.command != Command::Monitor || outcome.exit != kExitOk) {
-            write(stdout, jsonDocument(inv, outcome, linkName).dump() + "\n");
+            writeOutput(jsonDocument(inv, outcome, linkName).dump() + "\n");
         }
     } else if (!inv.quiet) {
-        write(stdout, outcome.text);
+        writeOutput(outcome.text);
     }
     write(stderr, outcome.diagnostics);
     if (!outcome.error.empty()) {
         write(stderr, "matrix-ctl: " + outcome.error + "\n");
     }
-    if (std::fflush(stdout) != 0) {
-        write(stderr, "matrix-ctl: cannot write the output\n");
+    if (outputFailure != 0) {
+        // A reader that went away (`| head -1`) needs no message; the
+        // command itself may have taken effect all the same.
+        if (outputFailure != EPIPE) {
+            write(stderr, "matrix-ctl: cannot write the output: " + std::string(std::strerror(outputFailure)) + "\n");
+        }
         return outcome.exit == kExitOk ? kExitLink : outcome.exit;
     }
     return outcome.exit;
@@ -158,10 +185,7 @@ int main(int argc, char* argv[]) {
         }
         return link;
     };
-    env.stream = [](std::string_view text) {
-        write(stdout, text);
-        std::fflush(stdout);
-    };
+    env.stream = writeOutput;
 
     std::unique_ptr<LineLink> link;
     std::string linkName;

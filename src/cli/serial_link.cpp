@@ -78,6 +78,22 @@ bool SerialLink::open(int comPort) {
         error_ = name_ + ": " + channel_->lastFailure();
         return false;
     }
+    return startOpened();
+}
+
+#ifndef _WIN32
+bool SerialLink::openDevice(const std::string& path) {
+    name_ = path;
+    network_ = false;
+    if (!channel_->openLink(*queue_, kDevicePathLinkNumber, makeSerialDeviceBackend(path), LineSettings{})) {
+        error_ = channel_->lastFailure(); // "open PATH: reason"
+        return false;
+    }
+    return startOpened();
+}
+#endif
+
+bool SerialLink::startOpened() {
     if (channel_->portError()) {
         error_ = name() + ": the port opened but cannot be set to 57600 baud 8N1";
         channel_->closeLink();

@@ -52,6 +52,11 @@ public:
 
     // Opens COMn and starts its worker; false with error() naming why.
     bool open(int comPort);
+#ifndef _WIN32
+    // Opens the terminal device at path (any tty, whatever COMn it may be)
+    // and starts its worker; false with error() naming why.
+    bool openDevice(const std::string& path);
+#endif
     // Connects to a TCP peer (on the worker, bounded) and waits for the
     // outcome; false with error() naming the peer and why.
     bool openNetwork(const TcpLinkAddress& address, std::chrono::milliseconds bound = kTcpConnectTimeout);
@@ -59,10 +64,17 @@ public:
 
     bool send(std::string_view bytes) override;
     Wait nextLine(std::string& line, Clock::time_point deadline) override;
-    [[nodiscard]] std::string error() const override { return error_; }
-    [[nodiscard]] std::string name() const override { return name_; }
+    [[nodiscard]] std::string error() const override {
+        return error_;
+    }
+    [[nodiscard]] std::string name() const override {
+        return name_;
+    }
 
 private:
+    // After the channel opened the line: sets it up and starts the worker.
+    bool startOpened();
+
     std::unique_ptr<LinkChannel> channel_;
     std::unique_ptr<ByteQueue> queue_;
     std::string buffer_;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -22,6 +23,8 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -88,6 +91,12 @@ public:
     }
 
     void signal(int number) const { ::kill(pid_, number); }
+
+    // The reader of its standard output goes away, as `| head -1` does.
+    void closeOutput() {
+        ::close(out_);
+        out_ = -1;
+    }
 
     // Reads everything and reaps the program; -1 when it did not end in time.
     int wait() {
@@ -340,6 +349,109 @@ TEST_F(CtlE2e, edidReadWritesTheDisplaysBytesAndNeverOverwritesUnasked) {
     // No temporary file is left beside it.
     EXPECT_EQ(std::distance(fs::directory_iterator(ports_.path()), fs::directory_iterator{}),
               std::ptrdiff_t{1 + 1 + static_cast<std::ptrdiff_t>(fs::exists(sim->logFile()))});
+}
+
+// Reads one command (up to its second LF) that a matrix-ctl run sent to the
+// far end of a pseudo-terminal; waits while the line is not open yet.
+std::string readCommand(const PtyPeer& peer) {
+    std::string command;
+    const auto until = Clock::now() + 10s;
+    while (Clock::now() < until && std::count(command.begin(), command.end(), '\n') < 2) {
+        const std::string got = peer.read(1, 100ms);
+        if (got.empty()) {
+            std::this_thread::sleep_for(10ms); // not opened yet: the master reads as hung up
+        }
+        command += got;
+    }
+    return command;
+}
+
+// The EDID data line the switcher sends for an output: "OUTn EDID DATA " and
+// the 256 bytes as hex pairs.
+std::string edidDataLine(int output, const std::string& image) {
+    std::string line = "OUT" + std::to_string(output) + " EDID DATA";
+    char pair[4];
+    for (const char byte : image) {
+        std::snprintf(pair, sizeof pair, " %02x", static_cast<unsigned char>(byte));
+        line += pair;
+    }
+    return line + "\r\n";
+}
+
+TEST_F(CtlE2e, edidReadWithoutForceKeepsAFileThatAppearedWhileTheSwitcherWasAsked) {
+    auto peer = PtyPeer::create();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(peer->linkAs(ports_.path(), 1));
+    const fs::path target = file("late.bin");
+    CtlProcess read({"--link", "COM1", "edid", "read", "out", "2", "-o", target.string()});
+    // The command has reached the switcher: now the file appears, then the answer.
+    ASSERT_EQ(readCommand(*peer), "\r\nGET OUT2  EDID  DATA\r\n");
+    writeFile(target, "written meanwhile");
+    peer->write(edidDataLine(2, readFile(fs::path(MC_SIM_DATA_DIR) / "042-panasonic-meia296.bin")));
+    EXPECT_EQ(read.wait(), 1) << read.err;
+    EXPECT_NE(read.err.find(target.string() + " appeared meanwhile; kept it"), std::string::npos) << read.err;
+    EXPECT_EQ(readFile(target), "written meanwhile");
+    for (const auto& entry : fs::directory_iterator(ports_.path())) {
+        EXPECT_EQ(entry.path().filename().string().find(".late.bin"), std::string::npos) << entry.path();
+    }
+}
+
+// Nodes the test makes itself: a FIFO always, and as root a character device
+// like the system's null device.
+TEST_F(CtlE2e, edidReadForceReplacesOnlyARegularFileAndSendsNothingOtherwise) {
+    auto sim = startSwitcher(1);
+    const fs::path fifo = file("fifo.bin");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_directory(file("folder.bin"));
+    fs::create_symlink(file("elsewhere.bin"), file("link.bin"));
+    std::vector<std::pair<fs::path, std::string>> nodes{
+        {fifo, "is a FIFO"}, {file("folder.bin"), "is a directory"}, {file("link.bin"), "is a symbolic link"}};
+    const fs::path device = file("null.bin");
+    if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        nodes.emplace_back(device, "is a character device");
+    }
+    for (const auto& [node, says] : nodes) {
+        const Result run = ctl({"--link", "COM1", "edid", "read", "out", "2", "-o", node.string(), "--force"});
+        EXPECT_EQ(run.status, 2) << node;
+        EXPECT_NE(run.err.find(node.string() + " " + says + "; --force replaces only a regular file"),
+                  std::string::npos)
+            << run.err;
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(fs::is_directory(file("folder.bin")));
+    EXPECT_TRUE(fs::is_symlink(file("link.bin")));
+    EXPECT_TRUE(nodes.size() < 4 || fs::is_character_file(device));
+    EXPECT_FALSE(fs::exists(file("elsewhere.bin")));
+    EXPECT_TRUE(sim->receivedLines().empty());
+}
+
+TEST_F(CtlE2e, edidWriteAndDecodeReadOnlyRegularFilesAndNeverWaitOnAFifo) {
+    auto sim = startSwitcher(1);
+    const fs::path fifo = file("upload.bin");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Should the program wait for a writer, one comes (and goes) after a
+    // while, so the test ends either way.
+    std::atomic<bool> finished{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 300 && !finished; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    });
+    const Result write = ctl({"--link", "COM1", "edid", "write", "3", "1", fifo.string()});
+    const Result decode = ctl({"edid", "decode", fifo.string(), ports_.path()});
+    finished = true;
+    writer.join();
+    EXPECT_EQ(write.status, 1);
+    EXPECT_NE(write.err.find("cannot read " + fifo.string() + ": a FIFO, not a regular file"), std::string::npos)
+        << write.err;
+    EXPECT_LT(write.elapsed, 2s);
+    EXPECT_EQ(decode.status, 1);
+    EXPECT_NE(decode.err.find("cannot read " + fifo.string() + ": a FIFO, not a regular file"), std::string::npos)
+        << decode.err;
+    EXPECT_NE(decode.err.find("cannot read " + ports_.path() + ": a directory, not a regular file"), std::string::npos)
+        << decode.err;
+    EXPECT_TRUE(sim->receivedLines().empty());
 }
 
 TEST_F(CtlE2e, edidReadOfAnInputAsksForItsCurrentChoiceFirst) {
@@ -603,9 +715,59 @@ TEST_F(CtlE2e, theLinkComesFromTheEnvironmentOrADevicePathAndIsAskedForWhenMissi
 
     const Result byPath = ctl({"--link", ports_.portPath(5), "route", "2", "3"});
     EXPECT_EQ(byPath.status, 0) << byPath.err;
-    const Result unknownPath = ctl({"--link", "/dev/null", "status"});
-    EXPECT_EQ(unknownPath.status, 1);
-    EXPECT_NE(unknownPath.err.find("not reachable as COM1 to COM99"), std::string::npos) << unknownPath.err;
+    writeFile(file("plain"), "");
+    const Result notATerminal = ctl({"--link", file("plain").string(), "status"});
+    EXPECT_EQ(notATerminal.status, 1);
+    EXPECT_NE(notATerminal.err.find("open " + file("plain").string() + ": not a terminal"), std::string::npos)
+        << notATerminal.err;
+}
+
+TEST_F(CtlE2e, anyTerminalDevicePathIsALinkWhetherOrNotItIsAComPort) {
+    // A pseudo-terminal outside the port directory: no COMn names it.
+    auto peer = PtyPeer::create();
+    ASSERT_TRUE(peer);
+    CtlProcess route({"--json", "--link", peer->slavePath(), "route", "3", "5"});
+    EXPECT_EQ(readCommand(*peer), "\r\nSET OUT3  VS IN5 \r\n");
+    peer->write("OUT3 VS IN5\r\n");
+    ASSERT_EQ(route.wait(), 0) << route.err;
+    EXPECT_EQ(at(document(Result{0, route.out, route.err, {}}), "link").string, peer->slavePath());
+}
+
+TEST_F(CtlE2e, aClosedOutputEndsMonitorAtOnceWithoutAMessage) {
+    auto peer = PtyPeer::create();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(peer->linkAs(ports_.path(), 1));
+    CtlProcess monitor({"--link", "COM1", "monitor"});
+    std::this_thread::sleep_for(300ms);
+    peer->write("OUT3 VS IN5\r\n");
+    ASSERT_TRUE(monitor.waitForOutput("\n", 5s)) << monitor.err;
+    monitor.closeOutput();
+    // A flood follows; the first row that cannot be written ends the program.
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        while (!stop) {
+            peer->write("OUT1 VS IN1\r\n");
+        }
+    });
+    const auto start = Clock::now();
+    const int status = monitor.wait();
+    stop = true;
+    peer->hangUp();
+    flood.join();
+    EXPECT_EQ(status, 1);
+    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_EQ(monitor.err, "");
+}
+
+TEST_F(CtlE2e, aRouteWhoseOutputCannotBeWrittenIsDoneAndExitsOne) {
+    auto sim = startSwitcher(1);
+    CtlProcess route({"--link", "COM1", "route", "3", "6"});
+    route.closeOutput();
+    EXPECT_EQ(route.wait(), 1);
+    EXPECT_EQ(route.err, "");
+    EXPECT_EQ(sim->receivedLines(), std::vector<std::string>{"\r\nSET OUT3  VS IN6 \r\n"});
+    const Result status = ctl({"--link", "COM1", "status"});
+    EXPECT_NE(status.out.find("\n   3            6  on "), std::string::npos) << status.out;
 }
 
 // A TCP peer on the loopback that answers the first command line with the
@@ -782,7 +944,7 @@ TEST_F(CtlE2e, aConfirmationThatDisagreesExitsFourAndSaysWhat) {
           Case{{"edid", "copy", "7", "2"}, "IN0 EDID 33\r\n", "not EDID 35 From Out2"},
           Case{{"edid", "read", "out", "2", "-o", target.string()},
                edidLine + "\r\n",
-               "the EDID of \"OUT5 EDID \", not of output 2"},
+               "the switcher answered \"OUT5 EDID DATA 00 00 00 00 00 00 00 00 0...\", not the EDID of output 2"},
           Case{{"edid", "write", "1", "1", (fs::path(MC_SIM_DATA_DIR) / "019-sony-sny2b05.bin").string()},
                "ERROR\r\n",
                "refused the upload: ERROR"}}) {
@@ -795,6 +957,27 @@ TEST_F(CtlE2e, aConfirmationThatDisagreesExitsFourAndSaysWhat) {
         EXPECT_EQ(at(document(run), "exit").number, 4);
     }
     EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(CtlE2e, aMalformedEdidReplyIsNeverSavedAndExitsFourWithTheReason) {
+    std::string letters = "OUT2 EDID DATA";
+    for (int i = 0; i < 256; ++i) {
+        letters += " zz";
+    }
+    const fs::path target = file("bad.bin");
+    for (const auto& [reply, says] : std::vector<std::pair<std::string, std::string>>{
+             {"ERROR EDID DATA \r\n", "the switcher answered \"ERROR EDID DATA \", not the EDID of output 2"},
+             {"ERROR\r\n", "the switcher answered \"ERROR\", not the EDID of output 2"},
+             {"OUT2 EDID DATA 00 ff\r\n", "the EDID of output 2 holds 2 bytes, not whole 128-byte blocks"},
+             {letters + "\r\n", "the EDID of output 2 holds \"zz \" at byte 0, not a hex pair"}}) {
+        LoopbackPeer peer(reply, false);
+        const Result run =
+            ctl({"--json", "--link", peer.address(), "edid", "read", "out", "2", "-o", target.string(), "--force"});
+        EXPECT_EQ(run.status, 4) << reply;
+        EXPECT_NE(run.err.find("edid read: " + says), std::string::npos) << run.err;
+        EXPECT_FALSE(at(document(run), "ok").boolean);
+        EXPECT_FALSE(fs::exists(target)) << reply;
+    }
 }
 
 TEST_F(CtlE2e, aConnectThatNeverCompletesGivesUpAfterAboutThreeSeconds) {

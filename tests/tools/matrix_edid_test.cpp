@@ -131,14 +131,42 @@ TEST(MatrixEdid, refusesAFifoAtOnceAndDecodesTheOtherFiles) {
     EXPECT_LT(took, std::chrono::seconds(3));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, expectedOutput(sample));
-    EXPECT_EQ(run.err, "matrix-edid: cannot read " + fifo.string() + ": not a regular file\n");
+    EXPECT_EQ(run.err, "matrix-edid: cannot read " + fifo.string() + ": a FIFO, not a regular file\n");
 }
 
 TEST(MatrixEdid, withoutFilesPrintsUsage) {
     const ToolRun run = runTool({});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
-    EXPECT_NE(run.err.find("usage: matrix-edid FILE.bin..."), std::string::npos);
+    EXPECT_NE(run.err.find("usage: matrix-edid [--] FILE.bin..."), std::string::npos);
+}
+
+TEST(MatrixEdid, helpPrintsTheUsageAndDoubleDashEndsTheOptions) {
+    const ToolRun help = runTool({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: matrix-edid [--] FILE.bin...\n", 0), 0U) << help.out;
+    EXPECT_EQ(help.err, "");
+
+    // A file named like an option is read when it follows "--", and refused as
+    // an unknown option before it.
+    const fs::path dir = fs::temp_directory_path() / ("matrix-edid-test-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    fs::copy_file(kSamples / "001-aoc-aoc2703.bin", dir / "-x.bin", fs::copy_options::overwrite_existing);
+    const fs::path before = fs::current_path();
+    fs::current_path(dir);
+    const ToolRun dashed = runTool({"--", "-x.bin"});
+    const ToolRun unknown = runTool({"-x.bin"});
+    const ToolRun onlyDashes = runTool({"--"});
+    fs::current_path(before);
+    const std::string expected = expectedOutput(dir / "-x.bin");
+    fs::remove_all(dir);
+    EXPECT_EQ(dashed.status, 0) << dashed.err;
+    EXPECT_EQ(dashed.out, expected);
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.out, "");
+    EXPECT_NE(unknown.err.find("unknown option -x.bin"), std::string::npos) << unknown.err;
+    EXPECT_EQ(onlyDashes.status, 2);
+    EXPECT_NE(onlyDashes.err.find("usage: matrix-edid"), std::string::npos) << onlyDashes.err;
 }
 
 TEST(MatrixEdid, versionPrintsTheProjectsVersionAlone) {

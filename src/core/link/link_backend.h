@@ -100,4 +100,15 @@ using LinkBackendFactory = std::function<std::unique_ptr<LinkBackend>(int)>;
 // no device here).
 std::unique_ptr<LinkBackend> makeSerialBackend(int comPort);
 
+#ifndef _WIN32
+// The link number of a terminal device opened by its path rather than as
+// COMn: outside COM1..COM99 and apart from the network link's number.
+inline constexpr int kDevicePathLinkNumber = 101;
+
+// The serial port backend for the terminal device at path (any tty: a USB or
+// Bluetooth adapter, an on-board UART, a pseudo-terminal). Opening it refuses
+// anything that is not a terminal.
+std::unique_ptr<LinkBackend> makeSerialDeviceBackend(std::string path);
+#endif
+
 } // namespace mc

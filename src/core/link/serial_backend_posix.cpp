@@ -198,6 +198,10 @@ std::unique_ptr<LinkBackend> makeSerialBackend(int comPort) {
     return std::make_unique<TermiosBackend>(std::move(*path));
 }
 
+std::unique_ptr<LinkBackend> makeSerialDeviceBackend(std::string path) {
+    return std::make_unique<TermiosBackend>(std::move(path));
+}
+
 } // namespace mc
 
 #endif

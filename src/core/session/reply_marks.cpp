@@ -4,6 +4,7 @@
 #include "session/edid_capture.h"
 #include "session/overloaded.h"
 #include "session/reply_parser.h"
+#include "session/traffic_format.h"
 
 #include <string>
 #include <utility>
@@ -51,14 +52,15 @@ TrafficMark describe(const Reply& reply, std::string_view line) {
                 const std::string item = r.item ? "choice " + std::to_string(*r.item) : "no choice";
                 return acted(portText("input", *r.input) + " EDID -> " + item);
             },
-            [](const MacReply& r) { return acted("MAC -> " + r.text); },
+            // Values from the wire are shown with their control characters visible.
+            [](const MacReply& r) { return acted("MAC -> " + visibleBytes(r.text)); },
             [](const AddressReply& r) {
                 const char* what = r.kind == AddressReply::Host      ? "IP address"
                                    : r.kind == AddressReply::NetMask ? "net mask"
                                                                      : "router";
                 return acted(std::string(what) + " -> " + dottedAddress(r.address));
             },
-            [](const TcpPortReply& r) { return acted("TCP port -> " + r.text); },
+            [](const TcpPortReply& r) { return acted("TCP port -> " + visibleBytes(r.text)); },
             [](const DhcpReply& r) { return acted(std::string("DHCP -> ") + (r.on ? "on" : "off")); },
             [](const AudioReply& r) {
                 if (!r.output) {

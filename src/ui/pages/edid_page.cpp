@@ -269,7 +269,7 @@ void EdidPage::loadEdid() {
     // The first 256 bytes are what goes out; a shorter file leaves the rest
     // of the image at 0xFF.
     const std::string file = QFile::encodeName(path).toStdString();
-    const auto bytes = readEdidFileBytes(file, kEdidImageBytes);
+    const auto bytes = readRegularFile(file, kEdidImageBytes);
     if (!bytes) {
         showMessage(this, QString::fromLatin1(kFileReadFailedMessage));
         return;

@@ -24,7 +24,7 @@ constexpr const char* kTv = "034-mi-xmi27a1.bin";
 constexpr const char* kMonitor = "156-hannstar-hsd631b.bin";
 
 std::vector<std::uint8_t> sample(const char* name) {
-    const auto bytes = readEdidFileBytes((kSamples / name).string(), kMaxEdidBytes);
+    const auto bytes = readRegularFile((kSamples / name).string(), kMaxEdidBytes);
     return bytes.value_or(std::vector<std::uint8_t>{});
 }
 

@@ -215,7 +215,14 @@ TEST(EdidFile, saysWhyAFileCannotBeRead) {
     EXPECT_FALSE(readEdidFile((kSamples / "no-such-file.bin").string(), &reason));
     EXPECT_EQ(reason, std::strerror(ENOENT));
     EXPECT_FALSE(readEdidFile(kSamples.string(), &reason));
-    EXPECT_EQ(reason, "not a regular file");
+    EXPECT_EQ(reason, "a directory, not a regular file");
+}
+
+TEST(EdidFile, aRegularFileIsReadUpToTheLimitAndNoFurther) {
+    const auto bytes = readRegularFile((kSamples / "001-aoc-aoc2703.bin").string(), 257);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(bytes->size(), 256U);
+    EXPECT_EQ(readRegularFile((kSamples / "001-aoc-aoc2703.bin").string(), 100)->size(), 100U);
 }
 
 } // namespace

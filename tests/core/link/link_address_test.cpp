@@ -105,6 +105,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"[127.0.0.1]:5000", LinkAddressProblem::BadIpv6}, BadCase{"[host]:5000", LinkAddressProblem::BadIpv6},
         BadCase{"[1:2:3:4:5:6:7:8:9]:5000", LinkAddressProblem::BadIpv6},
         BadCase{"[1:2:3:4:5:6:7]:5000", LinkAddressProblem::BadIpv6},
+        // "::" stands for at least one group: eight more groups beside it are too many.
+        BadCase{"[1:2:3:4::5:6:7:8]:5000", LinkAddressProblem::BadIpv6},
+        BadCase{"[1:2:3:4:5:6:7:8::]:5000", LinkAddressProblem::BadIpv6},
         BadCase{"[1::2::3]:5000", LinkAddressProblem::BadIpv6}, BadCase{"[:::1]:5000", LinkAddressProblem::BadIpv6},
         BadCase{"[12345::1]:5000", LinkAddressProblem::BadIpv6},
         BadCase{"[::ffff:300.1.1.1]:5000", LinkAddressProblem::BadIpv6},

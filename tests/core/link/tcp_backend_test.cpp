@@ -74,6 +74,11 @@ protected:
     LinkChannel channel_{[](int) { return nullptr; }}; // destroyed before the sink
 };
 
+// Resolving and connecting together get 3 s, as the messages and the manual say.
+TEST(TcpConnectBound, isThreeSeconds) {
+    EXPECT_EQ(kTcpConnectTimeout, 3s);
+}
+
 TEST_F(TcpBackendTest, CarriesBytesBothWaysInOrderUnderTheNetworkLinkNumber) {
     ASSERT_TRUE(peer_.listening());
     connectAndExchange();

@@ -83,6 +83,14 @@ protected:
     ReplyDispatch replies_{state_, ReplyViews{{target_}, target_, target_, target_, target_, connection_}, files_};
 };
 
+// The figures the operator's manual gives: a searched port answers within
+// half a second (the first) or 400 ms (each next one); a selection pauses 200 ms.
+TEST(ConnectionFigures, searchWaits500And400MsAndASelectionPauses200Ms) {
+    EXPECT_EQ(kFirstProbeWait, 500ms);
+    EXPECT_EQ(kNextProbeWait, 400ms);
+    EXPECT_EQ(kSelectionPause, 200ms);
+}
+
 TEST_F(ConnectionTest, portButtonOnAnAbsentPortSaysSoAndStaysClosed) {
     connection_.portButtonClicked();
     EXPECT_EQ(view_.messages, std::vector<std::string>{kPortUnavailableMessage});

@@ -52,6 +52,16 @@ TEST(LineAssembler, lineOfExactlyTheLimitIsHandled) {
     EXPECT_EQ(assembler.discardedLines(), 0U);
 }
 
+// The figure itself, as the README states it: 4,096 bytes with the LF.
+TEST(LineAssembler, aLineOf4096BytesWithItsLfIsHandedOutAndOneByteMoreIsDiscarded) {
+    std::string buffer;
+    LineAssembler assembler(buffer);
+    const std::string longest = std::string(4095, 'x') + "\n";
+    EXPECT_EQ(feed(assembler, longest), std::vector<std::string>{longest});
+    EXPECT_TRUE(feed(assembler, std::string(4096, 'x') + "\n").empty());
+    EXPECT_EQ(assembler.discardedLines(), 1U);
+}
+
 TEST(LineAssembler, overLongLineIsDiscardedWholeAndTheNextLineIsIntact) {
     for (const std::size_t length : {kReplyLineLimit, kReplyLineLimit + 1, 5 * kReplyLineLimit}) {
         std::string buffer;

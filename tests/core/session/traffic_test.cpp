@@ -7,6 +7,7 @@
 #include "support/edid_capture_fakes.h"
 #include "support/recording_target.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -114,6 +115,16 @@ TEST(TrafficMarks, markAgreesWithTheDecodedReply) {
     EXPECT_EQ(markReplyLine("OUT3 VS INx\r\n").text, "output 3 -> no input");
 }
 
+TEST(TrafficMarks, aValueFromTheWireShowsItsControlCharactersAndNoRowHoldsOne) {
+    const std::string mac = "MAC \x1b]0;PWNED\x07\x1b[2J\r\n";
+    EXPECT_EQ(markReplyLine(mac).text, "MAC -> \\x1B]0;PWNED\\x07\\x1B[2J");
+    EXPECT_EQ(markReplyLine("TIP \x01\r\n").text, "TCP port -> \\x01");
+    const TrafficRow row{{}, TrafficDirection::Received, "COM1", mac, markReplyLine(mac)};
+    const std::string line = formatTrafficRow(row);
+    EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+        << line;
+}
+
 TEST(TrafficMarks, duringAnEdidReadOnlyTheDataLineIsActedOn) {
     EXPECT_EQ(markReplyLine("EDID 1 DATA 00 ff\r\n", true).kind, TrafficMarkKind::ActedOn);
     // A routing reply meanwhile goes to the EDID parser, which drops it.
@@ -140,6 +151,17 @@ TEST(TrafficLogRing, keepsTheLastRowsInOrderAndNeverGrowsPastItsBound) {
     log.commandSent("COM1", "next");
     EXPECT_EQ(log.rowBySerial(20000)->bytes, "next");
     EXPECT_EQ(log.ringAllocation(), 100U);
+}
+
+// The monitor's own log, as the console makes it: the last 10,000 rows.
+TEST(TrafficLogRing, theMonitorsLogKeepsTheLast10000Rows) {
+    TrafficLog log;
+    for (int i = 0; i <= 10000; ++i) {
+        log.commandSent("COM1", std::to_string(i));
+    }
+    EXPECT_EQ(log.size(), 10000U);
+    EXPECT_EQ(log.row(0).bytes, "1");
+    EXPECT_EQ(log.row(9999).bytes, "10000");
 }
 
 TEST(TrafficLogPending, bytesWithoutLineEndAreOnePendingRowThatTheLineReplaces) {

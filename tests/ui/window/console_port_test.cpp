@@ -151,6 +151,37 @@ private slots:
         QVERIFY(messages_.isEmpty());
     }
 
+    // A selection holds the window thread for its 200 ms pause: what the far
+    // end sends as soon as the line is open waits in the hand-over meanwhile.
+    void comSelectionPausesTheWindow200MsBeforeHandlingWhatArrives() {
+        auto com2 = peerAt(2);
+        std::atomic<bool> written{false};
+        std::thread farEnd([&] {
+            // The master side reports a hang-up until the console opens the line.
+            const auto until = std::chrono::steady_clock::now() + 5s;
+            pollfd line{com2->masterFd(), 0, 0};
+            while (std::chrono::steady_clock::now() < until && ::poll(&line, 1, 0) >= 0 &&
+                   (line.revents & POLLHUP) != 0) {
+                std::this_thread::sleep_for(1ms);
+            }
+            // After the open's purge of unread input.
+            std::this_thread::sleep_for(20ms);
+            written = com2->write("OUT3 VS");
+        });
+        ConsoleWindow w;
+        QComboBox* com = comSelector(w);
+        QElapsedTimer clock;
+        clock.start();
+        com->setCurrentIndex(1);
+        emit com->activated(1);
+        const qint64 selectionMs = clock.elapsed();
+        farEnd.join();
+        QVERIFY(written);
+        QVERIFY2(selectionMs >= 200, QByteArray::number(selectionMs).constData());
+        QVERIFY(w.state().replyLine.empty()); // handed over, not handled yet
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(w.state().replyLine), QStringLiteral("OUT3 VS"), kTimeoutMs);
+    }
+
     void searchFindsTheThirdPortThatOpensAfterTheTwoWaits() {
         auto com1 = peerAt(1);
         auto com2 = peerAt(2);
