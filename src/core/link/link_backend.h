@@ -100,4 +100,10 @@ using LinkBackendFactory = std::function<std::unique_ptr<LinkBackend>(int)>;
 // no device here).
 std::unique_ptr<LinkBackend> makeSerialBackend(int comPort);
 
+#ifndef _WIN32
+// The termios backend for a device named by its path: any terminal device,
+// also one that no COMn maps to. nullptr for an empty path.
+std::unique_ptr<LinkBackend> makeSerialDeviceBackend(std::string devicePath);
+#endif
+
 } // namespace mc

@@ -1,0 +1,179 @@
+#pragma once
+
+#include "client_lines.h"
+#include "live_state.h"
+#include "session/line_assembler.h"
+#include "traffic_kinds.h"
+
+#include <bitset>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The heart of the hub, free of sockets and threads: it takes the text
+// clients' command lines and the switcher's reply lines, forwards commands in
+// arrival order, tells whom each reply line is for, and keeps the state the
+// replies report. The event loop feeds it and carries out what it writes.
+namespace mc::hub {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// A text client, numbered by the event loop; 0 is the hub itself (its polls
+// and preset recalls).
+using ClientId = std::uint64_t;
+inline constexpr ClientId kHubItself = 0;
+
+// How long a command's answer is waited for before the command counts as
+// unanswered: as long as matrix-ctl waits by default.
+inline constexpr std::chrono::milliseconds kAnswerTimeout{2000};
+// Commands sent and not yet answered, at most: the link's own queue (64)
+// never overflows, and a silent switcher holds back the rest in order.
+inline constexpr std::size_t kCommandsInFlight = 32;
+// Commands held back (behind an EDID read, or beyond the ones in flight);
+// more are dropped with a log line.
+inline constexpr std::size_t kHeldCommandLimit = 256;
+
+// Where the switchboard's output goes: the event loop.
+class SwitchboardWires {
+public:
+    virtual ~SwitchboardWires() = default;
+    // Hands a command to the link; false when the link refused it (the reason
+    // is logged by the caller).
+    virtual bool writeToLink(std::string_view bytes) = 0;
+    virtual void writeToClient(ClientId client, std::string_view bytes) = 0;
+};
+
+// One route of a preset; outputs and inputs 1..16.
+struct PresetRoute {
+    int output = 0;
+    int input = 0;
+    friend bool operator==(const PresetRoute&, const PresetRoute&) = default;
+};
+
+struct RecallResult {
+    enum Outcome {
+        Applied,       // sent, and the switcher confirmed it
+        AlreadySet,    // the switcher reported this route already; nothing sent
+        SkippedLocked, // the output is locked; nothing sent
+        Failed,        // no confirmation, a refusal or another input; see detail
+    };
+    int output = 0;
+    int input = 0;
+    Outcome outcome = Failed;
+    std::string detail;
+    friend bool operator==(const RecallResult&, const RecallResult&) = default;
+};
+
+[[nodiscard]] const char* recallOutcomeName(RecallResult::Outcome outcome);
+
+using RecallDone = std::function<void(const std::vector<RecallResult>&)>;
+
+class Switchboard {
+public:
+    explicit Switchboard(SwitchboardWires& wires);
+
+    // The link carries the switcher's line now: the status is asked for.
+    void linkUp(SteadyClock::time_point now, WallClock::time_point wallNow);
+    // The link is gone: every command waiting or held is dropped, and what
+    // the state holds is stale from now on.
+    void linkDown(std::string_view reason);
+    [[nodiscard]] bool linkIsUp() const { return linkUp_; }
+
+    void addClient(ClientId client, std::string name);
+    void removeClient(ClientId client);
+    [[nodiscard]] std::size_t clientCount() const { return clients_.size(); }
+
+    void clientBytes(ClientId client, std::string_view bytes, SteadyClock::time_point now);
+    void linkBytes(std::string_view bytes, SteadyClock::time_point now, WallClock::time_point wallNow);
+
+    // Asks for the status unless a status request is still unanswered.
+    void poll(SteadyClock::time_point now);
+    // Gives up on answers whose time has passed.
+    void expire(SteadyClock::time_point now);
+    // When expire() next has something to do.
+    [[nodiscard]] std::optional<SteadyClock::time_point> nextDeadline() const;
+
+    // Outputs whose routes no client may change.
+    void setLockedOutputs(std::bitset<kPortCount> locked) { locked_ = locked; }
+    [[nodiscard]] bool isLocked(int output) const;
+
+    // Sets the routes that differ from the state, one after another, each
+    // waiting for its confirmation; locked outputs are skipped. `done` gets
+    // one result per route, in the order given.
+    void recall(const std::vector<PresetRoute>& routes, RecallDone done, SteadyClock::time_point now);
+
+    [[nodiscard]] const LiveState& state() const { return state_; }
+    // A value is fresh when the switcher reported it since the link last came
+    // up; while the link is down nothing is.
+    template <class T> [[nodiscard]] bool isFresh(const Reported<T>& value) const {
+        return linkUp_ && value.value && value.at >= upSince_;
+    }
+
+private:
+    // A line's answer, or why none came (line null).
+    struct Answer {
+        const std::string* line = nullptr;
+        ReplyTopic topic;
+        std::string_view failure;
+        SteadyClock::time_point now;
+    };
+    using AnswerHandler = std::function<void(const Answer&)>;
+
+    struct Command {
+        ClientId owner = kHubItself;
+        std::string bytes;
+        CommandExpectation expectation;
+        AnswerHandler onAnswer;
+    };
+    struct Waiting {
+        ClientId owner = kHubItself;
+        CommandExpectation expectation;
+        int linesLeft = 1;
+        SteadyClock::time_point deadline;
+        AnswerHandler onAnswer;
+    };
+    struct Client {
+        std::string name;
+        ClientLineFramer framer;
+    };
+    struct RecallJob {
+        std::vector<RecallResult> results;
+        std::vector<std::size_t> toSend; // indexes into results
+        std::size_t next = 0;
+        RecallDone done;
+    };
+
+    void clientCommand(ClientId client, Client& from, std::string bytes, SteadyClock::time_point now);
+    void enqueue(Command command, SteadyClock::time_point now);
+    void pump(SteadyClock::time_point now);
+    void handleLine(const std::string& line, SteadyClock::time_point now, WallClock::time_point wallNow);
+    void broadcast(std::string_view bytes);
+    void dropAll(std::string_view failure);
+    void startRecallStep(SteadyClock::time_point now);
+    void finishRecallStep(const Answer& answer);
+    void recordRecallAnswer(const Answer& answer);
+
+    SwitchboardWires& wires_;
+    std::map<ClientId, Client> clients_;
+    std::deque<Command> held_;
+    std::deque<Waiting> waiting_;
+    std::deque<RecallJob> recalls_;
+    bool recallStepWaiting_ = false;
+    LiveState state_;
+    std::bitset<kPortCount> locked_;
+    bool linkUp_ = false;
+    bool stateStale_ = true;
+    WallClock::time_point upSince_{};
+    std::string replyBuffer_;
+    // Rebuilt at each link change, so no half line of one connection joins the
+    // next.
+    std::optional<LineAssembler> replyLines_;
+};
+
+} // namespace mc::hub
