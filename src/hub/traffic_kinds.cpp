@@ -27,10 +27,14 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-// The two-character port field at `at` ("3 ", "12"); -1 when it is none.
+// The two-character port field at `at` ("3 ", "12"); 0 for "0 " or "00"
+// (every port, where the switcher takes it); -1 when it is none.
 int portFieldAt(std::string_view text, std::size_t at) {
     if (at + 2 > text.size()) {
         return -1;
+    }
+    if (text[at] == '0' && (text[at + 1] == ' ' || text[at + 1] == '0')) {
+        return 0;
     }
     for (int port = kFirstPort; port <= kLastPort; ++port) {
         const auto field = portField(port);
@@ -91,7 +95,7 @@ CommandExpectation expectationOf(std::string_view command) {
     } else if (startsWith(text, "SET OUT")) {
         const int output = portFieldAt(text, 7);
         const std::string_view rest = text.substr(std::min<std::size_t>(9, text.size()));
-        if (output > 0 && startsWith(rest, " VS IN")) {
+        if (output >= 0 && startsWith(rest, " VS IN")) {
             const int input = portFieldAt(rest, 6);
             if (input > 0 && rest.size() <= 8) {
                 expectation = {CommandExpectation::Route, output, input, 1};
@@ -116,7 +120,7 @@ CommandExpectation expectationOf(std::string_view command) {
 }
 
 bool answers(const CommandExpectation& expectation, const ReplyTopic& topic) {
-    const auto samePort = [&] { return topic.port == expectation.port || topic.port == 0; };
+    const auto samePort = [&] { return expectation.port == 0 || topic.port == expectation.port || topic.port == 0; };
     switch (expectation.kind) {
     case CommandExpectation::Route:
         return topic.kind == ReplyTopic::Error || (topic.kind == ReplyTopic::Route && samePort());
