@@ -2,6 +2,8 @@
 // a serial line and/or TCP connections, for the demo, the end-to-end tests
 // and bench tests. The switcher itself lives in mc_sim; this file only moves
 // bytes and logs them.
+#include "sim/control_input.h"
+#include "sim/front_panel.h"
 #include "sim/log_format.h"
 #include "sim/options.h"
 #include "sim/serial_line.h"
@@ -197,10 +199,36 @@ std::optional<int> serveSerial(SerialPort& port, short revents, std::vector<char
     return std::nullopt;
 }
 
+// The front panel: what a control line changes goes into the state (and the
+// faults) and the log, never onto a line.
+struct Panel {
+    ControlInput& input;
+    SwitcherState& state;
+    ReplyFaults& faults;
+};
+
+void serveControl(Panel& panel, LogWriter& log) {
+    for (const ReceivedLine& line : panel.input.read()) {
+        if (line.overlong) {
+            log.write("info", "control line refused: longer than " + std::to_string(kMaxLineLength) + " bytes", false);
+            continue;
+        }
+        if (line.text.empty() || line.text.front() == '#') {
+            continue;
+        }
+        std::string error;
+        if (const auto command = parsePanelCommand(line.text, error)) {
+            log.write("info", "front panel: " + applyPanelCommand(*command, panel.state, panel.faults), false);
+        } else {
+            log.write("info", "control line \"" + escapeBytes(line.text) + "\" refused: " + error, false);
+        }
+    }
+}
+
 // Serves the serial line (if any) and the TCP clients (if any) until a stop
 // signal, a hang-up of hangup mode (on TCP: only without a serial line) or a
 // dead device. Returns the exit status.
-int serve(SerialLine* line, Session& session, TcpServer* tcp, LogWriter& log, const sigset_t& waitMask) {
+int serve(SerialLine* line, Session& session, TcpServer* tcp, Panel* panel, LogWriter& log, const sigset_t& waitMask) {
     std::vector<char> buffer(kReadChunk);
     std::optional<SerialPort> port;
     if (line != nullptr) {
@@ -217,6 +245,9 @@ int serve(SerialLine* line, Session& session, TcpServer* tcp, LogWriter& log, co
         } else if (port) {
             deadline = port->idleUntil;
         }
+        // The control line comes before the clients: a change made before a
+        // client's command arrived is in the state that answers it.
+        fds.push_back({panel != nullptr ? panel->input.fd() : -1, POLLIN, 0});
         if (tcp != nullptr) {
             tcp->addPollFds(fds, now);
             if (const auto next = tcp->nextDeadline(); next && (!deadline || *next < *deadline)) {
@@ -226,13 +257,16 @@ int serve(SerialLine* line, Session& session, TcpServer* tcp, LogWriter& log, co
         if (!waitForAny(fds, deadline, waitMask)) {
             break;
         }
+        if (panel != nullptr && fds[1].revents != 0) {
+            serveControl(*panel, log);
+        }
         if (port && fds[0].revents != 0) {
             if (const auto status = serveSerial(*port, fds[0].revents, buffer, log, waitMask)) {
                 return *status;
             }
         }
         if (tcp != nullptr) {
-            tcp->handle(std::span(fds).subspan(1), Clock::now());
+            tcp->handle(std::span(fds).subspan(2), Clock::now());
             if (!port && tcp->hungUp()) {
                 log.write("info", "hung up: no serial line to serve, ending", false);
                 return 0;
@@ -303,16 +337,29 @@ int main(int argc, char* argv[]) {
 
     // One switcher, whichever way a command arrives.
     SwitcherState state;
-    Session session(options->session, &state);
+    ReplyFaults faults = options->faults;
+    SessionOptions sessionOptions = options->session;
+    sessionOptions.faults = &faults;
+    Session session(sessionOptions, &state);
     std::unique_ptr<TcpServer> tcp;
     if (options->listen) {
         TcpServer::Hooks hooks{[&log](const std::string& text) { log.write("info", text, false); },
                                [&log](const Exchange& exchange) { logExchange(log, exchange); }};
-        tcp = TcpServer::open(*options->listen, options->session, state, std::move(hooks), error);
+        tcp = TcpServer::open(*options->listen, sessionOptions, state, std::move(hooks), error);
         if (!tcp) {
             std::fprintf(stderr, "matrix-switcher-sim: %s\n", error.c_str());
             return 1;
         }
+    }
+    std::unique_ptr<ControlInput> control;
+    std::optional<Panel> panel;
+    if (!options->control.empty()) {
+        control = ControlInput::open(options->control, error);
+        if (!control) {
+            std::fprintf(stderr, "matrix-switcher-sim: %s\n", error.c_str());
+            return 1;
+        }
+        panel.emplace(Panel{*control, state, faults});
     }
     // Announced only once every way in is open.
     if (line) {
@@ -325,7 +372,7 @@ int main(int argc, char* argv[]) {
     }
     std::fflush(stdout);
 
-    const int status = serve(line.get(), session, tcp.get(), log, waitMask);
+    const int status = serve(line.get(), session, tcp.get(), panel ? &*panel : nullptr, log, waitMask);
     tcp.reset();
     if (line) {
         line->close();

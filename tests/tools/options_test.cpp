@@ -59,12 +59,30 @@ TEST(Options, inconsistentOrMalformedArgumentsAreRefusedWithAReason) {
         {"--device", "/dev/ttyS0", "--mode", "silent", "--hangup-after", "3"},
         {"--device", "/dev/ttyS0", "--hangup-after", "-1"},
         {"--device", "/dev/ttyS0", "--verbose"},
+        {"--device", "/dev/ttyS0", "--control="},
+        {"--device", "/dev/ttyS0", "--unanswered-output", "0"},
+        {"--device", "/dev/ttyS0", "--unanswered-output", "17"},
+        {"--device", "/dev/ttyS0", "--unanswered-output", "3 "},
     };
     for (const auto& args : cases) {
         std::string error;
         EXPECT_FALSE(parseOptions(args, error));
         EXPECT_FALSE(error.empty());
     }
+}
+
+TEST(Options, controlInputAndUnansweredOutputs) {
+    std::string error;
+    const auto options = parse(
+        {"--listen", "127.0.0.1:0", "--control", "/tmp/panel", "--unanswered-output", "16", "--unanswered-output=3"},
+        error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->control, "/tmp/panel");
+    for (int output = 1; output <= kPortCount; ++output) {
+        EXPECT_EQ(options->faults.routeUnanswered(output), output == 3 || output == 16) << output;
+    }
+    EXPECT_EQ(parse({"--listen", "127.0.0.1:0", "--control=-"}, error)->control, "-");
+    EXPECT_FALSE(parse({"--listen", "127.0.0.1:0"}, error)->faults.routeUnanswered(1));
 }
 
 TEST(Options, listenAloneOrBesideASerialLine) {

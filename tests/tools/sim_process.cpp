@@ -72,9 +72,12 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-SimProcess::SimProcess(const std::vector<std::string>& args) {
+SimProcess::SimProcess(const std::vector<std::string>& args, SimPipes pipes) {
     int out[2];
-    if (::pipe(out) != 0) {
+    int in[2] = {-1, -1};
+    int err[2] = {-1, -1};
+    if (::pipe2(out, O_CLOEXEC) != 0 || (pipes.input && ::pipe2(in, O_CLOEXEC) != 0) ||
+        (pipes.errors && ::pipe2(err, O_CLOEXEC) != 0)) {
         return;
     }
     std::vector<std::string> all{MC_SIM_EXECUTABLE};
@@ -88,13 +91,26 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (pipes.input) {
+        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    }
+    if (pipes.errors) {
+        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    }
     if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
         pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     stdout_ = out[0];
+    if (pipes.input) {
+        ::close(in[0]);
+        stdin_ = in[1];
+    }
+    if (pipes.errors) {
+        ::close(err[1]);
+        stderr_ = err[0];
+    }
 }
 
 SimProcess::~SimProcess() {
@@ -102,8 +118,21 @@ SimProcess::~SimProcess() {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
-    if (stdout_ >= 0) {
-        ::close(stdout_);
+    for (const int fd : {stdout_, stdin_, stderr_}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
+
+bool SimProcess::writeInput(std::string_view bytes) const {
+    return stdin_ >= 0 && writeAll(stdin_, bytes);
+}
+
+void SimProcess::closeInput() {
+    if (stdin_ >= 0) {
+        ::close(stdin_);
+        stdin_ = -1;
     }
 }
 

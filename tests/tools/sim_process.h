@@ -22,9 +22,16 @@ std::string readUntil(int fd, std::string_view until, bool* eof = nullptr,
 // Writes all of bytes to a blocking descriptor.
 bool writeAll(int fd, std::string_view bytes);
 
+// Which of the program's other standard streams the test holds a pipe to;
+// the others are the test's own.
+struct SimPipes {
+    bool input = false;  // standard input: writeInput, closeInput
+    bool errors = false; // standard error: errorsFd, a pipe the test may leave unread
+};
+
 class SimProcess {
 public:
-    explicit SimProcess(const std::vector<std::string>& args);
+    explicit SimProcess(const std::vector<std::string>& args, SimPipes pipes = {});
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -39,6 +46,11 @@ public:
     int tcpPort();
 
     void signal(int number) const;
+    [[nodiscard]] pid_t pid() const { return pid_; }
+
+    bool writeInput(std::string_view bytes) const;
+    void closeInput();
+    [[nodiscard]] int errorsFd() const { return stderr_; }
 
     // The exit status, or nullopt when the program did not end in time.
     std::optional<int> exitStatus();
@@ -46,6 +58,8 @@ public:
 private:
     pid_t pid_ = -1;
     int stdout_ = -1;
+    int stdin_ = -1;
+    int stderr_ = -1;
     std::string pending_; // printed, not taken yet
 };
 

@@ -150,6 +150,9 @@ bool isHexDigit(char c) {
 std::vector<std::string> CommandInterpreter::execute(std::string_view line) {
     for (const Command& command : kCommands) {
         if (auto fields = matchCommand(command.pattern, line)) {
+            if (command.handler == route && faults_ != nullptr && faults_->routeUnanswered(fields->numbers[0])) {
+                return {};
+            }
             return command.handler(state_, *fields);
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/front_panel.h"
 #include "sim/switcher_state.h"
 
 #include <optional>
@@ -26,12 +27,16 @@ namespace mc::sim {
 // instead, so the console shows what the switcher really holds.
 class CommandInterpreter {
 public:
-    explicit CommandInterpreter(SwitcherState& state) : state_(state) {}
+    // faults, if not null, outlives the interpreter; a route command to an
+    // output it marks is dropped: no change, no reply.
+    explicit CommandInterpreter(SwitcherState& state, const ReplyFaults* faults = nullptr)
+        : state_(state), faults_(faults) {}
 
     [[nodiscard]] std::vector<std::string> execute(std::string_view line);
 
 private:
     SwitcherState& state_;
+    const ReplyFaults* faults_;
 };
 
 // Normalises a MAC address text to "XX:XX:XX:XX:XX:XX" (upper case). Takes

@@ -11,6 +11,7 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: matrix-switcher-sim (--ports DIR --com N | --device PATH) [--listen HOST:PORT] [--log FILE]\n"
     "                           [--mode normal|silent|garbage|hangup] [--hangup-after N]\n"
+    "                           [--control PATH|-] [--unanswered-output N]...\n"
     "       matrix-switcher-sim --listen HOST:PORT [--log FILE] [--mode MODE] [--hangup-after N]\n"
     "\n"
     "Plays a 16x16 HDMI matrix switcher on a serial line, on TCP, or both (one switcher).\n"
@@ -25,6 +26,10 @@ constexpr std::string_view kUsage =
     "  --hangup-after N     drop the line once N bytes were received (implies hangup;\n"
     "                       0, the default, drops it at the first byte); on TCP per\n"
     "                       client, and without a serial line the program then ends\n"
+    "  --control PATH       take front-panel changes from the FIFO PATH (made when\n"
+    "                       missing) or from standard input (-), one a line:\n"
+    "                       route OUT IN, audio OUT on|off, unanswered OUT, answered OUT\n"
+    "  --unanswered-output N  route commands to output N get no answer (repeatable)\n"
     "  --version            print the version and exit\n"
     "Prints \"ready PATH\" once the line can be opened; SIGINT or SIGTERM removes the link.\n";
 
@@ -70,7 +75,8 @@ std::optional<Options> parseOptions(std::span<const std::string_view> args, std:
             return options;
         }
         const bool known = name == "--ports" || name == "--com" || name == "--device" || name == "--log" ||
-                           name == "--mode" || name == "--hangup-after" || name == "--listen";
+                           name == "--mode" || name == "--hangup-after" || name == "--listen" || name == "--control" ||
+                           name == "--unanswered-output";
         if (!known) {
             error = "unknown option " + std::string(name);
             return std::nullopt;
@@ -98,6 +104,19 @@ std::optional<Options> parseOptions(std::span<const std::string_view> args, std:
             }
         } else if (name == "--log") {
             options.logFile = value;
+        } else if (name == "--control") {
+            if (value.empty()) {
+                error = "--control takes a FIFO path or - for standard input";
+                return std::nullopt;
+            }
+            options.control = value;
+        } else if (name == "--unanswered-output") {
+            int output = 0;
+            if (!readNumber(value, output) || output < 1 || output > kPortCount) {
+                error = "--unanswered-output takes an output number from 1 to 16";
+                return std::nullopt;
+            }
+            options.faults.unansweredRoutes.at(output - 1) = true;
         } else if (name == "--mode") {
             const auto* found = std::find_if(std::begin(kModes), std::end(kModes),
                                              [value](const ModeName& m) { return m.name == value; });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/front_panel.h"
 #include "sim/listen_address.h"
 #include "sim/session.h"
 
@@ -19,6 +20,10 @@ struct Options {
     // and/or: take TCP connections here, every client on the same switcher
     std::optional<ListenAddress> listen;
     std::string logFile; // empty: standard error
+    // Front-panel changes and faults, one command a line: a FIFO (created
+    // when missing) or "-" for standard input. Empty: none.
+    std::string control;
+    ReplyFaults faults; // as set at start; session.faults is left null here
     SessionOptions session;
     bool help = false;
     bool version = false;

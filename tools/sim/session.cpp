@@ -6,11 +6,11 @@ namespace mc::sim {
 
 Session::Session(SessionOptions options, SwitcherState state)
     : options_(options), ownState_(std::make_unique<SwitcherState>(std::move(state))), state_(ownState_.get()),
-      interpreter_(*state_) {
+      interpreter_(*state_, options.faults) {
 }
 
 Session::Session(SessionOptions options, SwitcherState* shared)
-    : options_(options), state_(shared), interpreter_(*shared) {
+    : options_(options), state_(shared), interpreter_(*shared, options.faults) {
 }
 
 SessionOutput Session::receive(std::string_view bytes) {

@@ -32,6 +32,9 @@ struct SessionOptions {
     // received; bytes beyond it are never looked at. 0 drops the line at the
     // first byte, before answering anything.
     std::uint64_t hangupAfter = 0;
+    // Outputs whose route commands go unanswered; shared by every line and
+    // changed while the emulator runs. Null: none. Outlives the session.
+    const ReplyFaults* faults = nullptr;
 };
 
 // One received line and what went back for it.
