@@ -7,9 +7,11 @@
 #include "support/switcher_process.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
+#include <unistd.h>
 
 namespace mc::test {
 namespace {
@@ -25,11 +27,11 @@ std::string route(int output, int input) {
 
 class HubE2e : public ::testing::Test {
 protected:
-    std::unique_ptr<SwitcherProcess> startSwitcher(const std::string& mode = "normal") {
+    std::unique_ptr<SwitcherProcess> startSwitcher(std::vector<std::string> extra = {}) {
         SwitcherProcess::Options options;
         options.portDirectory = ports_.path();
         options.comPort = 1;
-        options.mode = mode;
+        options.extra = std::move(extra);
         auto sim = std::make_unique<SwitcherProcess>(std::move(options));
         EXPECT_TRUE(sim->ready()) << sim->startupOutput();
         return sim;
@@ -78,6 +80,28 @@ TEST_F(HubE2e, twoClientsSeeEachOthersChangesAndTheSwitcherGetsWholeLines) {
     ASSERT_TRUE(b.send(std::string(probeCommand().bytes())));
     EXPECT_NE(b.receiveUntil("OUT16 EXA EN\r\n", kWait).find("OUT3 VS IN5\r\n"), std::string::npos);
     EXPECT_EQ(a.receiveFor(300ms), "");
+}
+
+TEST_F(HubE2e, aFrontPanelChangeReachesEveryClientWithinThePollInterval) {
+    const std::string panel = ports_.path() + "/panel";
+    auto sim = startSwitcher({"--control", panel});
+    auto hub = startHub(1);
+    TextClient a(hub->textPort());
+    TextClient b(hub->textPort());
+    ASSERT_TRUE(hub->waitForLog("(2 of 16)", kWait));
+    // Polls that find nothing new send the clients nothing.
+    EXPECT_EQ(a.receiveFor(1200ms), "");
+
+    const int fd = ::open(panel.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const std::string change = "route 6 11\naudio 6 mute\n";
+    ASSERT_EQ(::write(fd, change.data(), change.size()), static_cast<ssize_t>(change.size()));
+    ::close(fd);
+    const auto start = Clock::now();
+    const std::string seenByA = a.receiveUntil("OUT6 EXA DIS\r\n", kWait);
+    EXPECT_LT(Clock::now() - start, 1500ms);
+    EXPECT_EQ(seenByA, "OUT6 VS IN11\r\nOUT6 EXA DIS\r\n");
+    EXPECT_EQ(b.receiveUntil("OUT6 EXA DIS\r\n", kWait), seenByA);
 }
 
 TEST_F(HubE2e, theSwitcherGoneAndBackOnTheSamePathIsReopenedWithinTwoSecondsAndClientsStay) {
