@@ -21,7 +21,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(programs "")
-foreach(program IN ITEMS matrix-console matrix-ctl matrix-edid matrix-switcher-sim)
+foreach(program IN ITEMS matrix-console matrix-ctl matrix-edid matrix-hub matrix-switcher-sim)
     if(TARGET ${program})
         list(APPEND programs ${program})
     endif()
@@ -94,6 +94,20 @@ install(FILES ${packaging}/${MC_APPSTREAM_ID}.metainfo.xml DESTINATION ${CMAKE_I
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${debian}/copyright ${packaging}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# matrix-hub runs as a service: its unit (installed, not enabled), its
+# settings file (a conffile, the link and listeners commented out until the
+# administrator sets them) and the maintainer scripts that make its system
+# user.
+set(hub_resources ${resources}/hub)
+if(TARGET matrix-hub)
+    install(FILES ${hub_resources}/matrix-hub.service DESTINATION /lib/systemd/system)
+    install(FILES ${hub_resources}/matrix-hub.conf DESTINATION /etc/matrix-hub)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+        ${hub_resources}/postinst ${hub_resources}/postrm ${hub_resources}/conffiles)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+endif()
+
 # The Debian package: matrix-console_VERSION_ARCH.deb. The run-time
 # dependencies come from dpkg-shlibdeps (Qt's platform plugins for X11 and
 # Wayland ship inside libqt6gui6, which it finds).
@@ -120,6 +134,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "each output's audio.\n"
     "\n"
     "Also included: matrix-edid, which decodes EDID files as the console does,\n"
-    "and matrix-switcher-sim, which plays the switcher on a pseudo-terminal or a\n"
-    "serial device, for trying the console without the hardware.")
+    "matrix-switcher-sim, which plays the switcher on a pseudo-terminal or a\n"
+    "serial device, for trying the console without the hardware, and\n"
+    "matrix-hub, a service that owns the switcher's link and shares it with\n"
+    "several consoles and scripts on the switcher's own text protocol.")
 include(CPack)
