@@ -64,6 +64,7 @@ struct TextClient {
     std::string output;  // waiting to be written
     std::string writing; // being written
     bool gone = false;
+    bool dropping = false; // its output overflowed; it goes at the loop's next turn
 };
 
 class Hub final : public SwitchboardWires {
@@ -115,9 +116,17 @@ public:
             return;
         }
         TextClient& client = *found->second;
+        if (client.dropping) {
+            return;
+        }
         if (client.output.size() + client.writing.size() + bytes.size() > kClientOutputLimit) {
-            dropClient(id, "it stopped reading (" + std::to_string(client.output.size() + client.writing.size()) +
-                               " bytes wait for it)");
+            // Dropped once the switchboard's call returns: it may be going
+            // through its clients right now.
+            client.dropping = true;
+            const std::string why = "it stopped reading (" +
+                                    std::to_string(client.output.size() + client.writing.size()) +
+                                    " bytes wait for it)";
+            asio::post(io_, [this, id, why] { dropClient(id, why); });
             return;
         }
         client.output.append(bytes);

@@ -39,7 +39,8 @@ inline constexpr std::size_t kCommandsInFlight = 32;
 // more are dropped with a log line.
 inline constexpr std::size_t kHeldCommandLimit = 256;
 
-// Where the switchboard's output goes: the event loop.
+// Where the switchboard's output goes: the event loop. Neither call may call
+// back into the switchboard (a client to be dropped goes later).
 class SwitchboardWires {
 public:
     virtual ~SwitchboardWires() = default;
