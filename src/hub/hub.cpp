@@ -2,6 +2,7 @@
 
 #include "link_owner.h"
 #include "session/log_hook.h"
+#include "site/site_file.h"
 #include "switchboard.h"
 #include "version.h"
 
@@ -13,6 +14,7 @@
 #include <boost/asio/write.hpp>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -81,6 +83,9 @@ public:
                                 [this](const std::string& reason) { linkFailed(reason); }}) {}
 
     int run() {
+        if (!loadSite()) {
+            return kExitFailure;
+        }
         signals_.async_wait([this](const boost::system::error_code& error, int signal) {
             if (!error) {
                 stop(signal);
@@ -134,6 +139,30 @@ public:
     }
 
 private:
+    // A broken site file stops the hub before anything opens; it is never
+    // written over.
+    bool loadSite() {
+        sitePath_ = options_.site.empty() ? userSitePath() : std::filesystem::path(options_.site);
+        if (sitePath_.empty()) {
+            log(LogLevel::Warning, "no site file: no home folder is known (give --site FILE)");
+            return true;
+        }
+        SiteLoad loaded = loadSiteFile(sitePath_);
+        if (loaded.error) {
+            log(LogLevel::Error, "site file: " + loaded.error->message());
+            return false;
+        }
+        site_ = std::move(loaded.site);
+        board_.useSite(&site_);
+        log(LogLevel::Info,
+            "site file " + sitePath_.string() +
+                (loaded.existed ? ": " + std::to_string(site_.inputNames().size() + site_.outputNames().size()) +
+                                      " names, " + std::to_string(site_.presets().size()) + " presets, " +
+                                      std::to_string(site_.lockedOutputs().size()) + " locked outputs"
+                                : " does not exist yet: no names, presets or locks"));
+        return true;
+    }
+
     // --- the link ---------------------------------------------------------
 
     void openLink() {
@@ -351,6 +380,8 @@ private:
     }
 
     HubOptions options_;
+    std::filesystem::path sitePath_;
+    Site site_;
     asio::io_context io_{1};
     asio::signal_set signals_{io_, SIGTERM, SIGINT};
     asio::steady_timer pollTimer_{io_};

@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: matrix-hub --link COMn|DEVICE|HOST:PORT [--text [HOST:]PORT] [--poll SECONDS]\n"
-    "                  [--max-clients N] [--log-level debug|info|warning|error]\n"
+    "                  [--max-clients N] [--site FILE] [--log-level debug|info|warning|error]\n"
     "       matrix-hub --version | --help\n";
 
 std::optional<long> decimal(std::string_view text, long first, long last) {
@@ -82,7 +82,8 @@ ParsedOptions parseHubOptions(std::span<const std::string_view> args) {
         if (arg == "--help" || arg == "-h") {
             return InfoRequest::Help;
         }
-        if (arg != "--link" && arg != "--text" && arg != "--poll" && arg != "--max-clients" && arg != "--log-level") {
+        if (arg != "--link" && arg != "--text" && arg != "--poll" && arg != "--max-clients" && arg != "--log-level" &&
+            arg != "--site") {
             return "unknown option '" + std::string(arg) + "'";
         }
         if (i + 1 >= args.size()) {
@@ -116,6 +117,11 @@ ParsedOptions parseHubOptions(std::span<const std::string_view> args) {
                        std::to_string(kMaxMaxClients);
             }
             options.maxClients = static_cast<int>(*count);
+        } else if (arg == "--site") {
+            if (value.empty()) {
+                return std::string("--site needs a file name");
+            }
+            options.site = std::string(value);
         } else {
             const auto level = logLevelNamed(value);
             if (!level) {

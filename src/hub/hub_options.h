@@ -44,6 +44,8 @@ struct HubOptions {
     std::optional<ListenAddress> text;
     int maxClients = kDefaultMaxClients;
     LogLevel logLevel = LogLevel::Info;
+    // The site file (names, presets, locks); empty: the user's default.
+    std::string site;
 };
 
 enum class InfoRequest { Version, Help };
