@@ -2,7 +2,7 @@
 
 #include "link/commands.h"
 #include "session/log_hook.h"
-#include "session/traffic.h"
+#include "session/traffic_format.h"
 
 #include <algorithm>
 
