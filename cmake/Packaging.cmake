@@ -21,7 +21,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(programs "")
-foreach(program IN ITEMS matrix-console matrix-ctl matrix-edid matrix-switcher-sim)
+foreach(program IN ITEMS matrix-console matrix-ctl matrix-edid matrix-hub matrix-switcher-sim)
     if(TARGET ${program})
         list(APPEND programs ${program})
     endif()
@@ -99,6 +99,20 @@ if(TARGET matrix-ctl)
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
+# matrix-hub runs as a service: its unit (installed, not enabled), its
+# settings file (a conffile, the link and listeners commented out until the
+# administrator sets them) and the maintainer scripts that make its system
+# user.
+set(hub_resources ${resources}/hub)
+if(TARGET matrix-hub)
+    install(FILES ${hub_resources}/matrix-hub.service DESTINATION /lib/systemd/system)
+    install(FILES ${hub_resources}/matrix-hub.conf DESTINATION /etc/matrix-hub)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+        ${hub_resources}/postinst ${hub_resources}/postrm ${hub_resources}/conffiles)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+endif()
+
 # The Debian package: matrix-console_VERSION_ARCH.deb. The run-time
 # dependencies come from dpkg-shlibdeps (Qt's platform plugins for X11 and
 # Wayland ship inside libqt6gui6, which it finds).
@@ -127,7 +141,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "\n"
     "Also included: matrix-ctl, which sends the switcher's commands from a\n"
     "shell or a script and reports the outcome as text or JSON; matrix-edid,\n"
-    "which decodes EDID files as the console does; and matrix-switcher-sim,\n"
-    "which plays the switcher on a pseudo-terminal, a serial device or TCP,\n"
-    "for trying the console without the hardware.")
+    "which decodes and checks EDID files as the console does;\n"
+    "matrix-switcher-sim, which plays the switcher on a pseudo-terminal, a\n"
+    "serial device or TCP, for trying the console without the hardware; and\n"
+    "matrix-hub, a service that owns the switcher's link and shares it with\n"
+    "several consoles and scripts on the switcher's own text protocol.")
 include(CPack)

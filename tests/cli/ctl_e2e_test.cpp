@@ -2,6 +2,7 @@
 // a port directory: each command's exit status, output (text and JSON) and
 // the bytes that reached the switcher.
 #include "cli/json_schema.h"
+#include "support/hub_process.h"
 #include "support/pty_peer.h"
 #include "support/switcher_process.h"
 #include "version.h"
@@ -853,6 +854,50 @@ TEST_F(CtlE2e, overTheEmulatorsTcpSideEveryCommandActsOnTheSameSwitcher) {
     const JsonValue& third = at(at(doc, "result"), "outputs").array.at(2);
     EXPECT_EQ(at(third, "input").number, 5);
     EXPECT_EQ(at(third, "audio").string, "mute");
+}
+
+// The same commands through matrix-hub, which owns the switcher's serial
+// line and shares it on the switcher's own text protocol: the tool cannot
+// tell it from the switcher's network port.
+TEST_F(CtlE2e, throughTheHubEveryCommandWorksAsOnTheSwitchersOwnPort) {
+    auto sim = startSwitcher(6);
+    HubProcess::Options options;
+    options.link = ports_.portPath(6);
+    options.directory = ports_.path();
+    HubProcess hub(std::move(options));
+    ASSERT_TRUE(hub.ready()) << hub.startupOutput();
+    const std::string link = hub.textAddress();
+
+    const Result route = ctl({"--link", link, "route", "3", "5"});
+    ASSERT_EQ(route.status, 0) << route.err;
+    EXPECT_EQ(route.out, "output 3 shows input 5\n");
+    const Result audio = ctl({"--link", "tcp://" + link, "audio", "3", "mute"});
+    ASSERT_EQ(audio.status, 0) << audio.err;
+    const Result edid = ctl({"--link", link, "edid", "set", "7", "13"});
+    EXPECT_EQ(edid.out, "input 7 presents EDID 13 4K60HZ(4:4:4)_3D_2CH(PCM)\n");
+
+    const Result status = ctl({"--link", link, "--json", "status"});
+    ASSERT_EQ(status.status, 0) << status.err;
+    const JsonValue doc = document(status);
+    const JsonValue& third = at(at(doc, "result"), "outputs").array.at(2);
+    EXPECT_EQ(at(third, "input").number, 5);
+    EXPECT_EQ(at(third, "audio").string, "mute");
+
+    const fs::path target = file("out2.bin");
+    const Result read = ctl({"--link", link, "edid", "read", "out", "2", "-o", target.string()});
+    ASSERT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(readFile(target), readFile(fs::path(MC_SIM_DATA_DIR) / "042-panasonic-meia296.bin"));
+
+    const Result net = ctl({"--link", link, "--json", "net", "set", "--tcp-port", "4001"});
+    ASSERT_EQ(net.status, 0) << net.err;
+    EXPECT_EQ(at(at(at(document(net), "result"), "network"), "tcp_port").string, "4001");
+
+    // The status request and the refusal come back whole, to the asker.
+    const Result all = ctl({"--link", link, "send", "GET STA"});
+    EXPECT_EQ(all.status, 0) << all.err;
+    EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 16 + 16 + 6 + 16) << all.out;
+    const Result error = ctl({"--link", link, "--json", "send", "HELLO"});
+    EXPECT_EQ(at(at(document(error), "result"), "replies").array.at(0).string, "ERROR");
 }
 
 TEST_F(CtlE2e, aNetworkLinkCarriesTheSameBytesAndReportsRefusalAndClosing) {

@@ -143,6 +143,7 @@ SwitcherProcess::SwitcherProcess(Options options) : options_(std::move(options))
     if (!options_.listen.empty()) {
         args.insert(args.end(), {"--listen", options_.listen});
     }
+    args.insert(args.end(), options_.extra.begin(), options_.extra.end());
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (auto& arg : args) {

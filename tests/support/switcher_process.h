@@ -37,6 +37,8 @@ public:
         std::optional<long> hangupAfter;
         // Also serve TCP there ("127.0.0.1:0" picks a free port); empty: no.
         std::string listen;
+        // Further arguments (--control FIFO, --unanswered-output N).
+        std::vector<std::string> extra;
         // Default: a new file <portDirectory>/simN-<count>.log
         std::string logFile;
     };

@@ -13,6 +13,11 @@ struct LineSettings {
     // queued on the line until the purge before the next write.
     bool readReceived = true;
     int writeBufferSize = 1024;
+    // The worker discards unread input before each write, so a reply to an
+    // earlier command cannot be taken for the next one's. A program that sends
+    // while replies are still arriving (several clients sharing one link)
+    // turns it off, or it would lose those replies.
+    bool purgeInputBeforeWrite = true;
 
     friend bool operator==(const LineSettings&, const LineSettings&) = default;
 };

@@ -107,8 +107,8 @@ inline constexpr int kDevicePathLinkNumber = 101;
 
 // The serial port backend for the terminal device at path (any tty: a USB or
 // Bluetooth adapter, an on-board UART, a pseudo-terminal). Opening it refuses
-// anything that is not a terminal.
-std::unique_ptr<LinkBackend> makeSerialDeviceBackend(std::string path);
+// anything that is not a terminal. nullptr for an empty path.
+std::unique_ptr<LinkBackend> makeSerialDeviceBackend(std::string devicePath);
 #endif
 
 } // namespace mc

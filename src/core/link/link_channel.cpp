@@ -222,7 +222,9 @@ private:
             return;
         }
         const std::lock_guard lock(portLock_);
-        backend_->purgeInput();
+        if (line_.purgeInputBeforeWrite) {
+            backend_->purgeInput();
+        }
         if (backend_->write(*command, LinkBackend::Clock::now() + kWriteTimeout) == LinkWrite::Failed) {
             reportFailure();
         }

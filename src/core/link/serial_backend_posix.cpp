@@ -198,8 +198,11 @@ std::unique_ptr<LinkBackend> makeSerialBackend(int comPort) {
     return std::make_unique<TermiosBackend>(std::move(*path));
 }
 
-std::unique_ptr<LinkBackend> makeSerialDeviceBackend(std::string path) {
-    return std::make_unique<TermiosBackend>(std::move(path));
+std::unique_ptr<LinkBackend> makeSerialDeviceBackend(std::string devicePath) {
+    if (devicePath.empty()) {
+        return nullptr;
+    }
+    return std::make_unique<TermiosBackend>(std::move(devicePath));
 }
 
 } // namespace mc
