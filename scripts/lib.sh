@@ -9,7 +9,8 @@ MC_TEST_PACKAGES=(
     clang libclang-rt-14-dev
     g++-mingw-w64-x86-64 googletest wine64 wine
     edid-decode socat ccache
-    libboost-dev ser2net
+    libboost-dev ser2net nlohmann-json3-dev
+    chromium chromium-driver python3-selenium python3-jsonschema
 )
 # The demo without a display: a virtual X server, Qt's X11 platform and a
 # font, a pointer and keyboard driver, and the screenshot tool.
@@ -17,7 +18,7 @@ MC_DEMO_PACKAGES=(xvfb qt6-qpa-plugins fonts-dejavu-core xdotool imagemagick)
 # The Debian package: the build without the tests, the run-time dependencies
 # (dpkg-shlibdeps) and the package's checks.
 MC_PACKAGE_PACKAGES=(
-    build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev ccache libboost-dev
+    build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev ccache libboost-dev nlohmann-json3-dev
     dpkg-dev lintian desktop-file-utils appstream
 )
 
