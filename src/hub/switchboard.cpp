@@ -2,6 +2,7 @@
 
 #include "link/commands.h"
 #include "session/log_hook.h"
+#include "session/traffic.h"
 
 #include <algorithm>
 
@@ -14,27 +15,11 @@ void log(LogLevel level, const std::string& text) {
     logMessage(level, kLogSource, text);
 }
 
-// A line as the log shows it: control characters escaped, at most 60 bytes.
+// A line as the log shows it: control characters made visible as in the
+// traffic monitor, at most 60 bytes of it.
 std::string shown(std::string_view bytes) {
     constexpr std::size_t kShown = 60;
-    std::string out = "\"";
-    for (const char c : bytes.substr(0, kShown)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (byte < 0x20 || byte >= 0x7F) {
-            constexpr char kHex[] = "0123456789abcdef";
-            out += "\\x";
-            out += kHex[byte >> 4U];
-            out += kHex[byte & 0xFU];
-        } else {
-            out += c;
-        }
-    }
-    out += bytes.size() > kShown ? "\"..." : "\"";
-    return out;
+    return "\"" + visibleBytes(bytes.substr(0, kShown)) + (bytes.size() > kShown ? "\"..." : "\"");
 }
 
 bool changesState(ReplyTopic::Kind kind) {
