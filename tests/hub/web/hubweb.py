@@ -63,6 +63,10 @@ class Emulator:
                     lines.append(match.group(1).encode().decode("unicode_escape").encode("latin-1"))
         return lines
 
+    def commands(self):
+        """The lines received, the hub's status polls left out."""
+        return [line for line in self.received() if b"GET STA" not in line]
+
     def wait_received(self, data, timeout=3.0):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:

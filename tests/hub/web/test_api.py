@@ -86,7 +86,7 @@ class ApiTest(unittest.TestCase):
         self.call("PUT", "/names", {"inputs": {"7": None}})
 
     def test_bad_arguments_send_nothing(self):
-        before = len(self.sim.received())
+        before = len(self.sim.commands())
         for body in ({"input": 0}, {"input": 17}, {"input": "3"}, {"input": 2.5}, {}, {"input": None}):
             self.assertError(self.call("POST", "/outputs/2/route", body), 400, "bad_request")
         self.assertError(self.call("POST", "/outputs/2/audio", {"audio": "loud"}), 400)
@@ -97,7 +97,7 @@ class ApiTest(unittest.TestCase):
         self.assertError(self.call("GET", "/outputs/2/route"), 405)
         self.assertError(self.call("GET", "/nothing"), 404)
         time.sleep(0.2)
-        self.assertEqual(len(self.sim.received()), before)
+        self.assertEqual(len(self.sim.commands()), before)
 
     def test_audio_and_edid_follow_the_switcher(self):
         status, _, state = self.call("POST", "/outputs/6/audio", {"audio": "mute"})
@@ -113,14 +113,14 @@ class ApiTest(unittest.TestCase):
         status, _, state = self.call("PUT", "/outputs/8/lock", {"locked": True})
         self.assertEqual(status, 200)
         self.assertTrue(state["outputs"][7]["locked"])
-        before = len(self.sim.received())
+        before = len(self.sim.commands())
         self.assertError(self.call("POST", "/outputs/8/route", {"input": 2}), 409, "locked")
         # The text port refuses it too and answers with the current route.
         current = state["outputs"][7]["input"]
         with socket.create_connection(("127.0.0.1", self.hub.text_port), timeout=3) as text:
             text.sendall(hubweb.route_bytes(8, 2))
             self.assertIn(f"OUT8 VS IN{current}".encode(), text.recv(256))
-        self.assertEqual(len(self.sim.received()), before)
+        self.assertEqual(len(self.sim.commands()), before)
         self.assertError(self.call("PUT", "/outputs/8/lock", {"locked": "yes"}), 400)
         status, _, state = self.call("PUT", "/outputs/8/lock", {"locked": False})
         self.assertFalse(state["outputs"][7]["locked"])
