@@ -1,9 +1,9 @@
 // Bytes per second from a pseudo-terminal through the serial channel and the
 // hand-over into the Qt event loop, one handler call per byte, as a multiple
 // of the switcher's line rate.
-#include "window/byte_handover.h"
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 #include "support/pty_peer.h"
+#include "window/byte_handover.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -34,14 +34,14 @@ void throughChannelIntoEventLoop(benchmark::State& state) {
     QEventLoop loop;
     std::size_t received = 0;
     bool inOrder = true;
-    mc::ByteHandover handover([&](std::uint8_t byte, int /*comPort*/) {
+    mc::ByteHandover handover([&](std::uint8_t byte, int /*linkNumber*/) {
         inOrder = inOrder && byte == static_cast<std::uint8_t>(received & 0xFF);
         if (++received == total) {
             loop.quit();
         }
     });
-    mc::SerialChannel channel;
-    if (!channel.openPort(handover, 1, mc::LineSettings{}) || !channel.startPortWorker()) {
+    mc::LinkChannel channel;
+    if (!channel.openLink(handover, 1, mc::LineSettings{}) || !channel.startPortWorker()) {
         state.SkipWithError("cannot open the port");
         return;
     }
@@ -61,7 +61,7 @@ void throughChannelIntoEventLoop(benchmark::State& state) {
             break;
         }
     }
-    channel.closePort();
+    channel.closeLink();
     if (!inOrder) {
         state.SkipWithError("bytes out of order");
     }

@@ -18,8 +18,9 @@ MC_DEMO_PACKAGES=(xvfb qt6-qpa-plugins fonts-dejavu-core xdotool imagemagick)
 # The Debian package: the build without the tests, the run-time dependencies
 # (dpkg-shlibdeps) and the package's checks.
 MC_PACKAGE_PACKAGES=(
-    build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev ccache libboost-dev nlohmann-json3-dev
+    build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev ccache libboost-dev
     dpkg-dev lintian desktop-file-utils appstream
+    nlohmann-json3-dev
 )
 
 # Installs the packages that are not installed yet, non-interactively.

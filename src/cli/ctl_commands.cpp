@@ -1,44 +1,24 @@
 #include "ctl_commands.h"
 
+#include "ctl_runner.h"
 #include "edid/edid_choices.h"
-#include "edid/edid_decoder.h"
-#include "edid/edid_file.h"
-#include "edid/edid_summary.h"
 #include "link/commands.h"
 #include "session/edid_capture.h"
+#include "session/reply_marks.h"
 #include "session/reply_parser.h"
-#include "session/traffic.h"
+#include "session/traffic_format.h"
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <variant>
-
-#ifdef _WIN32
-#include <random>
-// std::min and std::max stay usable.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace mc::ctl {
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::size_t kPorts = kLastPort;
 // After a status the switcher may still be sending; the channel purges unread
 // input before each write, which would cut a line in two. Wait for this much
 // silence before the next command.
@@ -50,7 +30,8 @@ constexpr std::size_t kSendLineLimit = 10000;
 constexpr auto kFirstProbeWait = 500ms;
 constexpr auto kNextProbeWait = 400ms;
 
-// Without its CR LF.
+} // namespace
+
 std::string stripLineEnd(std::string line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
         line.pop_back();
@@ -58,7 +39,6 @@ std::string stripLineEnd(std::string line) {
     return line;
 }
 
-// The decoder's reports end lines in CR LF; a terminal wants LF.
 std::string unixLines(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -80,7 +60,6 @@ Json linesOf(std::string_view text) {
     return lines;
 }
 
-// As the command line takes it and the JSON schema spells it.
 std::string audioName(AudioState state) {
     return state == AudioState::On ? "on" : "mute";
 }
@@ -96,10 +75,6 @@ std::string itemName(int item) {
     return std::string(name);
 }
 
-std::string dotted(std::uint32_t packed) {
-    return dottedDecimal(Ipv4Address::fromUint32(packed));
-}
-
 std::string timeoutText(const Invocation& inv) {
     return std::to_string(inv.timeoutMs) + " ms";
 }
@@ -111,198 +86,36 @@ Outcome failure(int exit, std::string message) {
     return outcome;
 }
 
-// Everything the status query reports, as far as it has arrived.
-struct DeviceStatus {
-    // Each port's value once reported; a reported route or EDID choice may be
-    // none (a reply the console would show with nothing selected).
-    std::array<std::optional<std::optional<int>>, kPorts> route{}; // 0-based input
-    std::array<std::optional<std::optional<int>>, kPorts> edid{};  // choice
-    std::array<std::optional<AudioState>, kPorts> audio{};
-    std::optional<bool> dhcp;
-    std::optional<std::uint32_t> host;
-    std::optional<std::uint32_t> mask;
-    std::optional<std::uint32_t> router;
-    std::optional<std::string> tcpPort;
-    std::optional<std::string> mac;
-
-    // One port (1..16) or all of them (0), as the replies address them.
-    template <typename T>
-    static void store(std::array<std::optional<T>, kPorts>& into, std::optional<int> port, const T& value) {
-        if (!port) {
-            return;
-        }
-        if (*port == 0) {
-            into.fill(value);
-        } else if (isValidPort(*port)) {
-            into.at(static_cast<std::size_t>(*port - 1)) = value;
-        }
-    }
-
-    void apply(const Reply& reply) {
-        std::visit(
-            [this](const auto& r) {
-                using T = std::decay_t<decltype(r)>;
-                if constexpr (std::is_same_v<T, RoutingReply>) {
-                    store(route, r.output, r.input);
-                } else if constexpr (std::is_same_v<T, EdidChoiceReply>) {
-                    store(edid, r.input, r.item);
-                } else if constexpr (std::is_same_v<T, AudioReply>) {
-                    store(audio, r.output, r.state);
-                } else if constexpr (std::is_same_v<T, MacReply>) {
-                    mac = r.text;
-                } else if constexpr (std::is_same_v<T, TcpPortReply>) {
-                    tcpPort = r.text;
-                } else if constexpr (std::is_same_v<T, DhcpReply>) {
-                    dhcp = r.on;
-                } else if constexpr (std::is_same_v<T, AddressReply>) {
-                    (r.kind == AddressReply::Host ? host : r.kind == AddressReply::NetMask ? mask : router) = r.address;
-                }
-            },
-            reply);
-    }
-
-    [[nodiscard]] bool networkComplete() const { return dhcp && host && mask && router && tcpPort && mac; }
-
-    template <typename T> static bool allKnown(const std::array<std::optional<T>, kPorts>& values) {
-        return std::all_of(values.begin(), values.end(), [](const auto& v) { return v.has_value(); });
-    }
-
-    [[nodiscard]] bool complete() const {
-        return networkComplete() && allKnown(route) && allKnown(edid) && allKnown(audio);
-    }
-
-    [[nodiscard]] std::string missing() const {
-        std::string text;
-        auto add = [&text](bool known, std::string_view what) {
-            if (!known) {
-                text.append(text.empty() ? "" : ", ");
-                text.append(what);
-            }
-        };
-        add(allKnown(route), "routes");
-        add(allKnown(edid), "EDID choices");
-        add(networkComplete(), "network settings");
-        add(allKnown(audio), "audio states");
-        return text;
-    }
-};
-
-Json networkJson(const DeviceStatus& s) {
-    Json net = Json::object();
-    net.set("dhcp", s.dhcp ? Json(*s.dhcp) : Json());
-    net.set("host", s.host ? Json(dotted(*s.host)) : Json());
-    net.set("mask", s.mask ? Json(dotted(*s.mask)) : Json());
-    net.set("router", s.router ? Json(dotted(*s.router)) : Json());
-    net.set("tcp_port", s.tcpPort ? Json(*s.tcpPort) : Json());
-    net.set("mac", s.mac ? Json(*s.mac) : Json());
-    return net;
-}
-
-std::string networkText(const DeviceStatus& s) {
-    auto value = [](const auto& v, auto show) { return v ? show(*v) : std::string("-"); };
-    std::string text;
-    text += "DHCP      " + value(s.dhcp, [](bool on) { return std::string(on ? "on" : "off"); }) + "\n";
-    text += "Host      " + value(s.host, dotted) + "\n";
-    text += "Mask      " + value(s.mask, dotted) + "\n";
-    text += "Router    " + value(s.router, dotted) + "\n";
-    text += "TCP port  " + value(s.tcpPort, [](const std::string& t) { return t; }) + "\n";
-    text += "MAC       " + value(s.mac, [](const std::string& t) { return t; }) + "\n";
-    return text;
-}
-
-class Runner {
-public:
-    Runner(const Invocation& inv, const Environment& env) : inv_(inv), env_(env) {}
-
-    Outcome run();
-
-private:
-    [[nodiscard]] Clock::time_point deadline() const {
-        return Clock::now() + std::chrono::milliseconds(inv_.timeoutMs);
-    }
-
-    // Reads lines until `handle` returns true (done) or the deadline passes.
-    // Returns the exit status for a failure to get there, or nullopt.
-    template <typename Handle>
-    std::optional<Outcome> waitFor(Clock::time_point until, std::string_view what, Handle handle) {
-        std::string line;
-        while (true) {
-            switch (env_.link->nextLine(line, until)) {
-            case LineLink::Wait::Line:
-                if (handle(line)) {
-                    return std::nullopt;
-                }
-                break;
-            case LineLink::Wait::Timeout:
-                return failure(kExitNoReply, std::string(commandName(inv_.command)) + ": no " + std::string(what) +
-                                                 " from " + env_.link->name() + " within " + timeoutText(inv_));
-            case LineLink::Wait::HungUp:
-                return failure(kExitLink, std::string(commandName(inv_.command)) + ": " + env_.link->error());
-            case LineLink::Wait::Interrupted:
-                return failure(kExitLink, std::string(commandName(inv_.command)) + ": interrupted");
-            }
-        }
-    }
-
-    // Reads on until the line has been quiet for kSettle (bounded by until),
-    // feeding what arrives to the status.
-    std::optional<Outcome> settle(Clock::time_point until, DeviceStatus& status) {
-        std::string line;
-        while (true) {
-            const auto quietUntil = std::min(until, Clock::now() + kSettle);
-            switch (env_.link->nextLine(line, quietUntil)) {
-            case LineLink::Wait::Line:
-                status.apply(decodeReply(line));
-                continue;
-            case LineLink::Wait::Timeout:
-                return std::nullopt;
-            case LineLink::Wait::HungUp:
-                return failure(kExitLink, std::string(commandName(inv_.command)) + ": " + env_.link->error());
-            case LineLink::Wait::Interrupted:
-                return failure(kExitLink, std::string(commandName(inv_.command)) + ": interrupted");
-            }
-        }
-    }
-
-    std::optional<Outcome> send(const std::optional<TextCommand>& command) {
-        if (!command) {
-            // Every argument was checked already; a builder refusing one is a fault here.
-            return failure(kExitUsage, std::string(commandName(inv_.command)) + ": the command cannot be built");
-        }
-        if (!env_.link->send(command->bytes())) {
-            return failure(kExitLink, std::string(commandName(inv_.command)) + ": " + env_.link->error());
-        }
-        return std::nullopt;
-    }
-
-    // Sends the status query and waits until `enough` holds.
-    template <typename Enough>
-    std::optional<Outcome> queryStatus(DeviceStatus& status, std::string_view what, Enough enough) {
-        if (auto failed = send(probeCommand())) {
-            return failed;
-        }
-        return waitFor(deadline(), what, [&](const std::string& line) {
+// Reads on until the line has been quiet for kSettle (bounded by until),
+// feeding what arrives to the status.
+std::optional<Outcome> Runner::settle(Clock::time_point until, DeviceStatus& status) {
+    std::string line;
+    while (true) {
+        const auto quietUntil = std::min(until, Clock::now() + kSettle);
+        switch (env_.link->nextLine(line, quietUntil)) {
+        case LineLink::Wait::Line:
             status.apply(decodeReply(line));
-            return enough(status);
-        });
+            continue;
+        case LineLink::Wait::Timeout:
+            return std::nullopt;
+        case LineLink::Wait::HungUp:
+            return failure(kExitLink, std::string(commandName(inv_.command)) + ": " + env_.link->error());
+        case LineLink::Wait::Interrupted:
+            return failure(kExitLink, std::string(commandName(inv_.command)) + ": interrupted");
+        }
     }
+}
 
-    Outcome status();
-    Outcome route();
-    Outcome audio();
-    Outcome edidChoice(int expectedItem, const std::optional<TextCommand>& command);
-    Outcome edidRead();
-    Outcome edidWrite();
-    Outcome edidDecode();
-    Outcome netShow();
-    Outcome netSet();
-    Outcome search();
-    Outcome sendText();
-    Outcome monitor();
-
-    const Invocation& inv_;
-    const Environment& env_;
-};
+std::optional<Outcome> Runner::send(const std::optional<TextCommand>& command) {
+    if (!command) {
+        // Every argument was checked already; a builder refusing one is a fault here.
+        return failure(kExitUsage, std::string(commandName(inv_.command)) + ": the command cannot be built");
+    }
+    if (!env_.link->send(command->bytes())) {
+        return failure(kExitLink, std::string(commandName(inv_.command)) + ": " + env_.link->error());
+    }
+    return std::nullopt;
+}
 
 Outcome Runner::run() {
     switch (inv_.command) {
@@ -479,323 +292,6 @@ Outcome Runner::edidChoice(int expectedItem, const std::optional<TextCommand>& c
     return outcome;
 }
 
-// A file written whole or not at all: the bytes go to a temporary file in the
-// same folder, which then takes the final name. Without --force an existing
-// file is never replaced, not even one that appears meanwhile.
-#ifndef _WIN32
-class AtomicFile {
-public:
-    explicit AtomicFile(std::string path) : path_(std::move(path)) {}
-    ~AtomicFile() {
-        if (!temp_.empty()) {
-            ::unlink(temp_.c_str());
-        }
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    AtomicFile(const AtomicFile&) = delete;
-    AtomicFile& operator=(const AtomicFile&) = delete;
-
-    // Made before anything is sent, so a folder that cannot be written in is
-    // found out first.
-    bool create(std::string& error) {
-        const std::filesystem::path target(path_);
-        const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-        std::string name = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-        fd_ = ::mkstemp(name.data());
-        if (fd_ < 0) {
-            error = "cannot write a file in " + folder.string() + ": " + std::strerror(errno);
-            return false;
-        }
-        temp_ = name;
-        return true;
-    }
-
-    bool commit(std::span<const std::uint8_t> bytes, bool replace, std::string& error) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                error = "cannot write " + path_ + ": " + std::strerror(errno);
-                return false;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
-            fd_ = -1;
-            error = "cannot write " + path_ + ": " + std::strerror(errno);
-            return false;
-        }
-        fd_ = -1;
-        ::chmod(temp_.c_str(), 0644);
-        if (replace) {
-            if (::rename(temp_.c_str(), path_.c_str()) != 0) {
-                error = "cannot write " + path_ + ": " + std::strerror(errno);
-                return false;
-            }
-        } else if (::link(temp_.c_str(), path_.c_str()) != 0) {
-            error = errno == EEXIST ? path_ + " appeared meanwhile; kept it (give --force to overwrite)"
-                                    : "cannot write " + path_ + ": " + std::strerror(errno);
-            return false;
-        } else {
-            ::unlink(temp_.c_str());
-        }
-        temp_.clear();
-        return true;
-    }
-
-private:
-    std::string path_;
-    std::string temp_;
-    int fd_ = -1;
-};
-#else
-// The system's text for an error code, without the trailing line break.
-std::string systemText(DWORD code) {
-    std::array<char, 256> text{};
-    const DWORD size = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text.data(),
-                                        static_cast<DWORD>(text.size()), nullptr);
-    std::string out(text.data(), size);
-    while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' || out.back() == '.')) {
-        out.pop_back();
-    }
-    return out.empty() ? "error " + std::to_string(code) : out;
-}
-
-// Windows has no link(): a rename that does not replace (MoveFileEx without
-// MOVEFILE_REPLACE_EXISTING) refuses an existing target just as well.
-class AtomicFile {
-public:
-    explicit AtomicFile(std::string path) : path_(std::move(path)) {}
-    ~AtomicFile() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(handle_);
-        }
-        if (!temp_.empty()) {
-            ::DeleteFileW(temp_.c_str());
-        }
-    }
-    AtomicFile(const AtomicFile&) = delete;
-    AtomicFile& operator=(const AtomicFile&) = delete;
-
-    // Made before anything is sent, so a folder that cannot be written in is
-    // found out first.
-    bool create(std::string& error) {
-        const std::filesystem::path target(path_);
-        const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-        // Hidden as on POSIX: a dot, the file's name, a random suffix.
-        std::string hidden(1, '.');
-        hidden.append(target.filename().string());
-        std::random_device entropy;
-        DWORD code = ERROR_FILE_EXISTS;
-        for (int attempt = 0; attempt < 100 && (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS); ++attempt) {
-            char suffix[16];
-            std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(entropy()));
-            const std::wstring name = (folder / (hidden + suffix)).wstring();
-            handle_ =
-                ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (handle_ != INVALID_HANDLE_VALUE) {
-                temp_ = name;
-                return true;
-            }
-            code = ::GetLastError();
-        }
-        error = "cannot write a file in " + folder.string() + ": " + systemText(code);
-        return false;
-    }
-
-    bool commit(std::span<const std::uint8_t> bytes, bool replace, std::string& error) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            DWORD written = 0;
-            if (!::WriteFile(handle_, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written,
-                             nullptr) ||
-                written == 0) {
-                error = "cannot write " + path_ + ": " + systemText(::GetLastError());
-                return false;
-            }
-            done += written;
-        }
-        const bool flushed = ::FlushFileBuffers(handle_) != 0;
-        const DWORD flushCode = ::GetLastError();
-        ::CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-        if (!flushed) {
-            error = "cannot write " + path_ + ": " + systemText(flushCode);
-            return false;
-        }
-        const std::wstring final = std::filesystem::path(path_).wstring();
-        const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-        if (!::MoveFileExW(temp_.c_str(), final.c_str(), flags)) {
-            const DWORD code = ::GetLastError();
-            error = !replace && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS)
-                        ? path_ + " appeared meanwhile; kept it (give --force to overwrite)"
-                        : "cannot write " + path_ + ": " + systemText(code);
-            return false;
-        }
-        temp_.clear();
-        return true;
-    }
-
-private:
-    std::string path_;
-    std::wstring temp_;
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
-#endif
-
-Outcome Runner::edidRead() {
-    std::error_code ec;
-    if (!inv_.force && std::filesystem::exists(std::filesystem::symlink_status(inv_.file, ec))) {
-        return failure(kExitUsage, "edid read: " + inv_.file + " exists; give --force to overwrite it");
-    }
-    AtomicFile file(inv_.file);
-    std::string error;
-    if (!file.create(error)) {
-        return failure(kExitLink, "edid read: " + error);
-    }
-    std::optional<int> source = inv_.readSource;
-    if (!inv_.readOutput && !source) {
-        // The read names the input's own EDID source: ask which it is.
-        DeviceStatus s;
-        const auto index = static_cast<std::size_t>(inv_.readPort - 1);
-        if (auto failed = queryStatus(s, "EDID choice of input " + std::to_string(inv_.readPort),
-                                      [index](const DeviceStatus& st) { return st.edid.at(index).has_value(); })) {
-            return *failed;
-        }
-        if (auto failed = settle(deadline(), s)) {
-            return *failed;
-        }
-        const std::optional<int> choice = *s.edid.at(index);
-        if (!choice || *choice > kLastEdidSourceIndex) {
-            return failure(kExitDisagrees, "edid read: input " + std::to_string(inv_.readPort) + " presents " +
-                                               (!choice ? std::string("no EDID") : itemName(*choice)) +
-                                               ", which has no source of its own; read the output or give ITEM");
-        }
-        source = *choice;
-    }
-    const auto command =
-        inv_.readOutput ? readOutputEdidCommand(inv_.readPort) : readInputEdidCommand(inv_.readPort, *source);
-    if (auto failed = send(command)) {
-        return *failed;
-    }
-    EdidImage image{};
-    image.fill(kEdidFillByte);
-    std::string header;
-    if (auto failed = waitFor(deadline(), "EDID data", [&](const std::string& line) {
-            if (!isEdidDataLine(line)) {
-                return false;
-            }
-            scanEdidData(line, image);
-            header = stripLineEnd(line.substr(0, line.find(kEdidDataKeyword)));
-            return true;
-        })) {
-        return *failed;
-    }
-    const std::string portText = (inv_.readOutput ? "OUT" : "IN") + std::to_string(inv_.readPort) + " ";
-    if (header.rfind("OUT", 0) == 0 || header.rfind("IN", 0) == 0) {
-        // The data line names its port; one that names another port is not ours.
-        if (header.rfind(portText, 0) != 0) {
-            return failure(kExitDisagrees, "edid read: the switcher sent the EDID of \"" + header + "\", not of " +
-                                               (inv_.readOutput ? "output " : "input ") +
-                                               std::to_string(inv_.readPort));
-        }
-    }
-    if (!file.commit(image, inv_.force, error)) {
-        return failure(kExitLink, "edid read: " + error);
-    }
-    const std::string summary = fillEdidSummary(decodeEdid(image));
-    Outcome outcome;
-    outcome.json.set("port", inv_.readOutput ? "output" : "input");
-    outcome.json.set("number", inv_.readPort);
-    outcome.json.set("source", source ? Json(*source + 1) : Json());
-    outcome.json.set("file", inv_.file);
-    outcome.json.set("bytes", static_cast<int>(kEdidImageBytes));
-    outcome.json.set("summary", linesOf(summary));
-    outcome.text = "saved " + inv_.file + " (256 bytes)\n" + unixLines(summary);
-    return outcome;
-}
-
-Outcome Runner::edidWrite() {
-    std::ifstream in(inv_.file, std::ios::binary);
-    if (!in) {
-        return failure(kExitLink, "edid write: cannot read " + inv_.file + ": " + std::strerror(errno));
-    }
-    // One byte more than an image tells an overlong file.
-    std::vector<std::uint8_t> bytes(kEdidImageBytes + 1);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    const auto size = static_cast<std::size_t>(in.gcount());
-    if (in.bad()) {
-        return failure(kExitLink, "edid write: cannot read " + inv_.file);
-    }
-    bytes.resize(size);
-    const bool exact = size == kEdidImageBytes || size == kEdidImageBytes / 2;
-    if (!exact && !(inv_.pad && size > 0 && size < kEdidImageBytes)) {
-        const std::string sizeText = size > kEdidImageBytes ? "longer than 256 bytes" : std::to_string(size) + " bytes";
-        return failure(kExitUsage, "edid write: " + inv_.file + " is " + sizeText + ", not 128 or 256" +
-                                       (size > 0 && size < kEdidImageBytes ? " (--pad fills it up with 0xFF)" : ""));
-    }
-    const EdidImage image = edidImageFromBytes(bytes);
-    if (auto failed = send(uploadEdidCommand(inv_.input, inv_.slot, image))) {
-        return *failed;
-    }
-    std::string reply;
-    if (auto failed = waitFor(deadline(), "reply to the upload", [&](const std::string& line) {
-            reply = stripLineEnd(line);
-            return !reply.empty();
-        })) {
-        return *failed;
-    }
-    Outcome outcome;
-    outcome.json.set("input", inv_.input);
-    outcome.json.set("slot", inv_.slot);
-    outcome.json.set("file", inv_.file);
-    outcome.json.set("bytes", static_cast<int>(size));
-    outcome.json.set("reply", reply);
-    outcome.text =
-        "input " + std::to_string(inv_.input) + " user slot " + std::to_string(inv_.slot) + ": " + reply + "\n";
-    if (reply.find("ERROR") != std::string::npos) {
-        outcome.exit = kExitDisagrees;
-        outcome.error = "edid write: the switcher refused the upload: " + reply;
-    }
-    return outcome;
-}
-
-Outcome Runner::edidDecode() {
-    Outcome outcome;
-    Json files = Json::array();
-    for (const std::string& name : inv_.files) {
-        errno = 0;
-        const auto image = readEdidFile(name);
-        if (!image) {
-            const int error = errno;
-            outcome.exit = kExitLink;
-            outcome.error += (outcome.error.empty() ? "" : "; ") + std::string("edid decode: cannot read ") + name +
-                             ": " + (error != 0 ? std::strerror(error) : "read failed");
-            continue;
-        }
-        const EdidReports reports = decodeEdid(*image);
-        const std::string summary = fillEdidSummary(reports);
-        outcome.text += "==== " + name + "\n-- video\n" + unixLines(reports.video) + "-- audio\n" +
-                        unixLines(reports.audio) + "-- general\n" + unixLines(reports.general) + "-- summary\n" +
-                        unixLines(summary);
-        Json file = Json::object();
-        file.set("file", name);
-        file.set("video", linesOf(reports.video));
-        file.set("audio", linesOf(reports.audio));
-        file.set("general", linesOf(reports.general));
-        file.set("summary", linesOf(summary));
-        files.push(std::move(file));
-    }
-    outcome.json.set("files", std::move(files));
-    return outcome;
-}
-
 Outcome Runner::netShow() {
     DeviceStatus s;
     if (auto failed = queryStatus(s, "network settings", [](const DeviceStatus& st) { return st.networkComplete(); })) {
@@ -952,6 +448,8 @@ Outcome Runner::sendText() {
     return outcome;
 }
 
+namespace {
+
 std::string timeStamp() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
@@ -967,6 +465,8 @@ std::string timeStamp() {
     std::snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>(ms));
     return text;
 }
+
+} // namespace
 
 Outcome Runner::monitor() {
     std::string line;
@@ -1001,8 +501,6 @@ Outcome Runner::monitor() {
         }
     }
 }
-
-} // namespace
 
 Outcome runCommand(const Invocation& invocation, const Environment& environment) {
     return Runner(invocation, environment).run();

@@ -29,7 +29,7 @@ bool interruptRequested() {
     return interrupted.load();
 }
 
-void ByteQueue::receiveBytes(std::span<const std::uint8_t> bytes, int /*comPort*/, std::stop_token stop) {
+void ByteQueue::receiveBytes(std::span<const std::uint8_t> bytes, int /*linkNumber*/, std::stop_token stop) {
     // The channel raises its error flag before it hands over the byte that
     // tells of the failure.
     const bool failed = channel_.portError();
@@ -64,7 +64,7 @@ std::string ByteQueue::take(Clock::time_point deadline, bool& failed) {
     return out;
 }
 
-SerialLink::SerialLink() : channel_(std::make_unique<SerialChannel>()), queue_(std::make_unique<ByteQueue>(*channel_)) {
+SerialLink::SerialLink() : channel_(std::make_unique<LinkChannel>()), queue_(std::make_unique<ByteQueue>(*channel_)) {
 }
 
 SerialLink::~SerialLink() {
@@ -74,18 +74,18 @@ SerialLink::~SerialLink() {
 bool SerialLink::open(int comPort) {
     name_ = "COM" + std::to_string(comPort);
     network_ = false;
-    if (!channel_->openPort(*queue_, comPort, LineSettings{})) {
+    if (!channel_->openLink(*queue_, comPort, LineSettings{})) {
         error_ = name_ + ": " + channel_->lastFailure();
         return false;
     }
     if (channel_->portError()) {
         error_ = name() + ": the port opened but cannot be set to 57600 baud 8N1";
-        channel_->closePort();
+        channel_->closeLink();
         return false;
     }
     if (!channel_->startPortWorker()) {
         error_ = name() + ": the port's reader cannot be started";
-        channel_->closePort();
+        channel_->closeLink();
         return false;
     }
     return true;
@@ -103,7 +103,7 @@ bool SerialLink::openNetwork(const TcpLinkAddress& address, std::chrono::millise
     if (!channel_->openLink(*queue_, kNetworkLinkNumber, std::move(backend), LineSettings{}) ||
         !channel_->startPortWorker()) {
         error_ = name_ + ": " + channel_->lastFailure();
-        channel_->closePort();
+        channel_->closeLink();
         return false;
     }
     // The worker gives up by itself at the bound; the margin only covers a
@@ -112,21 +112,21 @@ bool SerialLink::openNetwork(const TcpLinkAddress& address, std::chrono::millise
     while (!connected->load() && !channel_->portError()) {
         if (interruptRequested() || Clock::now() >= deadline) {
             error_ = name_ + (interruptRequested() ? ": interrupted while connecting" : ": no connection in time");
-            channel_->closePort();
+            channel_->closeLink();
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (!connected->load()) {
         error_ = channel_->lastFailure();
-        channel_->closePort();
+        channel_->closeLink();
         return false;
     }
     return true;
 }
 
 void SerialLink::close() {
-    channel_->closePort();
+    channel_->closeLink();
 }
 
 bool SerialLink::send(std::string_view bytes) {

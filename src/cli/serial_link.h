@@ -2,7 +2,7 @@
 
 #include "line_link.h"
 #include "link/link_address.h"
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 #include "link/tcp_backend.h"
 #include "session/line_assembler.h"
 
@@ -23,7 +23,7 @@ class ByteQueue final : public ByteSink {
 public:
     static constexpr std::size_t kLimit = std::size_t{64} * 1024;
 
-    explicit ByteQueue(const SerialChannel& channel) : channel_(channel) {}
+    explicit ByteQueue(const LinkChannel& channel) : channel_(channel) {}
 
     // Port worker thread.
     void receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) override;
@@ -34,7 +34,7 @@ public:
     std::string take(Clock::time_point deadline, bool& failed);
 
 private:
-    const SerialChannel& channel_;
+    const LinkChannel& channel_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::string bytes_;
@@ -63,7 +63,7 @@ public:
     [[nodiscard]] std::string name() const override { return name_; }
 
 private:
-    std::unique_ptr<SerialChannel> channel_;
+    std::unique_ptr<LinkChannel> channel_;
     std::unique_ptr<ByteQueue> queue_;
     std::string buffer_;
     LineAssembler assembler_{buffer_};

@@ -1,6 +1,7 @@
 #include "http_api.h"
 
 #include "link/commands.h"
+#include "site/site_json.h"
 #include "session/reply_parser.h"
 
 #include <algorithm>
@@ -59,53 +60,6 @@ std::optional<std::vector<std::string>> pathParts(std::string_view target) {
     return parts;
 }
 
-// ASCII letters in either case are the same; everything else must match.
-bool sameName(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
-
-// A name is 1 to 40 characters of valid UTF-8, no control characters, no
-// blank at either end, not a bare number (it would read as a port).
-std::optional<std::string> nameProblem(std::string_view name) {
-    if (name.empty()) {
-        return "a name cannot be empty";
-    }
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < name.size(); ++characters) {
-        const auto byte = static_cast<unsigned char>(name[i]);
-        if (byte < 0x20 || byte == 0x7F) {
-            return "a name cannot hold control characters";
-        }
-        const std::size_t length = byte < 0x80          ? 1
-                                   : (byte >> 5U) == 6  ? 2
-                                   : (byte >> 4U) == 14 ? 3
-                                   : (byte >> 3U) == 30 ? 4
-                                                        : 0;
-        if (length == 0 || i + length > name.size()) {
-            return "a name must be valid UTF-8";
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(name[i + k]) >> 6U) != 2) {
-                return "a name must be valid UTF-8";
-            }
-        }
-        i += length;
-    }
-    if (characters > kMaxNameLength) {
-        return "a name has at most " + std::to_string(kMaxNameLength) + " characters";
-    }
-    if (name.front() == ' ' || name.back() == ' ') {
-        return "a name cannot start or end with a blank";
-    }
-    if (number(name)) {
-        return "a name cannot be a bare number";
-    }
-    return std::nullopt;
-}
-
 std::optional<int> portOf(const Json& value) {
     if (!value.is_number_integer()) {
         return std::nullopt;
@@ -116,18 +70,16 @@ std::optional<int> portOf(const Json& value) {
                : std::nullopt;
 }
 
-const char* outcomeWord(RecallResult::Outcome outcome) {
-    switch (outcome) {
-    case RecallResult::Applied:
-        return "applied";
-    case RecallResult::AlreadySet:
-        return "already";
-    case RecallResult::SkippedLocked:
-        return "skipped";
-    case RecallResult::Failed:
-        return "failed";
-    }
-    return "failed";
+// The status a refused site change answers with.
+ApiResponse siteError(const SiteError& error) {
+    const int status = error.code == SiteErrorCode::DuplicateName || error.code == SiteErrorCode::TooManyPresets ? 409
+                       : error.code == SiteErrorCode::NoSuchPreset                                              ? 404
+                                                                                                                : 400;
+    return errorResponse(status, siteErrorCodeName(error.code), error.message);
+}
+
+ApiResponse badJson(const JsonProblem& problem) {
+    return badRequest((problem.pointer.empty() ? std::string() : problem.pointer + ": ") + problem.message);
 }
 
 } // namespace
@@ -141,8 +93,35 @@ ApiResponse errorResponse(int status, std::string_view code, std::string_view me
     return ApiResponse{status, std::string(kJsonType), jsonText(body)};
 }
 
-HttpApi::HttpApi(Switchboard& board, const LinkOwner& link, std::string linkAddress, PortNames& names)
-    : board_(board), link_(link), linkAddress_(std::move(linkAddress)), names_(names) {
+HttpApi::HttpApi(Switchboard& board, const LinkOwner& link, std::string linkAddress, Site& site, SaveSite save)
+    : board_(board), link_(link), linkAddress_(std::move(linkAddress)), site_(site), save_(std::move(save)),
+      names_(portNamesOf(site)) {}
+
+Json HttpApi::names() const {
+    return namesToJson(site_);
+}
+
+ApiResponse HttpApi::commit(Site next, const std::function<Json()>& answer) {
+    if (next == site_) {
+        return ok(answer());
+    }
+    if (save_) {
+        if (const auto failure = save_(next)) {
+            return errorResponse(500, "site_not_saved", *failure);
+        }
+    }
+    const bool namesChanged = next.inputNames() != site_.inputNames() || next.outputNames() != site_.outputNames();
+    const bool presetsChanged = next.presets() != site_.presets();
+    site_ = std::move(next);
+    names_ = portNamesOf(site_);
+    if (publish_ && namesChanged) {
+        publish_("names", jsonText(names()));
+    }
+    if (publish_ && presetsChanged) {
+        publish_("presets", jsonText(presetsJson()));
+    }
+    publishChanges();
+    return ok(answer());
 }
 
 StateView HttpApi::view() const {
@@ -154,15 +133,7 @@ Json HttpApi::state() const {
 }
 
 Json HttpApi::presetsJson() const {
-    Json list = Json::array();
-    for (const ApiPreset& preset : presets_) {
-        Json routes = Json::array();
-        for (const PresetRoute& route : preset.routes) {
-            routes.push_back(Json{{"output", route.output}, {"input", route.input}});
-        }
-        list.push_back(Json{{"name", preset.name}, {"routes", std::move(routes)}});
-    }
-    return list;
+    return presetsToJson(site_);
 }
 
 void HttpApi::publishChanges() {
@@ -195,15 +166,6 @@ void HttpApi::publishChanges() {
             }
         }
     }
-}
-
-std::optional<int> HttpApi::inputNamed(std::string_view name) const {
-    for (int port = kFirstPort; port <= kLastPort; ++port) {
-        if (!names_.input(port).empty() && sameName(names_.input(port), name)) {
-            return port;
-        }
-    }
-    return std::nullopt;
 }
 
 void HttpApi::handle(const ApiRequest& request, Respond respond) {
@@ -239,7 +201,7 @@ void HttpApi::handle(const ApiRequest& request, Respond respond) {
     }
     if (path.size() == 1 && first == "names") {
         if (reads) {
-            respond(ok(namesJson(names_)));
+            respond(ok(names()));
         } else if (method == "PUT") {
             respond(putNames(body));
         } else {
@@ -266,12 +228,11 @@ void HttpApi::handle(const ApiRequest& request, Respond respond) {
         } else if (method == "DELETE") {
             respond(deletePreset(name));
         } else if (reads) {
-            const auto found = std::find_if(presets_.begin(), presets_.end(),
-                                            [&](const ApiPreset& p) { return sameName(p.name, name); });
-            if (found == presets_.end()) {
+            const Preset* found = site_.findPreset(name);
+            if (found == nullptr) {
                 respond(errorResponse(404, "no_such_preset", "no preset is called '" + name + "'"));
             } else {
-                respond(ok(presetsJson()[static_cast<std::size_t>(found - presets_.begin())]));
+                respond(ok(presetToJson(*found)));
             }
         } else {
             notAllowed();
@@ -339,11 +300,12 @@ void HttpApi::route(int output, const Json& body, Respond& respond) {
     const auto found = body.find("input");
     std::optional<int> input;
     if (found != body.end() && found->is_string()) {
-        input = inputNamed(found->get<std::string>());
-        if (!input) {
-            respond(badRequest("no input is called '" + found->get<std::string>() + "'"));
+        const auto resolved = site_.resolveInput(found->get<std::string>());
+        if (!resolved.ok()) {
+            respond(badRequest(resolved.error->message));
             return;
         }
+        input = resolved.port;
     } else if (found != body.end()) {
         input = portOf(*found);
     }
@@ -393,8 +355,8 @@ void HttpApi::audio(int output, const Json& body, Respond& respond) {
                 return std::nullopt;
             }
             return "the switcher reported audio " +
-                   std::string(audio != nullptr ? audioName(audio->state) : "unknown") + " instead of " +
-                   std::string(audioName(*wanted));
+                   std::string(audio != nullptr ? audioStateName(audio->state) : "unknown") + " instead of " +
+                   std::string(audioStateName(*wanted));
         },
         std::move(respond));
 }
@@ -433,135 +395,62 @@ ApiResponse HttpApi::lock(int output, const Json& body) {
     if (found == body.end() || !found->is_boolean()) {
         return badRequest("\"locked\" must be true or false");
     }
-    std::bitset<kPortCount> locked;
-    for (int port = kFirstPort; port <= kLastPort; ++port) {
-        locked.set(static_cast<std::size_t>(port - kFirstPort), board_.isLocked(port));
+    Site next = site_;
+    if (const SiteUpdate update = next.setLocked(output, found->get<bool>()); !update.ok()) {
+        return siteError(*update.error);
     }
-    locked.set(static_cast<std::size_t>(output - kFirstPort), found->get<bool>());
-    board_.setLockedOutputs(locked);
-    publishChanges();
-    return ok(state());
+    return commit(std::move(next), [this] { return state(); });
 }
 
 ApiResponse HttpApi::putNames(const Json& body) {
-    PortNames next = names_;
-    for (const char* side : {"inputs", "outputs"}) {
-        const auto found = body.find(side);
-        if (found == body.end()) {
-            continue;
-        }
-        if (!found->is_object()) {
-            return badRequest(std::string("\"") + side + "\" must be an object of port numbers to names");
-        }
-        auto& slots = std::string_view(side) == "inputs" ? next.inputs : next.outputs;
-        for (const auto& [key, value] : found->items()) {
-            const auto port = number(key);
-            if (!port || !isValidPort(*port)) {
-                return badRequest(std::string(side) + ": '" + key + "' is no port from 1 to 16");
-            }
-            if (value.is_null()) {
-                slots.at(PortNames::index(*port)).clear();
-            } else if (!value.is_string()) {
-                return badRequest(std::string(side) + " " + key + ": a name must be a text or null");
-            } else if (const auto problem = nameProblem(value.get<std::string>())) {
-                return badRequest(std::string(side) + " " + key + ": " + *problem);
-            } else {
-                slots.at(PortNames::index(*port)) = value.get<std::string>();
-            }
-        }
+    const NamesFromJson parsed = namesUpdateFromJson(body);
+    if (parsed.problem) {
+        return badJson(*parsed.problem);
     }
-    for (const auto* slots : {&next.inputs, &next.outputs}) {
-        for (std::size_t i = 0; i < slots->size(); ++i) {
-            for (std::size_t k = i + 1; k < slots->size(); ++k) {
-                if (!(*slots)[i].empty() && sameName((*slots)[i], (*slots)[k])) {
-                    return errorResponse(409, "duplicate_name",
-                                         "ports " + std::to_string(i + 1) + " and " + std::to_string(k + 1) +
-                                             " would both be called '" + (*slots)[i] + "'");
-                }
-            }
-        }
+    Site next = site_;
+    if (const SiteUpdate update = next.updateNames(parsed.update); !update.ok()) {
+        return siteError(*update.error);
     }
-    if (next.inputs != names_.inputs || next.outputs != names_.outputs) {
-        names_ = std::move(next);
-        if (publish_) {
-            publish_("names", jsonText(namesJson(names_)));
-        }
-        publishChanges();
-    }
-    return ok(namesJson(names_));
+    return commit(std::move(next), [this] { return names(); });
 }
 
 ApiResponse HttpApi::putPreset(const std::string& name, const Json& body) {
-    if (const auto problem = nameProblem(name)) {
-        return badRequest("preset: " + *problem);
-    }
-    std::vector<PresetRoute> routes;
+    Site next = site_;
+    SiteUpdate update;
     if (const auto from = body.find("from"); from != body.end()) {
-        if (*from != "current") {
-            return badRequest("\"from\" can only be \"current\"");
+        if (*from != "current" || body.size() != 1) {
+            return badRequest("\"from\" can only be \"current\", alone");
         }
-        for (int output = kFirstPort; output <= kLastPort; ++output) {
-            if (const auto& route = board_.state().route(output); route.value) {
-                routes.push_back(PresetRoute{output, *route.value});
-            }
-        }
-        if (routes.empty()) {
-            return errorResponse(503, "no_state", "the switcher has not reported its routes yet");
-        }
+        update = next.savePresetFromCurrent(name, board_.currentRoutes());
     } else {
-        const auto list = body.find("routes");
-        if (list == body.end() || !list->is_array() || list->empty() || list->size() > kPortCount) {
-            return badRequest("\"routes\" must be a list of 1 to 16 routes, or give {\"from\": \"current\"}");
+        const auto routes = body.find("routes");
+        if (routes == body.end() || body.size() != 1) {
+            return badRequest("give {\"routes\": [{\"output\": 3, \"input\": 5}, ...]} or {\"from\": \"current\"}");
         }
-        std::set<int> outputs;
-        for (const Json& entry : *list) {
-            const auto output = entry.is_object() && entry.contains("output") ? portOf(entry["output"]) : std::nullopt;
-            const auto input = entry.is_object() && entry.contains("input") ? portOf(entry["input"]) : std::nullopt;
-            if (!output || !input) {
-                return badRequest("each route needs \"output\" and \"input\" from 1 to 16");
-            }
-            if (!outputs.insert(*output).second) {
-                return badRequest("output " + std::to_string(*output) + " is routed twice");
-            }
-            routes.push_back(PresetRoute{*output, *input});
+        RoutesFromJson parsed = presetRoutesFromJson(*routes, "/routes");
+        if (parsed.problem) {
+            return badJson(*parsed.problem);
         }
-        std::sort(routes.begin(), routes.end(), [](const auto& a, const auto& b) { return a.output < b.output; });
+        update = next.savePreset(Preset{name, std::move(parsed.routes)});
     }
-    const auto found =
-        std::find_if(presets_.begin(), presets_.end(), [&](const ApiPreset& p) { return sameName(p.name, name); });
-    if (found != presets_.end()) {
-        found->name = name;
-        found->routes = std::move(routes);
-    } else if (presets_.size() >= kMaxPresetCount) {
-        return errorResponse(409, "too_many_presets",
-                             "there are " + std::to_string(kMaxPresetCount) + " presets already");
-    } else {
-        presets_.push_back(ApiPreset{name, std::move(routes)});
+    if (!update.ok()) {
+        return siteError(*update.error);
     }
-    if (publish_) {
-        publish_("presets", jsonText(presetsJson()));
-    }
-    return ok(presetsJson());
+    return commit(std::move(next), [this] { return presetsJson(); });
 }
 
 ApiResponse HttpApi::deletePreset(const std::string& name) {
-    const auto found =
-        std::find_if(presets_.begin(), presets_.end(), [&](const ApiPreset& p) { return sameName(p.name, name); });
-    if (found == presets_.end()) {
-        return errorResponse(404, "no_such_preset", "no preset is called '" + name + "'");
+    Site next = site_;
+    if (const SiteUpdate update = next.deletePreset(name); !update.ok()) {
+        return siteError(*update.error);
     }
-    presets_.erase(found);
-    if (publish_) {
-        publish_("presets", jsonText(presetsJson()));
-    }
-    return ok(presetsJson());
+    return commit(std::move(next), [this] { return presetsJson(); });
 }
 
 void HttpApi::recall(const std::string& name, Respond& respond) {
-    const auto found =
-        std::find_if(presets_.begin(), presets_.end(), [&](const ApiPreset& p) { return sameName(p.name, name); });
-    if (found == presets_.end()) {
-        respond(errorResponse(404, "no_such_preset", "no preset is called '" + name + "'"));
+    Site::PlanResult planned = site_.planRecall(name, board_.currentRoutes());
+    if (!planned.ok()) {
+        respond(siteError(*planned.error));
         return;
     }
     if (!board_.linkIsUp()) {
@@ -569,20 +458,10 @@ void HttpApi::recall(const std::string& name, Respond& respond) {
         return;
     }
     board_.recall(
-        found->routes,
-        [this, presetName = found->name, respond = std::move(respond)](const std::vector<RecallResult>& results) {
-            Json outputs = Json::array();
-            for (const RecallResult& result : results) {
-                Json entry{{"output", result.output}, {"input", result.input}, {"result", outcomeWord(result.outcome)}};
-                if (result.outcome == RecallResult::SkippedLocked) {
-                    entry["reason"] = "locked";
-                } else if (!result.detail.empty()) {
-                    entry["reason"] = result.detail;
-                }
-                outputs.push_back(std::move(entry));
-            }
+        std::move(planned.plan),
+        [this, respond = std::move(respond)](const RecallReport& report) {
             publishChanges();
-            respond(ok(Json{{"preset", presetName}, {"outputs", std::move(outputs)}}));
+            respond(ok(recallReportToJson(report)));
         },
         SteadyClock::now());
 }

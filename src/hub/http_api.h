@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link_owner.h"
+#include "site/site.h"
 #include "state_json.h"
 #include "switchboard.h"
 
@@ -42,22 +43,18 @@ struct ApiResponse {
 
 [[nodiscard]] ApiResponse errorResponse(int status, std::string_view code, std::string_view message);
 
-// Presets the API keeps: a name and up to 16 routes.
-struct ApiPreset {
-    std::string name;
-    std::vector<PresetRoute> routes;
-};
-
-inline constexpr std::size_t kMaxNameLength = 40;
-inline constexpr std::size_t kMaxPresetCount = 128;
-
 class HttpApi {
 public:
     using Respond = std::function<void(ApiResponse)>;
     // One event of the live stream: its type and JSON data.
     using Publish = std::function<void(std::string_view type, const std::string& data)>;
 
-    HttpApi(Switchboard& board, const LinkOwner& link, std::string linkAddress, PortNames& names);
+    // Writes the site file; nullopt when saved, else why not.
+    using SaveSite = std::function<std::optional<std::string>(const Site& site)>;
+
+    // The site is the hub's (names, presets, locks); a change is saved before
+    // it is taken.
+    HttpApi(Switchboard& board, const LinkOwner& link, std::string linkAddress, Site& site, SaveSite save);
 
     void setPublisher(Publish publish) { publish_ = std::move(publish); }
 
@@ -72,7 +69,7 @@ public:
 
     [[nodiscard]] Json state() const;
     [[nodiscard]] Json presetsJson() const;
-    [[nodiscard]] Json names() const { return namesJson(names_); }
+    [[nodiscard]] Json names() const;
 
 private:
     void command(std::string bytes, std::function<std::optional<std::string>(const std::string& line)> check,
@@ -85,14 +82,16 @@ private:
     ApiResponse putPreset(const std::string& name, const Json& body);
     ApiResponse deletePreset(const std::string& name);
     void recall(const std::string& name, Respond& respond);
-    [[nodiscard]] std::optional<int> inputNamed(std::string_view name) const;
+    // Saves the changed site and takes it, or answers why not.
+    ApiResponse commit(Site next, const std::function<Json()>& answer);
     [[nodiscard]] StateView view() const;
 
     Switchboard& board_;
     const LinkOwner& link_;
     std::string linkAddress_;
-    PortNames& names_;
-    std::vector<ApiPreset> presets_;
+    Site& site_;
+    SaveSite save_;
+    PortNames names_; // the site's, as the state shows them
     Publish publish_;
     // What the stream last said, without confirmation times.
     std::map<std::string, std::string> published_;

@@ -5,6 +5,7 @@
 #include "http_token.h"
 #include "link_owner.h"
 #include "session/log_hook.h"
+#include "site/site_file.h"
 #include "switchboard.h"
 #include "version.h"
 
@@ -16,6 +17,7 @@
 #include <boost/asio/write.hpp>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -67,6 +69,7 @@ struct TextClient {
     std::string output;  // waiting to be written
     std::string writing; // being written
     bool gone = false;
+    bool dropping = false; // its output overflowed; it goes at the loop's next turn
 };
 
 class Hub final : public SwitchboardWires {
@@ -84,6 +87,9 @@ public:
                                 [this](const std::string& reason) { linkFailed(reason); }}) {}
 
     int run() {
+        if (!loadSite()) {
+            return kExitFailure;
+        }
         signals_.async_wait([this](const boost::system::error_code& error, int signal) {
             if (!error) {
                 stop(signal);
@@ -122,9 +128,17 @@ public:
             return;
         }
         TextClient& client = *found->second;
+        if (client.dropping) {
+            return;
+        }
         if (client.output.size() + client.writing.size() + bytes.size() > kClientOutputLimit) {
-            dropClient(id, "it stopped reading (" + std::to_string(client.output.size() + client.writing.size()) +
-                               " bytes wait for it)");
+            // Dropped once the switchboard's call returns: it may be going
+            // through its clients right now.
+            client.dropping = true;
+            const std::string why = "it stopped reading (" +
+                                    std::to_string(client.output.size() + client.writing.size()) +
+                                    " bytes wait for it)";
+            asio::post(io_, [this, id, why] { dropClient(id, why); });
             return;
         }
         client.output.append(bytes);
@@ -132,6 +146,30 @@ public:
     }
 
 private:
+    // A broken site file stops the hub before anything opens; it is never
+    // written over.
+    bool loadSite() {
+        sitePath_ = options_.site.empty() ? userSitePath() : std::filesystem::path(options_.site);
+        if (sitePath_.empty()) {
+            log(LogLevel::Warning, "no site file: no home folder is known (give --site FILE)");
+            return true;
+        }
+        SiteLoad loaded = loadSiteFile(sitePath_);
+        if (loaded.error) {
+            log(LogLevel::Error, "site file: " + loaded.error->message());
+            return false;
+        }
+        site_ = std::move(loaded.site);
+        board_.useSite(&site_);
+        log(LogLevel::Info,
+            "site file " + sitePath_.string() +
+                (loaded.existed ? ": " + std::to_string(site_.inputNames().size() + site_.outputNames().size()) +
+                                      " names, " + std::to_string(site_.presets().size()) + " presets, " +
+                                      std::to_string(site_.lockedOutputs().size()) + " locked outputs"
+                                : " does not exist yet: no names, presets or locks"));
+        return true;
+    }
+
     // --- the link ---------------------------------------------------------
 
     void openLink() {
@@ -236,7 +274,11 @@ private:
             }
             token = std::get<0>(std::move(loaded));
         }
-        httpApi_ = std::make_unique<HttpApi>(board_, link_, link_.name(), names_);
+        HttpApi::SaveSite save;
+        if (!sitePath_.empty()) {
+            save = [this](const Site& site) { return saveSiteFile(sitePath_, site); };
+        }
+        httpApi_ = std::make_unique<HttpApi>(board_, link_, link_.name(), site_, std::move(save));
         http_ = std::make_unique<HttpServer>(io_, *httpApi_, std::move(token));
         return http_->listen(where);
     }
@@ -386,6 +428,8 @@ private:
     }
 
     HubOptions options_;
+    std::filesystem::path sitePath_;
+    Site site_;
     asio::io_context io_{1};
     asio::signal_set signals_{io_, SIGTERM, SIGINT};
     asio::steady_timer pollTimer_{io_};
@@ -402,7 +446,6 @@ private:
     RetryBackoff backoff_;
     std::optional<SteadyClock::time_point> lastUp_;
     bool stopping_ = false;
-    PortNames names_;
     std::unique_ptr<HttpApi> httpApi_;
     std::unique_ptr<HttpServer> http_;
 };

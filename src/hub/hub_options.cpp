@@ -9,8 +9,8 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: matrix-hub --link COMn|DEVICE|HOST:PORT [--text [HOST:]PORT] [--http [HOST:]PORT]\n"
-    "                  [--token-file FILE] [--poll SECONDS]\n"
-    "                  [--max-clients N] [--log-level debug|info|warning|error]\n"
+    "                  [--token-file FILE] [--poll SECONDS] [--max-clients N] [--site FILE]\n"
+    "                  [--log-level debug|info|warning|error]\n"
     "       matrix-hub --print-token [--token-file FILE]\n"
     "       matrix-hub --version | --help\n";
 
@@ -89,7 +89,7 @@ ParsedOptions parseHubOptions(std::span<const std::string_view> args) {
             continue;
         }
         if (arg != "--link" && arg != "--text" && arg != "--http" && arg != "--token-file" && arg != "--poll" &&
-            arg != "--max-clients" && arg != "--log-level") {
+            arg != "--max-clients" && arg != "--log-level" && arg != "--site") {
             return "unknown option '" + std::string(arg) + "'";
         }
         if (i + 1 >= args.size()) {
@@ -134,6 +134,11 @@ ParsedOptions parseHubOptions(std::span<const std::string_view> args) {
                        std::to_string(kMaxMaxClients);
             }
             options.maxClients = static_cast<int>(*count);
+        } else if (arg == "--site") {
+            if (value.empty()) {
+                return std::string("--site needs a file name");
+            }
+            options.site = std::string(value);
         } else {
             const auto level = logLevelNamed(value);
             if (!level) {

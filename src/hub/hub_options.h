@@ -49,6 +49,8 @@ struct HubOptions {
     bool printToken = false;
     int maxClients = kDefaultMaxClients;
     LogLevel logLevel = LogLevel::Info;
+    // The site file (names, presets, locks); empty: the user's default.
+    std::string site;
 };
 
 enum class InfoRequest { Version, Help };

@@ -2,7 +2,7 @@
 
 #include "link/link_address.h"
 #include "link/pending_commands.h"
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -88,7 +88,7 @@ private:
     std::string name_;
     Post post_;
     Events events_;
-    SerialChannel channel_;
+    LinkChannel channel_;
     LinkStatus status_;
     std::string deviceAtFailure_;
 

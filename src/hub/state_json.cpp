@@ -1,5 +1,7 @@
 #include "state_json.h"
 
+#include "site/site_json.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -44,8 +46,15 @@ std::string isoTime(WallClock::time_point at) {
     return text;
 }
 
-std::string_view audioName(AudioState state) {
-    return state == AudioState::On ? "on" : "mute";
+PortNames portNamesOf(const Site& site) {
+    PortNames names;
+    for (const auto& [port, name] : site.inputNames()) {
+        names.inputs.at(PortNames::index(port)) = name;
+    }
+    for (const auto& [port, name] : site.outputNames()) {
+        names.outputs.at(PortNames::index(port)) = name;
+    }
+    return names;
 }
 
 Json linkJson(const LinkStatus& link, std::string_view address) {
@@ -78,7 +87,7 @@ Json outputJson(const StateView& view, int output) {
     return Json{{"output", output},
                 {"name", nameOf(view.names.output(output))},
                 {"input", route.value ? Json(*route.value) : Json(nullptr)},
-                {"audio", audio.value ? Json(audioName(*audio.value)) : Json(nullptr)},
+                {"audio", audio.value ? Json(audioStateName(*audio.value)) : Json(nullptr)},
                 {"locked", view.board.isLocked(output)},
                 {"confirmed_at", timeOf(route)}};
 }
@@ -114,20 +123,6 @@ Json stateJson(const StateView& view) {
                 {"outputs", std::move(outputs)},
                 {"inputs", std::move(inputs)},
                 {"network", networkJson(view.board)}};
-}
-
-Json namesJson(const PortNames& names) {
-    Json inputs = Json::object();
-    Json outputs = Json::object();
-    for (int port = kFirstPort; port <= kLastPort; ++port) {
-        if (!names.input(port).empty()) {
-            inputs[std::to_string(port)] = names.input(port);
-        }
-        if (!names.output(port).empty()) {
-            outputs[std::to_string(port)] = names.output(port);
-        }
-    }
-    return Json{{"inputs", std::move(inputs)}, {"outputs", std::move(outputs)}};
 }
 
 } // namespace mc::hub

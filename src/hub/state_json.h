@@ -39,6 +39,9 @@ struct PortNames {
     [[nodiscard]] static std::size_t index(int port) { return static_cast<std::size_t>(port - kFirstPort); }
 };
 
+// The names a site gives its ports.
+[[nodiscard]] PortNames portNamesOf(const Site& site);
+
 // Everything the state is made of, borrowed for one call.
 struct StateView {
     const Switchboard& board;
@@ -56,12 +59,5 @@ struct StateView {
 [[nodiscard]] Json inputJson(const StateView& view, int input);
 [[nodiscard]] Json networkJson(const Switchboard& board);
 [[nodiscard]] Json stateJson(const StateView& view);
-
-// {"inputs": {"5": "Lectern PC"}, "outputs": {"3": "Projector"}}: named
-// ports only, by number.
-[[nodiscard]] Json namesJson(const PortNames& names);
-
-// The audio words of every interface: "on", "mute".
-[[nodiscard]] std::string_view audioName(AudioState state);
 
 } // namespace mc::hub

@@ -2,7 +2,7 @@
 
 #include "link/commands.h"
 #include "session/log_hook.h"
-#include "session/traffic.h"
+#include "session/traffic_format.h"
 
 #include <algorithm>
 
@@ -28,20 +28,6 @@ bool changesState(ReplyTopic::Kind kind) {
 }
 
 } // namespace
-
-const char* recallOutcomeName(RecallResult::Outcome outcome) {
-    switch (outcome) {
-    case RecallResult::Applied:
-        return "applied";
-    case RecallResult::AlreadySet:
-        return "already set";
-    case RecallResult::SkippedLocked:
-        return "skipped (locked)";
-    case RecallResult::Failed:
-        return "failed";
-    }
-    return "?";
-}
 
 Switchboard::Switchboard(SwitchboardWires& wires) : wires_(wires) {
     replyLines_.emplace(replyBuffer_);
@@ -83,7 +69,7 @@ void Switchboard::removeClient(ClientId client) {
 }
 
 bool Switchboard::isLocked(int output) const {
-    return isValidPort(output) && locked_.test(static_cast<std::size_t>(output - kFirstPort));
+    return site_ != nullptr && site_->isLocked(output);
 }
 
 void Switchboard::clientBytes(ClientId client, std::string_view bytes, SteadyClock::time_point now) {
@@ -114,17 +100,26 @@ void Switchboard::clientBytes(ClientId client, std::string_view bytes, SteadyClo
 void Switchboard::clientCommand(ClientId client, Client& from, std::string bytes, SteadyClock::time_point now) {
     const CommandExpectation expectation = expectationOf(bytes);
     if (expectation.kind == CommandExpectation::Route) {
-        const bool refused = expectation.port == 0 ? locked_.any() : isLocked(expectation.port);
+        const bool everyOutput = expectation.port == 0;
+        const bool refused =
+            everyOutput ? site_ != nullptr && !site_->lockedOutputs().empty() : isLocked(expectation.port);
         if (refused) {
-            log(LogLevel::Warning, "refused " + from.name + ": " + shown(bytes) + " changes a locked output");
-            // The current routes of the locked outputs go back, so the
-            // client's page returns to what the switcher shows.
+            std::string outputs;
             for (int output = kFirstPort; output <= kLastPort; ++output) {
+                if (!isLocked(output) || (!everyOutput && output != expectation.port)) {
+                    continue;
+                }
+                const auto name = site_->outputName(output);
+                outputs += (outputs.empty() ? "output " : ", output ") + std::to_string(output) +
+                           (name ? " (" + *name + ")" : "");
+                // The output's current route goes back, so the client's page
+                // returns to what the switcher shows.
                 const auto& route = state_.route(output);
-                if ((expectation.port == 0 || expectation.port == output) && isLocked(output) && route.value) {
+                if (route.value) {
                     wires_.writeToClient(client, routeReplyLine(output, *route.value));
                 }
             }
+            log(LogLevel::Warning, "refused " + from.name + ": " + shown(bytes) + ": " + outputs + " locked");
             return;
         }
     }
@@ -303,83 +298,118 @@ void Switchboard::dropAll(std::string_view failure) {
     }
 }
 
-void Switchboard::recall(const std::vector<PresetRoute>& routes, RecallDone done, SteadyClock::time_point now) {
-    RecallJob job;
-    job.done = std::move(done);
-    for (const PresetRoute& route : routes) {
-        RecallResult result{route.output, route.input, RecallResult::Failed, {}};
-        const auto& current = isValidPort(route.output) ? state_.route(route.output) : Reported<int>{};
-        if (!isValidPort(route.output) || !isValidPort(route.input)) {
-            result.detail = "no such output or input";
-        } else if (isLocked(route.output)) {
-            result.outcome = RecallResult::SkippedLocked;
-        } else if (isFresh(current) && current.value == route.input) {
-            result.outcome = RecallResult::AlreadySet;
-        } else {
-            job.toSend.push_back(job.results.size());
+SwitcherRoutes Switchboard::currentRoutes() const {
+    SwitcherRoutes current;
+    for (int output = kFirstPort; output <= kLastPort; ++output) {
+        if (isFresh(state_.route(output))) {
+            current.at(output).input = state_.route(output).value;
         }
-        job.results.push_back(std::move(result));
+        if (isFresh(state_.audio(output))) {
+            current.at(output).audio = state_.audio(output).value;
+        }
     }
+    return current;
+}
+
+void Switchboard::recall(RecallPlan plan, RecallDone done, SteadyClock::time_point now) {
+    RecallJob job;
+    job.report = RecallReport::start(plan);
+    job.plan = std::move(plan);
+    job.done = std::move(done);
     recalls_.push_back(std::move(job));
     if (!recallStepWaiting_) {
         startRecallStep(now);
     }
 }
 
+std::optional<TextCommand> Switchboard::nextRecallCommand(const RecallJob& job) {
+    const RecallStep& step = job.plan.steps[job.step];
+    if (step.sendRoute && !job.routeDone) {
+        return routingCommand(step.output, step.input);
+    }
+    if (step.sendAudio && step.audio && !job.audioDone) {
+        return audioCommand(step.output, *step.audio);
+    }
+    return std::nullopt;
+}
+
+void Switchboard::nextRecallStep(RecallJob& job) {
+    ++job.step;
+    job.routeDone = false;
+    job.audioDone = false;
+}
+
 void Switchboard::startRecallStep(SteadyClock::time_point now) {
     while (!recalls_.empty()) {
         RecallJob& job = recalls_.front();
-        if (job.next < job.toSend.size()) {
-            const RecallResult& result = job.results[job.toSend[job.next]];
-            const auto command = routingCommand(result.output, result.input);
-            if (!linkUp_ || !command) {
-                const Answer none{nullptr, {}, linkUp_ ? "no such route" : "the link is down", now};
-                recordRecallAnswer(none);
-                continue;
+        for (; job.step < job.plan.steps.size(); nextRecallStep(job)) {
+            const RecallStep& step = job.plan.steps[job.step];
+            if (step.action != RecallAction::Send) {
+                continue; // already so, or locked: reported from the plan
             }
-            recallStepWaiting_ = true;
-            enqueue(Command{kHubItself, std::string(command->bytes()), expectationOf(command->bytes()),
-                            [this](const Answer& answer) { finishRecallStep(answer); }},
-                    now);
-            return;
+            const auto command = nextRecallCommand(job);
+            if (!command) {
+                // A failed command ends its step at once, so every command
+                // this step sent was confirmed.
+                job.report.confirm(step.output);
+            } else if (!linkUp_) {
+                job.report.fail(step.output, "the link is down");
+            } else {
+                recallStepWaiting_ = true;
+                enqueue(Command{kHubItself, std::string(command->bytes()), expectationOf(command->bytes()),
+                                [this](const Answer& answer) { finishRecallCommand(answer); }},
+                        now);
+                return;
+            }
         }
         RecallJob finished = std::move(job);
         recalls_.pop_front();
-        for (const RecallResult& result : finished.results) {
-            log(LogLevel::Info, "preset: output " + std::to_string(result.output) + " -> input " +
-                                    std::to_string(result.input) + ": " + recallOutcomeName(result.outcome) +
-                                    (result.detail.empty() ? "" : " (" + result.detail + ")"));
+        for (const OutputRecallResult& result : finished.report.outputs) {
+            log(LogLevel::Info, "preset \"" + finished.report.preset + "\": output " + std::to_string(result.output) +
+                                    " -> input " + std::to_string(result.input) + ": " +
+                                    std::string(recallOutcomeName(result.outcome)) +
+                                    (result.reason.empty() ? "" : " (" + result.reason + ")"));
         }
         if (finished.done) {
-            finished.done(finished.results);
+            finished.done(finished.report);
         }
     }
 }
 
-void Switchboard::finishRecallStep(const Answer& answer) {
+void Switchboard::finishRecallCommand(const Answer& answer) {
     recallStepWaiting_ = false;
-    recordRecallAnswer(answer);
-    startRecallStep(answer.now);
-}
-
-void Switchboard::recordRecallAnswer(const Answer& answer) {
     RecallJob& job = recalls_.front();
-    RecallResult& result = job.results[job.toSend[job.next++]];
+    const RecallStep& step = job.plan.steps[job.step];
+    const bool wasRoute = step.sendRoute && !job.routeDone;
+    std::string failure;
     if (answer.line == nullptr) {
-        result.detail = std::string(answer.failure);
+        failure = std::string(answer.failure);
     } else if (answer.topic.kind == ReplyTopic::Error) {
-        result.detail = "the switcher answered ERROR";
-    } else {
+        failure = "the switcher answered ERROR";
+    } else if (wasRoute) {
         const Reply reply = decodeReply(*answer.line);
         const auto* route = std::get_if<RoutingReply>(&reply);
         const std::optional<int> input =
             route && route->input ? std::optional<int>(*route->input + kFirstPort) : std::nullopt;
-        if (input == result.input) {
-            result.outcome = RecallResult::Applied;
-        } else {
-            result.detail = "the switcher reported " + (input ? "input " + std::to_string(*input) : "no input");
+        if (input != step.input) {
+            failure = "the switcher reported " + (input ? "input " + std::to_string(*input) : "no input");
+        }
+    } else {
+        const Reply reply = decodeReply(*answer.line);
+        const auto* audio = std::get_if<AudioReply>(&reply);
+        if (audio == nullptr || audio->state != step.audio) {
+            failure = "the switcher reported other audio";
         }
     }
+    if (!failure.empty()) {
+        job.report.fail(step.output, failure);
+        nextRecallStep(job);
+    } else if (wasRoute) {
+        job.routeDone = true;
+    } else {
+        job.audioDone = true;
+    }
+    startRecallStep(answer.now);
 }
 
 } // namespace mc::hub

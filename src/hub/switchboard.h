@@ -3,9 +3,9 @@
 #include "client_lines.h"
 #include "live_state.h"
 #include "session/line_assembler.h"
+#include "site/site.h"
 #include "traffic_kinds.h"
 
-#include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -41,7 +41,8 @@ inline constexpr std::size_t kCommandsInFlight = 32;
 // more are dropped with a log line.
 inline constexpr std::size_t kHeldCommandLimit = 256;
 
-// Where the switchboard's output goes: the event loop.
+// Where the switchboard's output goes: the event loop. Neither call may call
+// back into the switchboard (a client to be dropped goes later).
 class SwitchboardWires {
 public:
     virtual ~SwitchboardWires() = default;
@@ -51,30 +52,9 @@ public:
     virtual void writeToClient(ClientId client, std::string_view bytes) = 0;
 };
 
-// One route of a preset; outputs and inputs 1..16.
-struct PresetRoute {
-    int output = 0;
-    int input = 0;
-    friend bool operator==(const PresetRoute&, const PresetRoute&) = default;
-};
-
-struct RecallResult {
-    enum Outcome {
-        Applied,       // sent, and the switcher confirmed it
-        AlreadySet,    // the switcher reported this route already; nothing sent
-        SkippedLocked, // the output is locked; nothing sent
-        Failed,        // no confirmation, a refusal or another input; see detail
-    };
-    int output = 0;
-    int input = 0;
-    Outcome outcome = Failed;
-    std::string detail;
-    friend bool operator==(const RecallResult&, const RecallResult&) = default;
-};
-
-[[nodiscard]] const char* recallOutcomeName(RecallResult::Outcome outcome);
-
-using RecallDone = std::function<void(const std::vector<RecallResult>&)>;
+// A recall's per-output results, once every step has been confirmed or has
+// failed.
+using RecallDone = std::function<void(const RecallReport&)>;
 
 class Switchboard {
 public:
@@ -107,14 +87,21 @@ public:
     using CommandDone = std::function<void(const std::optional<std::string>& line, std::string_view failure)>;
     void command(std::string bytes, CommandDone done, SteadyClock::time_point now);
 
-    // Outputs whose routes no client may change.
-    void setLockedOutputs(std::bitset<kPortCount> locked) { locked_ = locked; }
+    // The site whose locked outputs no client may re-route and whose names
+    // the log uses; it must outlive the switchboard (nullptr: none).
+    void useSite(const Site* site) { site_ = site; }
     [[nodiscard]] bool isLocked(int output) const;
 
-    // Sets the routes that differ from the state, one after another, each
-    // waiting for its confirmation; locked outputs are skipped. `done` gets
-    // one result per route, in the order given.
-    void recall(const std::vector<PresetRoute>& routes, RecallDone done, SteadyClock::time_point now);
+    // Carries out a recall planned by the site (which skips locked outputs
+    // and routes already so): the route, then the audio, of each step to
+    // send, one command at a time, each waiting for its confirmation. `done`
+    // gets the report; an output is applied only once the switcher confirmed
+    // everything sent for it. Recalls asked for while one runs follow it.
+    void recall(RecallPlan plan, RecallDone done, SteadyClock::time_point now);
+
+    // What the switcher reports now, for planning a recall: only values
+    // reported on the current link count, never stale ones.
+    [[nodiscard]] SwitcherRoutes currentRoutes() const;
 
     [[nodiscard]] const LiveState& state() const { return state_; }
     // A value is fresh when the switcher reported it since the link last came
@@ -151,9 +138,11 @@ private:
         ClientLineFramer framer;
     };
     struct RecallJob {
-        std::vector<RecallResult> results;
-        std::vector<std::size_t> toSend; // indexes into results
-        std::size_t next = 0;
+        RecallPlan plan;
+        RecallReport report;
+        std::size_t step = 0;   // the step being sent
+        bool routeDone = false; // its route command was confirmed
+        bool audioDone = false; // its audio command was confirmed
         RecallDone done;
     };
 
@@ -164,8 +153,10 @@ private:
     void broadcast(std::string_view bytes);
     void dropAll(std::string_view failure);
     void startRecallStep(SteadyClock::time_point now);
-    void finishRecallStep(const Answer& answer);
-    void recordRecallAnswer(const Answer& answer);
+    void finishRecallCommand(const Answer& answer);
+    // The command a recall step needs next, or nullopt when it needs none.
+    [[nodiscard]] static std::optional<TextCommand> nextRecallCommand(const RecallJob& job);
+    static void nextRecallStep(RecallJob& job);
 
     SwitchboardWires& wires_;
     std::map<ClientId, Client> clients_;
@@ -174,7 +165,7 @@ private:
     std::deque<RecallJob> recalls_;
     bool recallStepWaiting_ = false;
     LiveState state_;
-    std::bitset<kPortCount> locked_;
+    const Site* site_ = nullptr;
     bool linkUp_ = false;
     bool stateStale_ = true;
     WallClock::time_point upSince_{};

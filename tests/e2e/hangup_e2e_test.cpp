@@ -1,7 +1,7 @@
 // A line that hangs up under the console: the port closes cleanly, what came
 // before the hang-up is still taken, and the next open works.
 #include "e2e/e2e_support.h"
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 #include "pages/edid_page.h"
 #include "pages/routing_page.h"
 #include "support/console_driver.h"

@@ -1,12 +1,15 @@
 // The console over the network link: against the emulator's TCP side for the
 // session, and against loopback peers for the failures a switcher cannot be
-// told to make (a reset, a refused or never-completing connect).
+// told to make (a reset, a refused or never-completing connect). With
+// MC_E2E_VIA_HUB set, the session tests run through matrix-hub, which then
+// owns the emulator's serial line and shares it on its text port.
 #include "e2e/e2e_support.h"
 #include "link/commands.h"
 #include "link/tcp_backend.h"
 #include "pages/audio_page.h"
 #include "pages/edid_page.h"
 #include "pages/routing_page.h"
+#include "support/hub_process.h"
 #include "support/tcp_peer.h"
 #include "widgets/choice_box.h"
 #include "widgets/ip_address_edit.h"
@@ -44,6 +47,7 @@ class NetworkE2eTest : public QObject {
 private:
     std::unique_ptr<ConsoleTestEnvironment> env_;
     std::unique_ptr<SwitcherProcess> sim_;
+    std::unique_ptr<HubProcess> hub_;
     std::unique_ptr<ConsoleWindow> window_;
     QStringList messages_;
 
@@ -56,13 +60,28 @@ private:
         options.listen = "127.0.0.1:0";
         sim_ = std::make_unique<SwitcherProcess>(std::move(options));
         QVERIFY2(sim_->ready(), sim_->startupOutput().c_str());
+        if (qEnvironmentVariableIsSet("MC_E2E_VIA_HUB")) {
+            HubProcess::Options hub;
+            hub.link = env_->ports().portPath(1);
+            hub.directory = env_->ports().path();
+            hub.pollSeconds = 0; // its first status request only, so the lines below are known
+            hub_ = std::make_unique<HubProcess>(std::move(hub));
+            QVERIFY2(hub_->ready(), hub_->startupOutput().c_str());
+            QVERIFY(hub_->waitForLog("state is fresh", 5s));
+        }
     }
+
+    // Where the console connects: the hub's text port or the emulator's.
+    [[nodiscard]] std::uint16_t tcpPort() const { return hub_ ? hub_->textPort() : sim_->tcpPort(); }
+    // What the emulator received before the console's commands: the hub asks
+    // for the status first when it is in between.
+    [[nodiscard]] std::vector<std::string> probes() const { return std::vector<std::string>(hub_ ? 2 : 1, kProbe); }
 
     // Connects and waits until the status has filled every page.
     void connectAndWaitForStatus() {
-        window_->connectOverNetwork({"127.0.0.1", sim_->tcpPort()});
+        window_->connectOverNetwork({"127.0.0.1", tcpPort()});
         QVERIFY(window_->state().portOpen);
-        QTRY_COMPARE_WITH_TIMEOUT(sim_->sentLines().size(), kStatusLines, kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(sim_->sentLines().size(), kStatusLines * probes().size(), kTimeoutMs);
         // The status ends with output 16's audio, which redraws the audio page.
         QTRY_VERIFY_WITH_TIMEOUT(window_->audioPage()->onRadio(16)->isChecked(), kTimeoutMs);
     }
@@ -97,6 +116,7 @@ private slots:
 
     void cleanup() {
         window_.reset();
+        hub_.reset();
         sim_.reset();
         env_.reset();
     }
@@ -107,11 +127,11 @@ private slots:
         if (QTest::currentTestFailed()) {
             return;
         }
-        QCOMPARE(sim_->receivedLines(), std::vector<std::string>{kProbe});
+        QCOMPARE(sim_->receivedLines(), probes());
         QCOMPARE(portButton(*window_)->text(), QStringLiteral("Close Port"));
         QCOMPARE(portIconState(*window_), QStringLiteral("Port open"));
-        QCOMPARE(portButton(*window_)->toolTip(), connectedTo(sim_->tcpPort()));
-        QCOMPARE(portButton(*window_)->accessibleDescription(), connectedTo(sim_->tcpPort()));
+        QCOMPARE(portButton(*window_)->toolTip(), connectedTo(tcpPort()));
+        QCOMPARE(portButton(*window_)->accessibleDescription(), connectedTo(tcpPort()));
         for (int output = 1; output <= 16; ++output) {
             const mc::RoutingPage* page = window_->routingPage(output <= 8 ? 0 : 1);
             QCOMPARE(page->outputSelection((output - 1) % 8), output - 1);
@@ -132,7 +152,7 @@ private slots:
         if (QTest::currentTestFailed()) {
             return;
         }
-        std::vector<std::string> expected{kProbe};
+        std::vector<std::string> expected = probes();
 
         click(window_->routingPage(0)->radio(0, 3)); // output 1 <- input 4
         expected.emplace_back("\r\nSET OUT1  VS IN4 \r\n");

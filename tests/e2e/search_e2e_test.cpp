@@ -1,15 +1,15 @@
 // "Search Machine" against emulator processes, and the status the switcher
 // answers the search's probe with, shown on every page.
-#include "window/console_window.h"
-#include "widgets/message_box.h"
 #include "e2e/e2e_support.h"
-#include "widgets/choice_box.h"
-#include "pages/edid_page.h"
-#include "pages/routing_page.h"
 #include "pages/audio_page.h"
-#include "widgets/ip_address_edit.h"
+#include "pages/edid_page.h"
 #include "pages/ip_settings_page.h"
+#include "pages/routing_page.h"
 #include "support/console_driver.h"
+#include "widgets/choice_box.h"
+#include "widgets/ip_address_edit.h"
+#include "widgets/message_box.h"
+#include "window/console_window.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -175,7 +175,7 @@ private slots:
         QCOMPARE(portIconState(w), QStringLiteral("Port open"));
         QCOMPARE(statusText(w), QStringLiteral(" "));
         QVERIFY(!w.state().searchInProgress);
-        QCOMPARE(w.channel().comPort(), 5);
+        QCOMPARE(w.channel().linkNumber(), 5);
         QVERIFY(messages_.isEmpty());
 
         QVERIFY(com5->waitForReceivedLines(1, 5s));

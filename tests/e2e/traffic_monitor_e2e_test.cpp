@@ -3,6 +3,7 @@
 #include "e2e/e2e_support.h"
 #include "pages/routing_page.h"
 #include "session/traffic_file.h"
+#include "session/traffic_format.h"
 #include "support/console_driver.h"
 #include "window/console_window.h"
 #include "window/traffic_monitor.h"

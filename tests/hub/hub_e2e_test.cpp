@@ -6,9 +6,12 @@
 #include "support/pty_peer.h"
 #include "support/switcher_process.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <memory>
 #include <thread>
 #include <unistd.h>
@@ -20,6 +23,15 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kWait = 5s;
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 std::string route(int output, int input) {
     return std::string(routingCommand(output, input)->bytes());
@@ -226,6 +238,40 @@ TEST_F(HubE2e, sigtermEndsTheHubWithinOneSecondWithClientsConnected) {
     EXPECT_EQ(*status, 0);
     EXPECT_LT(Clock::now() - start, 1s);
     EXPECT_TRUE(a.waitForClose(1s));
+}
+
+TEST_F(HubE2e, aRouteToALockedOutputIsRefusedAndTheClientsPageSnapsBack) {
+    writeFile(ports_.path() + "/site.json", R"({"version": 1, "outputs": {"3": "Projector"}, "locked": [3]})"
+                                            "\n");
+    auto sim = startSwitcher();
+    auto hub = startHub();
+    TextClient a(hub->textPort());
+    TextClient b(hub->textPort());
+    ASSERT_TRUE(hub->waitForLog("(2 of 16)", kWait));
+    ASSERT_TRUE(a.send(route(3, 5)));
+    // The switcher shows output 3 on input 3 still: that is what comes back.
+    EXPECT_EQ(a.receiveUntil("\n", kWait), "OUT3 VS IN3\r\n");
+    EXPECT_TRUE(hub->waitForLog("output 3 (Projector) locked", kWait)) << hub->log();
+    // The audio of a locked output, and other outputs, are not locked.
+    ASSERT_TRUE(a.send(route(4, 5)));
+    EXPECT_EQ(b.receiveUntil("\n", kWait), "OUT4 VS IN5\r\n");
+    const auto lines = sim->receivedLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), route(3, 5)), 0);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), route(4, 5)), 1);
+}
+
+TEST_F(HubE2e, aBrokenSiteFileStopsTheHubNamingTheLineAndColumnAndIsLeftAsItWas) {
+    const std::string path = ports_.path() + "/site.json";
+    const std::string broken = "{\n  \"version\": 1,\n  \"locked\": [3, 17]\n}\n";
+    writeFile(path, broken);
+    HubProcess::Options options;
+    options.link = ports_.portPath(1);
+    options.directory = ports_.path();
+    HubProcess hub(std::move(options));
+    EXPECT_FALSE(hub.ready());
+    EXPECT_EQ(hub.stop(SIGTERM, kWait), 1);
+    EXPECT_NE(hub.log().find(path + ":3:"), std::string::npos) << hub.log();
+    EXPECT_EQ(readFile(path), broken);
 }
 
 TEST_F(HubE2e, aSwitcherThatIsNotThereAtStartIsWaitedFor) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <optional>
 
 namespace mc::hub {
 namespace {
@@ -98,26 +99,29 @@ TEST(RecallE2e, aRecallWithALockedAndAnUnansweredOutputReportsEveryOutput) {
     link.open();
     ASSERT_TRUE(loop.runUntil([&] { return up && board.isFresh(board.state().route(16)); }, 5s, board));
 
-    std::bitset<kPortCount> locked;
-    locked.set(0); // output 1
-    board.setLockedOutputs(locked);
-    std::vector<RecallResult> results;
+    Site site;
+    ASSERT_TRUE(site.setLocked(1, true).ok());
+    ASSERT_TRUE(site.savePreset(Preset{"Lecture", {{1, 3}, {2, 2}, {3, 6}, {4, 7}, {5, 8}}}).ok());
+    board.useSite(&site);
+    const auto planned = site.planRecall("Lecture", board.currentRoutes());
+    ASSERT_TRUE(planned.ok());
+    std::optional<RecallReport> report;
     const auto start = SteadyClock::now();
     board.recall(
-        {{1, 3}, {2, 2}, {3, 6}, {4, 7}, {5, 8}}, [&](const std::vector<RecallResult>& done) { results = done; },
-        SteadyClock::now());
-    ASSERT_TRUE(loop.runUntil([&] { return !results.empty(); }, 10s, board));
+        planned.plan, [&](const RecallReport& done) { report = done; }, SteadyClock::now());
+    ASSERT_TRUE(loop.runUntil([&] { return report.has_value(); }, 10s, board));
     // Output 4's silence costs one answer timeout, no more.
     EXPECT_GE(SteadyClock::now() - start, kAnswerTimeout);
     EXPECT_LT(SteadyClock::now() - start, kAnswerTimeout + 2s);
 
-    ASSERT_EQ(results.size(), 5U);
-    EXPECT_EQ(results[0].outcome, RecallResult::SkippedLocked);
-    EXPECT_EQ(results[1].outcome, RecallResult::AlreadySet);
-    EXPECT_EQ(results[2].outcome, RecallResult::Applied);
-    EXPECT_EQ(results[3].outcome, RecallResult::Failed);
-    EXPECT_EQ(results[3].detail, "no confirmation within 2 s");
-    EXPECT_EQ(results[4].outcome, RecallResult::Applied);
+    ASSERT_EQ(report->outputs.size(), 5U);
+    EXPECT_EQ(report->outputs[0].outcome, RecallOutcome::Skipped);
+    EXPECT_EQ(report->outputs[1].outcome, RecallOutcome::Applied);
+    EXPECT_FALSE(report->outputs[1].sent);
+    EXPECT_EQ(report->outputs[2].outcome, RecallOutcome::Applied);
+    EXPECT_EQ(report->outputs[3].outcome, RecallOutcome::Failed);
+    EXPECT_EQ(report->outputs[3].reason, "no confirmation within 2 s");
+    EXPECT_EQ(report->outputs[4].outcome, RecallOutcome::Applied);
     EXPECT_EQ(board.state().route(5).value, 8);
     // Only the routes that differ went out, one after another.
     EXPECT_EQ(sim.receivedLines(),

@@ -104,15 +104,23 @@ TEST_F(StateJsonTest, NamesAndLocksShowBesideTheNumbers) {
     bringUp();
     names.outputs[2] = "Projector";
     names.inputs[4] = "Lectern PC";
-    std::bitset<kPortCount> locked;
-    locked.set(2);
-    board.setLockedOutputs(locked);
+    Site site;
+    ASSERT_TRUE(site.setLocked(3, true).ok());
+    board.useSite(&site);
     const Json json = state();
     EXPECT_EQ(json["outputs"][2]["name"], "Projector");
     EXPECT_EQ(json["outputs"][2]["locked"], true);
     EXPECT_EQ(json["outputs"][3]["locked"], false);
     EXPECT_EQ(json["inputs"][4]["name"], "Lectern PC");
-    EXPECT_EQ(namesJson(names).dump(), R"({"inputs":{"5":"Lectern PC"},"outputs":{"3":"Projector"}})");
+}
+
+TEST(PortNamesTest, TakenFromTheSite) {
+    Site site;
+    ASSERT_TRUE(site.updateNames({{{5, "Lectern PC"}}, {{3, "Projector"}}}).ok());
+    const PortNames names = portNamesOf(site);
+    EXPECT_EQ(names.input(5), "Lectern PC");
+    EXPECT_EQ(names.output(3), "Projector");
+    EXPECT_EQ(names.input(3), "");
 }
 
 TEST(IsoTimeTest, UtcWithMilliseconds) {

@@ -163,13 +163,17 @@ TEST_F(SwitchboardTest, anErrorGoesToTheClientWhoseCommandItRefused) {
 
 TEST_F(SwitchboardTest, aRouteToALockedOutputIsRefusedAndTheAskerGetsTheCurrentRoute) {
     bringUp();
-    std::bitset<kPortCount> locked;
-    locked.set(2); // output 3
-    board.setLockedOutputs(locked);
+    Site site;
+    ASSERT_TRUE(site.setLocked(3, true).ok());
+    board.useSite(&site);
     board.clientBytes(kA, route(3, 5), now);
     EXPECT_TRUE(wires.link.empty());
     EXPECT_EQ(wires.takeClient(kA), "OUT3 VS IN1\r\n");
     EXPECT_EQ(wires.takeClient(kB), "");
+    // A route for every output at once would move the locked one too.
+    board.clientBytes(kB, "\r\nSET OUT0  VS IN5 \r\n", now);
+    EXPECT_TRUE(wires.link.empty());
+    EXPECT_EQ(wires.takeClient(kB), "OUT3 VS IN1\r\n");
     // Other outputs, and the locked output's audio, still go through.
     board.clientBytes(kA, route(4, 5), now);
     board.clientBytes(kA, std::string(audioCommand(3, AudioState::Mute)->bytes()), now);
@@ -239,67 +243,91 @@ TEST_F(SwitchboardTest, aSilentSwitcherHoldsBackCommandsBeyondTheOnesInFlightInO
     EXPECT_EQ(wires.link.back(), route(1 + 39 % 16, 2));
 }
 
-TEST_F(SwitchboardTest, aRecallSendsOnlyWhatDiffersOneAtATimeAndReportsEachOutput) {
+// A preset of the site, planned against what the switchboard holds.
+RecallPlan plan(Site& site, const Switchboard& board, std::vector<PresetRoute> routes) {
+    EXPECT_TRUE(site.savePreset(Preset{"Lecture", std::move(routes)}).ok());
+    auto planned = site.planRecall("Lecture", board.currentRoutes());
+    EXPECT_TRUE(planned.ok());
+    return planned.plan;
+}
+
+TEST_F(SwitchboardTest, aRecallSendsWhatThePlanSaysOneCommandAtATimeAndReportsEachOutput) {
     bringUp();
-    std::bitset<kPortCount> locked;
-    locked.set(1); // output 2
-    board.setLockedOutputs(locked);
-    std::vector<RecallResult> results;
-    bool done = false;
+    Site site;
+    ASSERT_TRUE(site.setLocked(2, true).ok());
+    board.useSite(&site);
+    std::optional<RecallReport> report;
     board.recall(
-        {{1, 1}, {2, 5}, {3, 6}, {4, 7}, {5, 8}},
-        [&](const std::vector<RecallResult>& r) {
-            results = r;
-            done = true;
-        },
-        now);
-    // Output 1 is on input 1 already, output 2 is locked: output 3 goes first, alone.
+        plan(site, board, {{1, 1, AudioState::On}, {2, 5}, {3, 6, AudioState::Mute}, {4, 7}, {5, 8}}),
+        [&](const RecallReport& done) { report = done; }, now);
+    // Output 1 is so already, output 2 is locked: output 3's route goes first, alone.
     ASSERT_EQ(wires.link, std::vector<std::string>{route(3, 6)});
     answer("OUT3 VS IN6\r\n");
+    // Then its audio, once the route is confirmed.
     ASSERT_EQ(wires.link.size(), 2U);
-    EXPECT_EQ(wires.link[1], route(4, 7));
+    EXPECT_EQ(wires.link[1], audioCommand(3, AudioState::Mute)->bytes());
+    answer("OUT3 EXA DIS\r\n");
+    ASSERT_EQ(wires.link.size(), 3U);
+    EXPECT_EQ(wires.link[2], route(4, 7));
     // Output 4 never answers.
     board.expire(now + kAnswerTimeout);
-    ASSERT_EQ(wires.link.size(), 3U);
-    EXPECT_EQ(wires.link[2], route(5, 8));
+    ASSERT_EQ(wires.link.size(), 4U);
+    EXPECT_EQ(wires.link[3], route(5, 8));
+    EXPECT_FALSE(report);
     // Output 5 is confirmed with another input.
     answer("OUT5 VS IN2\r\n");
-    ASSERT_TRUE(done);
-    ASSERT_EQ(results.size(), 5U);
-    EXPECT_EQ(results[0].outcome, RecallResult::AlreadySet);
-    EXPECT_EQ(results[1].outcome, RecallResult::SkippedLocked);
-    EXPECT_EQ(results[2].outcome, RecallResult::Applied);
-    EXPECT_EQ(results[3].outcome, RecallResult::Failed);
-    EXPECT_EQ(results[3].detail, "no confirmation within 2 s");
-    EXPECT_EQ(results[4].outcome, RecallResult::Failed);
-    EXPECT_EQ(results[4].detail, "the switcher reported input 2");
-    // The applied route reached every client as the switcher's own line.
-    EXPECT_EQ(wires.takeClient(kA), "OUT3 VS IN6\r\nOUT5 VS IN2\r\n");
+    ASSERT_TRUE(report);
+    ASSERT_EQ(report->outputs.size(), 5U);
+    EXPECT_EQ(report->outputs[0].outcome, RecallOutcome::Applied);
+    EXPECT_FALSE(report->outputs[0].sent);
+    EXPECT_EQ(report->outputs[1].outcome, RecallOutcome::Skipped);
+    EXPECT_EQ(report->outputs[2].outcome, RecallOutcome::Applied);
+    EXPECT_TRUE(report->outputs[2].sent);
+    EXPECT_EQ(report->outputs[3].outcome, RecallOutcome::Failed);
+    EXPECT_EQ(report->outputs[3].reason, "no confirmation within 2 s");
+    EXPECT_EQ(report->outputs[4].outcome, RecallOutcome::Failed);
+    EXPECT_EQ(report->outputs[4].reason, "the switcher reported input 2");
+    // The changes reached every client as the switcher's own lines.
+    EXPECT_EQ(wires.takeClient(kA), "OUT3 VS IN6\r\nOUT3 EXA DIS\r\nOUT5 VS IN2\r\n");
+}
+
+TEST_F(SwitchboardTest, staleRoutesArePlannedAsUnknownSoARecallSendsThem) {
+    bringUp();
+    board.linkDown("hang-up");
+    board.linkUp(now, WallClock::now() + 1s);
+    wires.link.clear();
+    Site site;
+    // Output 1 showed input 1 before the link went down; that is not live.
+    const RecallPlan planned = plan(site, board, {{1, 1}});
+    ASSERT_EQ(planned.steps.size(), 1U);
+    EXPECT_EQ(planned.steps[0].action, RecallAction::Send);
 }
 
 TEST_F(SwitchboardTest, aRecallWhileTheLinkIsDownFailsEveryRouteItWouldSend) {
-    std::vector<RecallResult> results;
+    Site site;
+    std::optional<RecallReport> report;
     board.recall(
-        {{1, 2}, {2, 3}}, [&](const std::vector<RecallResult>& r) { results = r; }, now);
-    ASSERT_EQ(results.size(), 2U);
-    for (const RecallResult& result : results) {
-        EXPECT_EQ(result.outcome, RecallResult::Failed);
-        EXPECT_EQ(result.detail, "the link is down");
+        plan(site, board, {{1, 2}, {2, 3}}), [&](const RecallReport& done) { report = done; }, now);
+    ASSERT_TRUE(report);
+    for (const OutputRecallResult& result : report->outputs) {
+        EXPECT_EQ(result.outcome, RecallOutcome::Failed);
+        EXPECT_EQ(result.reason, "the link is down");
     }
     EXPECT_TRUE(wires.link.empty());
 }
 
 TEST_F(SwitchboardTest, aLinkLostDuringARecallFailsTheRestAndAGoneClientGetsNothingMore) {
     bringUp();
-    std::vector<RecallResult> results;
+    Site site;
+    std::optional<RecallReport> report;
     board.recall(
-        {{1, 2}, {2, 3}}, [&](const std::vector<RecallResult>& r) { results = r; }, now);
+        plan(site, board, {{1, 2}, {2, 3}}), [&](const RecallReport& done) { report = done; }, now);
     board.clientBytes(kA, route(9, 9), now);
     board.removeClient(kA);
     board.linkDown("read: Input/output error");
-    ASSERT_EQ(results.size(), 2U);
-    EXPECT_EQ(results[0].detail, "link down: read: Input/output error");
-    EXPECT_EQ(results[1].detail, "the link is down");
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->outputs[0].reason, "link down: read: Input/output error");
+    EXPECT_EQ(report->outputs[1].reason, "the link is down");
     board.linkUp(now, WallClock::now());
     answer("OUT9 VS IN9\r\n");
     EXPECT_FALSE(wires.clients.contains(kA) && !wires.clients[kA].empty());

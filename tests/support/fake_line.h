@@ -18,7 +18,7 @@ namespace mc::test {
 // The far end of a fake serial line: scripted bytes in, recorded bytes out, a
 // far-end failure on demand. No pseudo-terminal, no sleeps: the channel's port
 // worker waits on it through a condition variable. Lives in FakeLines, which
-// makes the backends a SerialChannel opens on it. Thread-safe.
+// makes the backends a LinkChannel opens on it. Thread-safe.
 class FakeLine {
 public:
     // Bytes the far end sends; they wake the worker when it watches the line.
@@ -67,7 +67,7 @@ private:
     bool write_ = false;
 };
 
-// Fake lines by COM number, and the backend factory a SerialChannel takes.
+// Fake lines by COM number, and the backend factory a LinkChannel takes.
 // A number with no line names no device, like an absent port.
 class FakeLines {
 public:

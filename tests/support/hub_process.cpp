@@ -54,15 +54,9 @@ std::optional<int> reap(pid_t pid, std::chrono::milliseconds timeout) {
 HubProcess::HubProcess(Options options) : options_(std::move(options)) {
     static std::atomic<int> started{0};
     logFile_ = options_.directory + "/hub-" + std::to_string(++started) + ".log";
-    std::vector<std::string> args{executablePath(),
-                                  "--link",
-                                  options_.link,
-                                  "--text",
-                                  options_.textListen,
-                                  "--poll",
-                                  std::to_string(options_.pollSeconds),
-                                  "--log-level",
-                                  "debug"};
+    const std::string site = options_.site.empty() ? options_.directory + "/site.json" : options_.site;
+    std::vector<std::string> args{executablePath(), "--link", options_.link, "--text", options_.textListen};
+    args.insert(args.end(), {"--poll", std::to_string(options_.pollSeconds), "--log-level", "debug", "--site", site});
     args.insert(args.end(), options_.extra.begin(), options_.extra.end());
     std::vector<char*> argv;
     for (auto& arg : args) {

@@ -22,6 +22,8 @@ public:
         int pollSeconds = 10;           // --poll
         std::vector<std::string> extra; // further arguments
         std::string textListen = "127.0.0.1:0";
+        // --site; empty: site.json in the directory (none there: an empty site).
+        std::string site;
     };
 
     explicit HubProcess(Options options);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -18,16 +18,16 @@ class RecordingSink : public ByteSink {
 public:
     struct Received {
         std::uint8_t byte;
-        int comPort;
+        int linkNumber;
     };
 
-    void receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) override {
+    void receiveBytes(std::span<const std::uint8_t> bytes, int linkNumber, std::stop_token stop) override {
         std::unique_lock lock(mutex_);
         ++handOversStarted_;
         changed_.notify_all();
         changed_.wait(lock, stop, [this] { return !holding_; });
         for (std::uint8_t byte : bytes) {
-            received_.push_back({byte, comPort});
+            received_.push_back({byte, linkNumber});
         }
         burstSizes_.push_back(bytes.size());
         ++handOversFinished_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sim/line_assembler.h"
+#include "sim/command_framer.h"
 
 #include <memory>
 #include <string>
@@ -33,7 +33,7 @@ private:
     int fd_;
     int keepOpen_;         // the FIFO's own writer: no end of file when a writer leaves
     std::string madePath_; // the FIFO this program made, removed at the end
-    LineAssembler lines_;
+    CommandFramer lines_;
 };
 
 } // namespace mc::sim

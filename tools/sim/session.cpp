@@ -26,7 +26,7 @@ SessionOutput Session::receive(std::string_view bytes) {
         }
     }
     received_ += bytes.size();
-    for (auto& line : assembler_.feed(bytes)) {
+    for (auto& line : framer_.feed(bytes)) {
         std::string reply = replyTo(line);
         out.exchanges.push_back({std::move(line), std::move(reply)});
     }

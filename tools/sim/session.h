@@ -1,7 +1,7 @@
 #pragma once
 
+#include "sim/command_framer.h"
 #include "sim/command_interpreter.h"
-#include "sim/line_assembler.h"
 #include "sim/switcher_state.h"
 
 #include <cstdint>
@@ -66,7 +66,7 @@ public:
     [[nodiscard]] std::uint64_t receivedBytes() const { return received_; }
     [[nodiscard]] bool hungUp() const { return hungUp_; }
     // Bytes of a line not yet complete.
-    [[nodiscard]] std::size_t pendingBytes() const { return assembler_.pendingBytes(); }
+    [[nodiscard]] std::size_t pendingBytes() const { return framer_.pendingBytes(); }
 
 private:
     std::string replyTo(const ReceivedLine& line);
@@ -76,7 +76,7 @@ private:
     std::unique_ptr<SwitcherState> ownState_; // null when shared
     SwitcherState* state_;
     CommandInterpreter interpreter_;
-    LineAssembler assembler_;
+    CommandFramer framer_;
     std::uint64_t received_ = 0;
     bool hungUp_ = false;
     std::uint32_t noiseState_ = 0x2545f491; // fixed seed: the same noise on every run

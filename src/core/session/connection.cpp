@@ -21,13 +21,13 @@ std::string networkConnectFailedMessage(const TcpLinkAddress& address, std::stri
            std::string(reason);
 }
 
-Connection::Connection(ConsoleState& state, SerialChannel& channel, ByteSink& owner, ConnectionView& view)
+Connection::Connection(ConsoleState& state, LinkChannel& channel, ByteSink& owner, ConnectionView& view)
     : state_(state), channel_(channel), owner_(owner), view_(view) {
 }
 
 bool Connection::openPort(int comPort, LogLevel failureLevel) {
     const bool errorBefore = channel_.portError();
-    if (!channel_.openPort(owner_, comPort, state_.line)) {
+    if (!channel_.openLink(owner_, comPort, state_.line)) {
         logMessage(failureLevel, kLogSource, comName(comPort) + " cannot be opened: " + channel_.lastFailure());
         // The ports a search merely tries are not worth a row each.
         if (traffic_ != nullptr && failureLevel != LogLevel::Debug) {
@@ -48,7 +48,7 @@ void Connection::logPortError(std::string_view what) const {
 }
 
 std::string Connection::linkName() const {
-    return network_ ? formatLinkAddress(*network_) : comName(channel_.comPort());
+    return network_ ? formatLinkAddress(*network_) : comName(channel_.linkNumber());
 }
 
 void Connection::connectNetwork(const TcpLinkAddress& address, std::chrono::milliseconds bound) {
@@ -108,7 +108,7 @@ void Connection::noteLinkEvent(LinkEvent event, std::string_view detail) const {
 
 void Connection::closeChannel() {
     const bool wasOpen = channel_.isOpen();
-    channel_.closePort();
+    channel_.closeLink();
     if (wasOpen) {
         noteLinkEvent(LinkEvent::Closed);
     }
@@ -285,7 +285,7 @@ bool Connection::admitReceivedByte(int comPort, bool portErrorAtReceipt) {
     // them. Those of a port closed in the meantime are dropped, as if they had
     // come after the close: a late answer on the port a search has just left
     // must not confirm the next one.
-    if (!channel_.isOpen() || channel_.comPort() != comPort) {
+    if (!channel_.isOpen() || channel_.linkNumber() != comPort) {
         return false;
     }
     if (portErrorAtReceipt) {

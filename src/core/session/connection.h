@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/link_address.h"
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 #include "link/tcp_backend.h"
 #include "link/text_command.h"
 #include "session/console_state.h"
@@ -68,7 +68,7 @@ class Connection final : public SearchConfirmation {
 public:
     // `owner` is where the channel hands received bytes (the window's
     // hand-over); every open passes it with the state's line settings.
-    Connection(ConsoleState& state, SerialChannel& channel, ByteSink& owner, ConnectionView& view);
+    Connection(ConsoleState& state, LinkChannel& channel, ByteSink& owner, ConnectionView& view);
 
     void portButtonClicked();
     // `index` is the COM selector's item: 0 for COM1.
@@ -117,7 +117,7 @@ private:
     bool closeNetworkLink();
 
     ConsoleState& state_;
-    SerialChannel& channel_;
+    LinkChannel& channel_;
     ByteSink& owner_;
     ConnectionView& view_;
     int savedComPort_ = kFirstComPort;

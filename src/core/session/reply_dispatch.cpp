@@ -1,5 +1,7 @@
 #include "session/reply_dispatch.h"
 
+#include "session/reply_marks.h"
+
 namespace mc {
 namespace {
 

@@ -1,6 +1,7 @@
 #include "session/traffic_file.h"
 
 #include "session/log_hook.h"
+#include "session/traffic_format.h"
 
 #include <cerrno>
 #include <cstring>

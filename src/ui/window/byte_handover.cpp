@@ -14,8 +14,8 @@ constexpr std::size_t kDeliveryBatch = 256;
 } // namespace
 
 ByteHandover::ByteHandover(ByteHandler handler, std::size_t capacity, QObject* parent)
-    : ByteHandover([handler = std::move(handler)](std::uint8_t byte, int comPort,
-                                                  bool /*portErrorAtReceipt*/) { handler(byte, comPort); },
+    : ByteHandover([handler = std::move(handler)](std::uint8_t byte, int linkNumber,
+                                                  bool /*portErrorAtReceipt*/) { handler(byte, linkNumber); },
                    PortErrorProbe(), capacity, parent) {
 }
 
@@ -28,7 +28,7 @@ ByteHandover::~ByteHandover() {
     cancel();
 }
 
-void ByteHandover::receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) {
+void ByteHandover::receiveBytes(std::span<const std::uint8_t> bytes, int linkNumber, std::stop_token stop) {
     const bool portError = portError_ && portError_();
     std::unique_lock lock(mutex_);
     while (!bytes.empty()) {
@@ -40,7 +40,7 @@ void ByteHandover::receiveBytes(std::span<const std::uint8_t> bytes, int comPort
         }
         const std::size_t count = std::min(bytes.size(), ring_.size() - size_);
         for (std::size_t i = 0; i < count; ++i) {
-            ring_[(head_ + size_ + i) % ring_.size()] = Received{bytes[i], comPort, portError};
+            ring_[(head_ + size_ + i) % ring_.size()] = Received{bytes[i], linkNumber, portError};
         }
         size_ += count;
         bytes = bytes.subspan(count);
@@ -74,7 +74,7 @@ void ByteHandover::deliver() {
         }
         roomFreed_.notify_all();
         for (std::size_t i = 0; i < count && !cancelled_; ++i) {
-            handler_(batch[i].byte, batch[i].comPort, batch[i].portError);
+            handler_(batch[i].byte, batch[i].linkNumber, batch[i].portError);
         }
     }
 }

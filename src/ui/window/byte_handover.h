@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 
 #include <QObject>
 #include <condition_variable>
@@ -35,9 +35,9 @@ namespace mc {
 class ByteHandover : public QObject, public ByteSink {
     Q_OBJECT
 public:
-    using ByteHandler = std::function<void(std::uint8_t byte, int comPort)>;
+    using ByteHandler = std::function<void(std::uint8_t byte, int linkNumber)>;
     // portErrorAtReceipt: what the port error probe said as the byte came in.
-    using FlaggedByteHandler = std::function<void(std::uint8_t byte, int comPort, bool portErrorAtReceipt)>;
+    using FlaggedByteHandler = std::function<void(std::uint8_t byte, int linkNumber, bool portErrorAtReceipt)>;
     // Called on the port worker at each burst.
     using PortErrorProbe = std::function<bool()>;
 
@@ -52,7 +52,7 @@ public:
     ByteHandover& operator=(const ByteHandover&) = delete;
 
     // Port worker thread.
-    void receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) override;
+    void receiveBytes(std::span<const std::uint8_t> bytes, int linkNumber, std::stop_token stop) override;
 
     // Window thread, when the owner goes away: drops what waits, takes no more
     // and releases a worker waiting for room.
@@ -67,7 +67,7 @@ public:
 private:
     struct Received {
         std::uint8_t byte;
-        int comPort;
+        int linkNumber;
         bool portError;
     };
 

@@ -69,7 +69,7 @@ ConsoleWindow::~ConsoleWindow() {
     // The window is going away: a worker waiting to hand over bytes is
     // released, not waited for, and the port closes.
     handover_->cancel();
-    channel_->closePort();
+    channel_->closeLink();
     // The monitor reads the traffic log, which goes before the child widgets.
     delete trafficMonitor_;
     trafficMonitor_ = nullptr;
@@ -128,7 +128,7 @@ void ConsoleWindow::buildPortLink() {
         },
         // Port worker thread: the channel exists whenever a worker runs.
         [this] { return channel_->portError(); });
-    channel_ = std::make_unique<SerialChannel>();
+    channel_ = std::make_unique<LinkChannel>();
     ConnectionView& view = *this;
     connection_ = std::make_unique<Connection>(state_, *channel_, *handover_, view);
     ConsoleView& console = *this;

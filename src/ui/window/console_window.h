@@ -7,7 +7,7 @@
 #include "session/edid_capture.h"
 #include "session/reply_dispatch.h"
 #include "session/reply_views.h"
-#include "session/traffic.h"
+#include "session/traffic_log.h"
 
 #include <QDialog>
 #include <cstdint>
@@ -26,7 +26,7 @@ class ByteHandover;
 class EdidPage;
 class IpSettingsPage;
 class RoutingPage;
-class SerialChannel;
+class LinkChannel;
 class TrafficMonitor;
 
 // The console's single window: the COM port controls on the left, the five
@@ -50,7 +50,7 @@ public:
     // portErrorAtReceipt: the channel's port error flag as the byte came in.
     void handleReceivedByte(std::uint8_t byte, int comPort, bool portErrorAtReceipt);
 
-    [[nodiscard]] SerialChannel& channel() { return *channel_; }
+    [[nodiscard]] LinkChannel& channel() { return *channel_; }
     [[nodiscard]] Connection& connection() { return *connection_; }
     [[nodiscard]] const AddressBook& addressBook() const { return addressBook_; }
 
@@ -106,7 +106,7 @@ private:
     // Declared in this order so that the channel, and with it the port
     // worker, ends before the hand-over it delivers to.
     std::unique_ptr<ByteHandover> handover_;
-    std::unique_ptr<SerialChannel> channel_;
+    std::unique_ptr<LinkChannel> channel_;
     std::unique_ptr<Connection> connection_;
     DirectoryEdidFiles edidFiles_;
     std::unique_ptr<ReplyDispatch> replies_;

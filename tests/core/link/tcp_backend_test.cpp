@@ -1,5 +1,5 @@
 // The TCP backend under the channel's port worker, against a loopback peer.
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 #include "link/tcp_backend.h"
 #include "support/recording_sink.h"
 #include "support/tcp_peer.h"
@@ -53,7 +53,7 @@ protected:
     TcpPeer peer_;
     TcpConnectedFlag connected_ = std::make_shared<std::atomic<bool>>(false);
     RecordingSink sink_;
-    SerialChannel channel_{[](int) { return nullptr; }}; // destroyed before the sink
+    LinkChannel channel_{[](int) { return nullptr; }}; // destroyed before the sink
 };
 
 TEST_F(TcpBackendTest, CarriesBytesBothWaysInOrderUnderTheNetworkLinkNumber) {
@@ -67,7 +67,7 @@ TEST_F(TcpBackendTest, CarriesBytesBothWaysInOrderUnderTheNetworkLinkNumber) {
     ASSERT_TRUE(sink_.waitForBytes(12 + big.size(), kArrival));
     EXPECT_EQ(sink_.text(), "OUT01 IN02\r\n" + big);
     for (const auto& r : sink_.received()) {
-        ASSERT_EQ(r.comPort, kNetworkLinkNumber);
+        ASSERT_EQ(r.linkNumber, kNetworkLinkNumber);
     }
     for (std::size_t size : sink_.burstSizes()) {
         EXPECT_LE(size, kReceiveBurstLimit);
@@ -129,7 +129,7 @@ TEST_F(TcpBackendTest, PeerCloseAndResetAreLinkFailuresWithOneNoticeByte) {
         const std::string port = std::to_string(peer_.port());
         EXPECT_EQ(channel_.lastFailure(), reset ? "read 127.0.0.1:" + port + ": Connection reset by peer"
                                                 : "read 127.0.0.1:" + port + ": the peer closed the connection");
-        channel_.closePort();
+        channel_.closeLink();
     }
 }
 
@@ -172,7 +172,7 @@ TEST_F(TcpBackendTest, ACloseDuringTheConnectReturnsAtOnce) {
     open(listener.port());
     std::this_thread::sleep_for(200ms); // inside the connect
     const auto start = std::chrono::steady_clock::now();
-    channel_.closePort();
+    channel_.closeLink();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
     EXPECT_FALSE(channel_.portError()) << "ended by the close, not failed";
 }

@@ -2,6 +2,8 @@
 // case takes a few milliseconds.
 #include "link/commands.h"
 #include "session/connection.h"
+#include "session/traffic_format.h"
+#include "session/traffic_log.h"
 #include "support/fake_connection_view.h"
 #include "support/fake_line.h"
 #include "support/recording_sink.h"
@@ -46,7 +48,7 @@ protected:
         const auto deadline = std::chrono::steady_clock::now() + kArrival;
         for (;;) {
             for (const auto& r : sink_.take()) {
-                if (connection_.admitReceivedByte(r.comPort, channel_.portError()) && r.byte == '\n' &&
+                if (connection_.admitReceivedByte(r.linkNumber, channel_.portError()) && r.byte == '\n' &&
                     state_.searchInProgress) {
                     connection_.confirmSearch();
                 }
@@ -79,8 +81,8 @@ protected:
         EXPECT_TRUE(state_.portOpen);
         EXPECT_EQ(view_.portIcon, true);
         EXPECT_EQ(view_.buttonText, kClosePortText);
-        EXPECT_EQ(channel_.state(), SerialChannel::State::Running);
-        EXPECT_EQ(channel_.comPort(), comPort);
+        EXPECT_EQ(channel_.state(), LinkChannel::State::Running);
+        EXPECT_EQ(channel_.linkNumber(), comPort);
     }
 
     std::mutex logMutex_;
@@ -89,7 +91,7 @@ protected:
     ConsoleState state_;
     FakeView view_;
     test::RecordingSink sink_;
-    SerialChannel channel_{lines_.factory()};
+    LinkChannel channel_{lines_.factory()};
     Connection connection_{state_, channel_, sink_, view_};
 };
 
@@ -157,7 +159,7 @@ TEST_F(ConnectionFakeLineTest, searchOverThreeLinesSettlesOnTheOneThatAnswers) {
 TEST_F(ConnectionFakeLineTest, searchPastTheLastLineLogsAbsentPortsQuietlyAndSaysNoDevice) {
     lines_.add(2);
     connection_.searchMachineClicked();
-    EXPECT_EQ(channel_.comPort(), 2);
+    EXPECT_EQ(channel_.linkNumber(), 2);
     EXPECT_TRUE(logged(LogLevel::Debug, "COM1 cannot be opened: COM1 names no device here"));
     connection_.timerFired(ConsoleTimer::Search);
     EXPECT_EQ(view_.messages, std::vector<std::string>{kNoDeviceMessage});
@@ -178,11 +180,11 @@ TEST_F(ConnectionFakeLineTest, closeDuringAHandOverReturnsAndItsBytesAreDropped)
     connection_.portButtonClicked(); // the worker is inside the hand-over
     EXPECT_FALSE(state_.portOpen);
     EXPECT_EQ(view_.buttonText, kTurnOnPortText);
-    EXPECT_EQ(channel_.state(), SerialChannel::State::Closed);
+    EXPECT_EQ(channel_.state(), LinkChannel::State::Closed);
     EXPECT_FALSE(line.isOpen());
     // What the hand-over still passed on belongs to a closed port.
     for (const auto& r : sink_.take()) {
-        EXPECT_FALSE(connection_.admitReceivedByte(r.comPort, channel_.portError()));
+        EXPECT_FALSE(connection_.admitReceivedByte(r.linkNumber, channel_.portError()));
     }
 
     sink_.release();

@@ -27,7 +27,7 @@ protected:
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         for (;;) {
             for (const auto& r : sink_.take()) {
-                if (connection_.admitReceivedByte(r.comPort, channel_.portError())) {
+                if (connection_.admitReceivedByte(r.linkNumber, channel_.portError())) {
                     admitted_.push_back(static_cast<char>(r.byte));
                 }
             }
@@ -49,7 +49,7 @@ protected:
         EXPECT_EQ(view_.portIcon, true);
         EXPECT_EQ(view_.buttonText, kClosePortText);
         EXPECT_EQ(view_.linkPeer, "Connected to 127.0.0.1:" + std::to_string(port));
-        EXPECT_EQ(channel_.comPort(), kNetworkLinkNumber);
+        EXPECT_EQ(channel_.linkNumber(), kNetworkLinkNumber);
     }
 
     test::PortDirectory ports_;
@@ -57,7 +57,7 @@ protected:
     ConsoleState state_;
     test::FakeView view_;
     test::RecordingSink sink_;
-    SerialChannel channel_;
+    LinkChannel channel_;
     Connection connection_{state_, channel_, sink_, view_};
     std::string admitted_;
 };
@@ -124,14 +124,14 @@ TEST_F(ConnectionNetworkTest, TheComSelectorAndTheSearchFirstCloseTheNetworkLink
     EXPECT_FALSE(connection_.networkPeer());
     EXPECT_EQ(view_.linkPeer, "");
     EXPECT_TRUE(state_.portOpen) << "COM3 opens as from a closed port";
-    EXPECT_EQ(channel_.comPort(), 3);
+    EXPECT_EQ(channel_.linkNumber(), 3);
     EXPECT_EQ(peer_.receive(1, kArrival), "") << "the peer sees the close";
 
     connection_.connectNetwork({"127.0.0.1", peer_.port()});
     ASSERT_TRUE(peer_.accept(kArrival));
     connection_.searchMachineClicked();
     EXPECT_FALSE(connection_.networkPeer());
-    EXPECT_EQ(channel_.comPort(), 3) << "the search opened the first COM port there is";
+    EXPECT_EQ(channel_.linkNumber(), 3) << "the search opened the first COM port there is";
     EXPECT_TRUE(state_.searchInProgress);
 }
 

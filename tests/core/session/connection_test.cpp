@@ -41,7 +41,7 @@ protected:
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         for (;;) {
             for (const auto& r : sink_.take()) {
-                if (connection_.admitReceivedByte(r.comPort, channel_.portError())) {
+                if (connection_.admitReceivedByte(r.linkNumber, channel_.portError())) {
                     replies_.receive(r.byte);
                 }
             }
@@ -65,15 +65,15 @@ protected:
         EXPECT_TRUE(state_.portOpen);
         EXPECT_EQ(view_.portIcon, true);
         EXPECT_EQ(view_.buttonText, kClosePortText);
-        EXPECT_EQ(channel_.state(), SerialChannel::State::Running);
-        EXPECT_EQ(channel_.comPort(), comPort);
+        EXPECT_EQ(channel_.state(), LinkChannel::State::Running);
+        EXPECT_EQ(channel_.linkNumber(), comPort);
     }
 
     test::PortDirectory ports_;
     ConsoleState state_;
     FakeView view_;
     test::RecordingSink sink_;
-    SerialChannel channel_;
+    LinkChannel channel_;
     Connection connection_{state_, channel_, sink_, view_};
 
     // The reply path as the console window wires it: a line that confirms a
@@ -124,15 +124,15 @@ TEST_F(ConnectionTest, comSelectionOpensAtOnceWhenClosedAndHoldsTheNewPortWhenOp
 
     connection_.comSelectionChanged(3);
     expectClosed();
-    EXPECT_EQ(channel_.state(), SerialChannel::State::OpenIdle); // held, not read
-    EXPECT_EQ(channel_.comPort(), 4);
+    EXPECT_EQ(channel_.state(), LinkChannel::State::OpenIdle); // held, not read
+    EXPECT_EQ(channel_.linkNumber(), 4);
     EXPECT_EQ(view_.pauses.size(), 1U);
 
     connection_.portButtonClicked();
     expectOpenOn(4);
     ASSERT_TRUE(com4->write("x"));
     EXPECT_TRUE(sink_.waitForBytes(1, kArrival));
-    EXPECT_EQ(sink_.received().front().comPort, 4);
+    EXPECT_EQ(sink_.received().front().linkNumber, 4);
 
     // A selection that cannot be opened closes whatever was open.
     connection_.comSelectionChanged(9);
@@ -160,10 +160,10 @@ TEST_F(ConnectionTest, comSelectionAndSearchClearTheErrorFlag) {
             EXPECT_EQ(com1->read(kProbeLine.size(), kArrival), kProbeLine);
         } else {
             connection_.comSelectionChanged(1);
-            EXPECT_EQ(channel_.comPort(), 2);
+            EXPECT_EQ(channel_.linkNumber(), 2);
         }
         EXPECT_FALSE(channel_.portError());
-        channel_.closePort();
+        channel_.closeLink();
         state_ = ConsoleState{};
     }
 }
@@ -190,17 +190,17 @@ TEST_F(ConnectionTest, searchProbesEachPortThatOpensUntilOneAnswers) {
     EXPECT_TRUE(state_.searchInProgress);
     EXPECT_FALSE(state_.portOpen);
     EXPECT_EQ(view_.statusText, kSearchingStatusText);
-    EXPECT_EQ(channel_.comPort(), 2);
+    EXPECT_EQ(channel_.linkNumber(), 2);
     EXPECT_EQ(view_.running[ConsoleTimer::Search], 500ms); // the first port waits longer
     EXPECT_EQ(com2->read(kProbeLine.size(), kArrival), kProbeLine);
 
     connection_.timerFired(ConsoleTimer::Search);
-    EXPECT_EQ(channel_.comPort(), 5);
+    EXPECT_EQ(channel_.linkNumber(), 5);
     EXPECT_EQ(view_.running[ConsoleTimer::Search], 400ms);
     EXPECT_EQ(com5->read(kProbeLine.size(), kArrival), kProbeLine);
 
     connection_.timerFired(ConsoleTimer::Search);
-    EXPECT_EQ(channel_.comPort(), 7);
+    EXPECT_EQ(channel_.linkNumber(), 7);
     EXPECT_EQ(view_.running[ConsoleTimer::Search], 400ms);
     EXPECT_EQ(com7->read(kProbeLine.size(), kArrival), kProbeLine);
     EXPECT_FALSE(view_.selectedItem);
@@ -225,7 +225,7 @@ TEST_F(ConnectionTest, searchWithOnlySilentPortsRestoresTheSavedPortAndSaysSo) {
     connection_.searchMachineClicked();
     EXPECT_EQ(com2->read(kProbeLine.size(), kArrival), kProbeLine);
     connection_.timerFired(ConsoleTimer::Search);
-    EXPECT_EQ(channel_.comPort(), 3);
+    EXPECT_EQ(channel_.linkNumber(), 3);
     EXPECT_EQ(com3->read(kProbeLine.size(), kArrival), kProbeLine);
     connection_.timerFired(ConsoleTimer::Search);
 
@@ -257,7 +257,7 @@ TEST_F(ConnectionTest, lateAnswerFromAPortTheSearchHasLeftDoesNotConfirmTheNext)
     ASSERT_TRUE(com1->write("LATE\r\n"));
     ASSERT_TRUE(sink_.waitForBytes(6, kArrival)); // queued, not yet handled
     connection_.timerFired(ConsoleTimer::Search);
-    ASSERT_EQ(channel_.comPort(), 2);
+    ASSERT_EQ(channel_.linkNumber(), 2);
 
     pumpUntil([] { return false; }, 50ms);
     EXPECT_TRUE(state_.searchInProgress);
@@ -345,7 +345,7 @@ TEST_F(ConnectionTest, errorDuringASearchEndsItAtTheNextTickWithThePortStillOpen
     connection_.timerFired(ConsoleTimer::Search);
     EXPECT_FALSE(state_.searchInProgress);
     EXPECT_FALSE(view_.isRunning(ConsoleTimer::Search));
-    EXPECT_EQ(channel_.comPort(), 1);
+    EXPECT_EQ(channel_.linkNumber(), 1);
     EXPECT_TRUE(channel_.isOpen());
     EXPECT_EQ(com2->readAll(20ms, 100ms), "");
 }

@@ -1,7 +1,9 @@
 #include "session/console_state.h"
 #include "session/reply_dispatch.h"
-#include "session/traffic.h"
+#include "session/reply_marks.h"
 #include "session/traffic_file.h"
+#include "session/traffic_format.h"
+#include "session/traffic_log.h"
 #include "support/edid_capture_fakes.h"
 #include "support/recording_target.h"
 

@@ -88,7 +88,8 @@ class Hub:
         self.log_path = os.path.join(directory, "hub.log")
         self.log_file = open(self.log_path, "w")
         self.process = subprocess.Popen(
-            [HUB, "--link", link, "--text", "127.0.0.1:0", "--http", http, "--poll", "1", *extra],
+            [HUB, "--link", link, "--text", "127.0.0.1:0", "--http", http, "--poll", "1",
+             "--site", os.path.join(directory, "site.json"), *extra],
             stdout=subprocess.PIPE, stderr=self.log_file, stdin=subprocess.DEVNULL,
             env=dict(os.environ, **(env or {})))
         ready = _read_ready(self.process, {"text": r"ready text [\d.]+:(\d+)", "http": r"ready http ([\d.:]+)\n"})

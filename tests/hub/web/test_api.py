@@ -157,8 +157,12 @@ class ApiTest(unittest.TestCase):
         self.call("PUT", "/outputs/10/lock", {"locked": False})
         self.assertEqual(status, 200, report)
         check(self, report, "RecallReport")
-        results = {entry["output"]: entry["result"] for entry in report["outputs"]}
-        self.assertEqual(results, {1: "already", 2: "applied", 9: "failed", 10: "skipped"})
+        results = {entry["output"]: (entry["result"], entry["sent"]) for entry in report["outputs"]}
+        self.assertEqual(results, {1: ("applied", False), 2: ("applied", True), 9: ("failed", True),
+                                   10: ("skipped", False)})
+        # Saved in the site file at once.
+        with open(os.path.join(self.directory.name, "site.json")) as file:
+            self.assertEqual(json.load(file)["presets"][0]["name"], "Lecture")
         self.assertEqual(self.call("GET", "/state")[2]["outputs"][1]["input"], 6)
 
         status, _, presets = self.call("PUT", "/presets/Now", {"from": "current"})

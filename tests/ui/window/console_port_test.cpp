@@ -1,4 +1,4 @@
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 #include "support/pty_peer.h"
 #include "widgets/message_box.h"
 #include "window/console_window.h"
@@ -137,17 +137,17 @@ private slots:
         com->setCurrentIndex(2);
         emit com->activated(2);
         QCOMPARE(portButton(w)->text(), QStringLiteral("Close Port"));
-        QCOMPARE(w.channel().comPort(), 3);
+        QCOMPARE(w.channel().linkNumber(), 3);
 
         com->setCurrentIndex(3);
         emit com->activated(3);
         QCOMPARE(portButton(w)->text(), QStringLiteral("Turn on Port"));
         QCOMPARE(iconState(w), QStringLiteral("Port closed"));
-        QCOMPARE(w.channel().state(), mc::SerialChannel::State::OpenIdle);
+        QCOMPARE(w.channel().state(), mc::LinkChannel::State::OpenIdle);
 
         portButton(w)->click();
         QCOMPARE(portButton(w)->text(), QStringLiteral("Close Port"));
-        QCOMPARE(w.channel().comPort(), 4);
+        QCOMPARE(w.channel().linkNumber(), 4);
         QVERIFY(messages_.isEmpty());
     }
 
@@ -221,7 +221,7 @@ private slots:
         QCOMPARE(portButton(w)->text(), QStringLiteral("Close Port"));
         QCOMPARE(iconState(w), QStringLiteral("Port open"));
         QVERIFY(w.state().portOpen);
-        QCOMPARE(w.channel().state(), mc::SerialChannel::State::Running);
+        QCOMPARE(w.channel().state(), mc::LinkChannel::State::Running);
         const auto command = *mc::TextCommand::fromBytes("\r\nGET OUT1 VS\r\n");
         QVERIFY(w.send(command));
         QCOMPARE(QString::fromStdString(com1->read(command.size(), 5s)), QStringLiteral("\r\nGET OUT1 VS\r\n"));

@@ -1,7 +1,7 @@
 // mc-port-check [n]: opens COMn (default COM1) as the console does, starts
 // the port worker, closes the port and tells whether it opened; on standard
 // error, why it failed.
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +10,7 @@ namespace {
 
 class DiscardingSink : public mc::ByteSink {
 public:
-    void receiveBytes(std::span<const std::uint8_t> /*bytes*/, int /*comPort*/, std::stop_token /*stop*/) override {}
+    void receiveBytes(std::span<const std::uint8_t> /*bytes*/, int /*linkNumber*/, std::stop_token /*stop*/) override {}
 };
 
 } // namespace
@@ -18,12 +18,12 @@ public:
 int main(int argc, char* argv[]) {
     const int comPort = argc > 1 ? std::atoi(argv[1]) : 1;
     DiscardingSink sink;
-    mc::SerialChannel channel;
-    const bool opened = channel.openPort(sink, comPort, mc::LineSettings{});
+    mc::LinkChannel channel;
+    const bool opened = channel.openLink(sink, comPort, mc::LineSettings{});
     if (opened) {
         channel.startPortWorker();
     }
-    channel.closePort();
+    channel.closeLink();
     std::printf("COM%d: %s%s\n", comPort, opened ? "opened" : "cannot be opened",
                 channel.portError() ? " (port error)" : "");
     if (!opened || channel.portError()) {

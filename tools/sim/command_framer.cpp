@@ -1,4 +1,4 @@
-#include "sim/line_assembler.h"
+#include "sim/command_framer.h"
 
 namespace mc::sim {
 
@@ -9,7 +9,7 @@ constexpr char kCr = '\r';
 
 } // namespace
 
-std::vector<ReceivedLine> LineAssembler::feed(std::string_view bytes) {
+std::vector<ReceivedLine> CommandFramer::feed(std::string_view bytes) {
     std::vector<ReceivedLine> lines;
     for (const char byte : bytes) {
         if (byte == kLf) {
@@ -30,7 +30,7 @@ std::vector<ReceivedLine> LineAssembler::feed(std::string_view bytes) {
     return lines;
 }
 
-void LineAssembler::completeLine(std::vector<ReceivedLine>& lines) {
+void CommandFramer::completeLine(std::vector<ReceivedLine>& lines) {
     if (discarding_) {
         ReceivedLine line;
         line.raw = std::move(current_);

@@ -1,7 +1,7 @@
 // The port worker's rules over a fake line: purges, failure notice and reason,
 // bursts. The pseudo-terminal tests beside this one prove the same on a real
 // terminal.
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 #include "support/fake_line.h"
 #include "support/recording_sink.h"
 
@@ -17,17 +17,17 @@ using Journal = std::vector<std::string>;
 
 constexpr auto kArrival = 5s;
 
-class SerialChannelFakeLineTest : public ::testing::Test {
+class LinkChannelFakeLineTest : public ::testing::Test {
 protected:
     test::FakeLines lines_;
     FakeLine& line_ = lines_.add(1);
     RecordingSink sink_;
-    SerialChannel channel_{lines_.factory()}; // destroyed before the sink and lines
+    LinkChannel channel_{lines_.factory()}; // destroyed before the sink and lines
 };
 
-TEST_F(SerialChannelFakeLineTest, bytesWaitingAtOpenAndBeforeTheWorkerStartsAreDiscarded) {
+TEST_F(LinkChannelFakeLineTest, bytesWaitingAtOpenAndBeforeTheWorkerStartsAreDiscarded) {
     line_.feed("OLD");
-    ASSERT_TRUE(channel_.openPort(sink_, 1, LineSettings{}));
+    ASSERT_TRUE(channel_.openLink(sink_, 1, LineSettings{}));
     EXPECT_EQ(line_.journal(), (Journal{"open", "configure", "purge all"}));
     EXPECT_EQ(line_.queued(), 0U) << "no purge at open";
 
@@ -39,10 +39,10 @@ TEST_F(SerialChannelFakeLineTest, bytesWaitingAtOpenAndBeforeTheWorkerStartsAreD
     EXPECT_EQ(sink_.text(), "LIVE") << "no purge at worker start";
 }
 
-TEST_F(SerialChannelFakeLineTest, everyWriteIsPrecededByAPurgeOfTheInput) {
+TEST_F(LinkChannelFakeLineTest, everyWriteIsPrecededByAPurgeOfTheInput) {
     LineSettings line;
     line.readReceived = false; // so unread bytes stay for the purge to meet
-    ASSERT_TRUE(channel_.openPort(sink_, 1, line));
+    ASSERT_TRUE(channel_.openLink(sink_, 1, line));
     ASSERT_TRUE(channel_.startPortWorker());
     line_.feed("STALE");
     ASSERT_EQ(channel_.sendTextCommand("A\r\n"), SendResult::Queued);
@@ -55,8 +55,8 @@ TEST_F(SerialChannelFakeLineTest, everyWriteIsPrecededByAPurgeOfTheInput) {
     EXPECT_EQ(sink_.handOversStarted(), 0U);
 }
 
-TEST_F(SerialChannelFakeLineTest, aFarEndFailureHandsOverTheRestThenOneNoticeWithTheFlagAndItsReason) {
-    ASSERT_TRUE(channel_.openPort(sink_, 1, LineSettings{}));
+TEST_F(LinkChannelFakeLineTest, aFarEndFailureHandsOverTheRestThenOneNoticeWithTheFlagAndItsReason) {
+    ASSERT_TRUE(channel_.openLink(sink_, 1, LineSettings{}));
     ASSERT_TRUE(channel_.startPortWorker());
     line_.feed("ab");
     ASSERT_TRUE(sink_.waitForBytes(2, kArrival));
@@ -72,25 +72,25 @@ TEST_F(SerialChannelFakeLineTest, aFarEndFailureHandsOverTheRestThenOneNoticeWit
     // The line is no longer watched: more bytes are not read.
     line_.feed("zz");
     ASSERT_EQ(channel_.sendTextCommand("x"), SendResult::Queued);
-    channel_.closePort();
+    channel_.closeLink();
     EXPECT_EQ(sink_.text(), "abcc");
     EXPECT_FALSE(line_.isOpen());
     EXPECT_EQ(line_.journal().back(), "close");
 }
 
-TEST_F(SerialChannelFakeLineTest, aPortHeldElsewhereOrAbsentFailsWithItsReasonAndLeavesTheFlagAlone) {
+TEST_F(LinkChannelFakeLineTest, aPortHeldElsewhereOrAbsentFailsWithItsReasonAndLeavesTheFlagAlone) {
     line_.refuseOpens();
-    EXPECT_FALSE(channel_.openPort(sink_, 1, LineSettings{}));
+    EXPECT_FALSE(channel_.openLink(sink_, 1, LineSettings{}));
     EXPECT_EQ(channel_.lastFailure(), "open fake line: in use by another program");
-    EXPECT_FALSE(channel_.openPort(sink_, 2, LineSettings{}));
+    EXPECT_FALSE(channel_.openLink(sink_, 2, LineSettings{}));
     EXPECT_EQ(channel_.lastFailure(), "COM2 names no device here");
     EXPECT_FALSE(channel_.portError());
-    EXPECT_EQ(channel_.state(), SerialChannel::State::Closed);
-    EXPECT_EQ(channel_.comPort(), 2);
+    EXPECT_EQ(channel_.state(), LinkChannel::State::Closed);
+    EXPECT_EQ(channel_.linkNumber(), 2);
 }
 
-TEST_F(SerialChannelFakeLineTest, aLongReplyComesInBoundedBurstsInOrder) {
-    ASSERT_TRUE(channel_.openPort(sink_, 1, LineSettings{}));
+TEST_F(LinkChannelFakeLineTest, aLongReplyComesInBoundedBurstsInOrder) {
+    ASSERT_TRUE(channel_.openLink(sink_, 1, LineSettings{}));
     std::string sent;
     for (int i = 0; i < 1000; ++i) {
         sent.push_back(static_cast<char>(i % 251));
@@ -105,40 +105,40 @@ TEST_F(SerialChannelFakeLineTest, aLongReplyComesInBoundedBurstsInOrder) {
     EXPECT_GE(sink_.burstSizes().size(), sent.size() / kReceiveBurstLimit);
 }
 
-TEST_F(SerialChannelFakeLineTest, aLinkThatCannotBeReachedFromTheWorkerIsAFailedLine) {
+TEST_F(LinkChannelFakeLineTest, aLinkThatCannotBeReachedFromTheWorkerIsAFailedLine) {
     line_.refuseConnects();
-    ASSERT_TRUE(channel_.openPort(sink_, 1, LineSettings{}));
+    ASSERT_TRUE(channel_.openLink(sink_, 1, LineSettings{}));
     ASSERT_EQ(channel_.sendTextCommand("GET\r\n"), SendResult::Queued);
     ASSERT_TRUE(channel_.startPortWorker());
     ASSERT_TRUE(sink_.waitForBytes(1, kArrival)); // the notice, as after a hang-up
     EXPECT_TRUE(channel_.portError());
     EXPECT_EQ(channel_.lastFailure(), "connect fake line: Connection refused");
     line_.feed("late");
-    channel_.closePort();
+    channel_.closeLink();
     EXPECT_EQ(sink_.received().size(), 1U);
 }
 
-TEST_F(SerialChannelFakeLineTest, closeEndsAConnectStillUnderWayWithoutAFailure) {
+TEST_F(LinkChannelFakeLineTest, closeEndsAConnectStillUnderWayWithoutAFailure) {
     line_.holdConnects();
-    ASSERT_TRUE(channel_.openPort(sink_, 1, LineSettings{}));
+    ASSERT_TRUE(channel_.openLink(sink_, 1, LineSettings{}));
     ASSERT_TRUE(channel_.startPortWorker());
-    channel_.closePort();
-    EXPECT_EQ(channel_.state(), SerialChannel::State::Closed);
+    channel_.closeLink();
+    EXPECT_EQ(channel_.state(), LinkChannel::State::Closed);
     EXPECT_FALSE(channel_.portError());
     EXPECT_EQ(sink_.handOversStarted(), 0U);
 }
 
-TEST_F(SerialChannelFakeLineTest, aLinkOpenedWithItsOwnBackendRunsTheSameWorker) {
+TEST_F(LinkChannelFakeLineTest, aLinkOpenedWithItsOwnBackendRunsTheSameWorker) {
     test::FakeLines other;
     FakeLine& far = other.add(7);
     ASSERT_TRUE(channel_.openLink(sink_, 42, other.factory()(7), LineSettings{}));
-    EXPECT_EQ(channel_.comPort(), 42);
+    EXPECT_EQ(channel_.linkNumber(), 42);
     ASSERT_TRUE(channel_.startPortWorker());
     far.answerEachWrite("OK\r\n");
     ASSERT_EQ(channel_.sendTextCommand("GET\r\n"), SendResult::Queued);
     ASSERT_TRUE(sink_.waitForBytes(4, kArrival));
     EXPECT_EQ(sink_.text(), "OK\r\n");
-    EXPECT_EQ(sink_.received().front().comPort, 42);
+    EXPECT_EQ(sink_.received().front().linkNumber, 42);
     EXPECT_EQ(far.written(), "GET\r\n");
     EXPECT_FALSE(channel_.openLink(sink_, 43, nullptr, LineSettings{}));
 }

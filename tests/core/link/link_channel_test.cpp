@@ -1,4 +1,4 @@
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 #include "link/termios_line.h"
 #include "support/pty_peer.h"
 #include "support/recording_sink.h"
@@ -23,7 +23,7 @@ using test::RecordingSink;
 // Generous: the machine running the tests may be loaded.
 constexpr auto kArrival = 5s;
 
-class SerialChannelTest : public ::testing::Test {
+class LinkChannelTest : public ::testing::Test {
 protected:
     void SetUp() override { ports_.exportToEnvironment(); }
 
@@ -35,12 +35,12 @@ protected:
     }
 
     bool openAndStart(int comPort, const LineSettings& line = {}) {
-        return channel_.openPort(sink_, comPort, line) && channel_.startPortWorker();
+        return channel_.openLink(sink_, comPort, line) && channel_.startPortWorker();
     }
 
-    // Runs closePort on another thread; false if it has not returned in time.
+    // Runs closeLink on another thread; false if it has not returned in time.
     bool closeReturnsWithin(std::chrono::milliseconds limit) {
-        auto closing = std::async(std::launch::async, [this] { channel_.closePort(); });
+        auto closing = std::async(std::launch::async, [this] { channel_.closeLink(); });
         if (closing.wait_for(limit) == std::future_status::ready) {
             return true;
         }
@@ -51,7 +51,7 @@ protected:
 
     test::PortDirectory ports_;
     RecordingSink sink_;
-    SerialChannel channel_; // destroyed before the sink it delivers to
+    LinkChannel channel_; // destroyed before the sink it delivers to
 };
 
 std::chrono::nanoseconds processCpuTime() {
@@ -93,11 +93,11 @@ private:
     int fd_;
 };
 
-TEST_F(SerialChannelTest, openingAPortThatDoesNotResolveFailsAndLeavesTheErrorFlagAlone) {
+TEST_F(LinkChannelTest, openingAPortThatDoesNotResolveFailsAndLeavesTheErrorFlagAlone) {
     for (int n : {0, 5, 100}) {
         SCOPED_TRACE(n);
-        EXPECT_FALSE(channel_.openPort(sink_, n, LineSettings{}));
-        EXPECT_EQ(channel_.state(), SerialChannel::State::Closed);
+        EXPECT_FALSE(channel_.openLink(sink_, n, LineSettings{}));
+        EXPECT_EQ(channel_.state(), LinkChannel::State::Closed);
         EXPECT_FALSE(channel_.portError());
         EXPECT_FALSE(channel_.startPortWorker());
     }
@@ -108,19 +108,19 @@ TEST_F(SerialChannelTest, openingAPortThatDoesNotResolveFailsAndLeavesTheErrorFl
     peer->hangUp();
     ASSERT_TRUE(sink_.waitForBytes(1, kArrival));
     ASSERT_TRUE(channel_.portError());
-    EXPECT_FALSE(channel_.openPort(sink_, 5, LineSettings{}));
+    EXPECT_FALSE(channel_.openLink(sink_, 5, LineSettings{}));
     EXPECT_TRUE(channel_.portError());
-    EXPECT_EQ(channel_.state(), SerialChannel::State::Closed);
+    EXPECT_EQ(channel_.state(), LinkChannel::State::Closed);
 }
 
-TEST_F(SerialChannelTest, opensRaw8N1At57600AndStartsTheWorkerOnlyOnceOnAnOpenPort) {
+TEST_F(LinkChannelTest, opensRaw8N1At57600AndStartsTheWorkerOnlyOnceOnAnOpenPort) {
     auto peer = peerAt(2);
     const SlaveProbe probe(peer->slavePath());
     ASSERT_GE(probe.fd(), 0);
-    ASSERT_TRUE(channel_.openPort(sink_, 2, LineSettings{}));
+    ASSERT_TRUE(channel_.openLink(sink_, 2, LineSettings{}));
     EXPECT_FALSE(channel_.portError());
-    EXPECT_EQ(channel_.state(), SerialChannel::State::OpenIdle);
-    EXPECT_EQ(channel_.comPort(), 2);
+    EXPECT_EQ(channel_.state(), LinkChannel::State::OpenIdle);
+    EXPECT_EQ(channel_.linkNumber(), 2);
 
     termios tio{};
     ASSERT_EQ(::tcgetattr(probe.fd(), &tio), 0);
@@ -130,14 +130,14 @@ TEST_F(SerialChannelTest, opensRaw8N1At57600AndStartsTheWorkerOnlyOnceOnAnOpenPo
     EXPECT_EQ(tio.c_lflag & (ECHO | ICANON), 0U);
 
     EXPECT_TRUE(channel_.startPortWorker());
-    EXPECT_EQ(channel_.state(), SerialChannel::State::Running);
+    EXPECT_EQ(channel_.state(), LinkChannel::State::Running);
     EXPECT_FALSE(channel_.startPortWorker());
-    channel_.closePort();
-    EXPECT_EQ(channel_.state(), SerialChannel::State::Closed);
-    channel_.closePort(); // closing twice is harmless
+    channel_.closeLink();
+    EXPECT_EQ(channel_.state(), LinkChannel::State::Closed);
+    channel_.closeLink(); // closing twice is harmless
 }
 
-TEST_F(SerialChannelTest, bytesArriveInOrderAndEachHandOverEndsBeforeTheNextRead) {
+TEST_F(LinkChannelTest, bytesArriveInOrderAndEachHandOverEndsBeforeTheNextRead) {
     auto peer = peerAt(3);
     ASSERT_TRUE(openAndStart(3));
     sink_.hold();
@@ -154,11 +154,11 @@ TEST_F(SerialChannelTest, bytesArriveInOrderAndEachHandOverEndsBeforeTheNextRead
     EXPECT_EQ(sink_.text(), "ABCD");
     EXPECT_EQ(sink_.burstSizes().front(), 1U);
     for (const RecordingSink::Received& r : sink_.received()) {
-        EXPECT_EQ(r.comPort, 3);
+        EXPECT_EQ(r.linkNumber, 3);
     }
 }
 
-TEST_F(SerialChannelTest, everyByteValueArrivesUnchangedInBoundedBursts) {
+TEST_F(LinkChannelTest, everyByteValueArrivesUnchangedInBoundedBursts) {
     auto peer = peerAt(4);
     ASSERT_TRUE(openAndStart(4));
     std::string sent;
@@ -176,16 +176,16 @@ TEST_F(SerialChannelTest, everyByteValueArrivesUnchangedInBoundedBursts) {
     }
 }
 
-TEST_F(SerialChannelTest, commandSentBeforeTheWorkerStartsIsWrittenOnceItStarts) {
+TEST_F(LinkChannelTest, commandSentBeforeTheWorkerStartsIsWrittenOnceItStarts) {
     auto peer = peerAt(5);
-    ASSERT_TRUE(channel_.openPort(sink_, 5, LineSettings{}));
+    ASSERT_TRUE(channel_.openLink(sink_, 5, LineSettings{}));
     EXPECT_EQ(channel_.sendTextCommand("\r\nGET STA\r\n"), SendResult::Queued);
     EXPECT_EQ(peer->readAll(50ms, 200ms), "");
     ASSERT_TRUE(channel_.startPortWorker());
     EXPECT_EQ(peer->read(11, kArrival), "\r\nGET STA\r\n");
 }
 
-TEST_F(SerialChannelTest, unreadReceivedBytesArePurgedBeforeAWrite) {
+TEST_F(LinkChannelTest, unreadReceivedBytesArePurgedBeforeAWrite) {
     auto peer = peerAt(6);
     const SlaveProbe probe(peer->slavePath());
     ASSERT_GE(probe.fd(), 0);
@@ -202,7 +202,7 @@ TEST_F(SerialChannelTest, unreadReceivedBytesArePurgedBeforeAWrite) {
     EXPECT_EQ(sink_.handOversStarted(), 0U);
 }
 
-TEST_F(SerialChannelTest, farEndHangingUpSetsTheErrorFlagNotifiesOnceAndDoesNotSpin) {
+TEST_F(LinkChannelTest, farEndHangingUpSetsTheErrorFlagNotifiesOnceAndDoesNotSpin) {
     auto peer = peerAt(7);
     ASSERT_TRUE(openAndStart(7));
     ASSERT_TRUE(peer->write("xy"));
@@ -228,21 +228,21 @@ TEST_F(SerialChannelTest, farEndHangingUpSetsTheErrorFlagNotifiesOnceAndDoesNotS
     EXPECT_FALSE(channel_.portError());
 }
 
-TEST_F(SerialChannelTest, closeWhileTheWorkerIsBlockedInAHandOverReturns) {
+TEST_F(LinkChannelTest, closeWhileTheWorkerIsBlockedInAHandOverReturns) {
     auto peer = peerAt(8);
     ASSERT_TRUE(openAndStart(8));
     sink_.hold();
     ASSERT_TRUE(peer->write("busy"));
     ASSERT_TRUE(sink_.waitForHandOversStarted(1, kArrival));
     EXPECT_TRUE(closeReturnsWithin(kArrival));
-    EXPECT_EQ(channel_.state(), SerialChannel::State::Closed);
+    EXPECT_EQ(channel_.state(), LinkChannel::State::Closed);
 
     // The same goes for a reopen.
     auto peer2 = peerAt(9);
     ASSERT_TRUE(openAndStart(9));
     ASSERT_TRUE(peer2->write("more"));
     ASSERT_TRUE(sink_.waitForHandOversStarted(2, kArrival));
-    auto reopening = std::async(std::launch::async, [this] { return channel_.openPort(sink_, 9, LineSettings{}); });
+    auto reopening = std::async(std::launch::async, [this] { return channel_.openLink(sink_, 9, LineSettings{}); });
     ASSERT_EQ(reopening.wait_for(kArrival), std::future_status::ready);
     EXPECT_TRUE(reopening.get());
     ASSERT_TRUE(channel_.startPortWorker());
@@ -251,12 +251,12 @@ TEST_F(SerialChannelTest, closeWhileTheWorkerIsBlockedInAHandOverReturns) {
     EXPECT_TRUE(closeReturnsWithin(kArrival));
 }
 
-TEST_F(SerialChannelTest, destroyingTheChannelReleasesAWorkerBlockedInAHandOver) {
+TEST_F(LinkChannelTest, destroyingTheChannelReleasesAWorkerBlockedInAHandOver) {
     auto peer = peerAt(10);
     RecordingSink sink;
     sink.hold();
-    auto channel = std::make_unique<SerialChannel>();
-    ASSERT_TRUE(channel->openPort(sink, 10, LineSettings{}));
+    auto channel = std::make_unique<LinkChannel>();
+    ASSERT_TRUE(channel->openLink(sink, 10, LineSettings{}));
     ASSERT_TRUE(channel->startPortWorker());
     ASSERT_TRUE(peer->write("held"));
     ASSERT_TRUE(sink.waitForHandOversStarted(1, kArrival));
@@ -269,43 +269,43 @@ TEST_F(SerialChannelTest, destroyingTheChannelReleasesAWorkerBlockedInAHandOver)
     EXPECT_TRUE(returned);
 }
 
-TEST_F(SerialChannelTest, openWhileRunningReplacesThePortAndFreesTheOldOne) {
+TEST_F(LinkChannelTest, openWhileRunningReplacesThePortAndFreesTheOldOne) {
     auto first = peerAt(11);
     auto second = peerAt(12);
     ASSERT_TRUE(openAndStart(11));
     ASSERT_TRUE(first->write("a"));
     ASSERT_TRUE(sink_.waitForBytes(1, kArrival));
 
-    ASSERT_TRUE(channel_.openPort(sink_, 12, LineSettings{}));
-    EXPECT_EQ(channel_.state(), SerialChannel::State::OpenIdle);
-    EXPECT_EQ(channel_.comPort(), 12);
+    ASSERT_TRUE(channel_.openLink(sink_, 12, LineSettings{}));
+    EXPECT_EQ(channel_.state(), LinkChannel::State::OpenIdle);
+    EXPECT_EQ(channel_.linkNumber(), 12);
     ASSERT_TRUE(first->write("old"));
     ASSERT_TRUE(channel_.startPortWorker());
     ASSERT_TRUE(second->write("b"));
     ASSERT_TRUE(sink_.waitForBytes(2, kArrival));
     EXPECT_EQ(sink_.text(), "ab");
-    EXPECT_EQ(sink_.received().back().comPort, 12);
+    EXPECT_EQ(sink_.received().back().linkNumber, 12);
 
     // COM11 is free again for another opener.
     RecordingSink otherSink;
-    SerialChannel other;
-    EXPECT_TRUE(other.openPort(otherSink, 11, LineSettings{}));
+    LinkChannel other;
+    EXPECT_TRUE(other.openLink(otherSink, 11, LineSettings{}));
 }
 
-TEST_F(SerialChannelTest, aSecondOpenOfAPortAlreadyHeldFails) {
+TEST_F(LinkChannelTest, aSecondOpenOfAPortAlreadyHeldFails) {
     auto peer = peerAt(13);
-    ASSERT_TRUE(channel_.openPort(sink_, 13, LineSettings{}));
+    ASSERT_TRUE(channel_.openLink(sink_, 13, LineSettings{}));
     RecordingSink otherSink;
-    SerialChannel other;
-    EXPECT_FALSE(other.openPort(otherSink, 13, LineSettings{}));
+    LinkChannel other;
+    EXPECT_FALSE(other.openLink(otherSink, 13, LineSettings{}));
     EXPECT_FALSE(other.portError());
-    EXPECT_EQ(other.state(), SerialChannel::State::Closed);
+    EXPECT_EQ(other.state(), LinkChannel::State::Closed);
 
-    channel_.closePort();
-    EXPECT_TRUE(other.openPort(otherSink, 13, LineSettings{}));
+    channel_.closeLink();
+    EXPECT_TRUE(other.openLink(otherSink, 13, LineSettings{}));
 }
 
-TEST_F(SerialChannelTest, manyQuickSendsAreNeitherTornNorLost) {
+TEST_F(LinkChannelTest, manyQuickSendsAreNeitherTornNorLost) {
     auto peer = peerAt(14);
     ASSERT_TRUE(openAndStart(14));
     std::string expected;
@@ -318,7 +318,7 @@ TEST_F(SerialChannelTest, manyQuickSendsAreNeitherTornNorLost) {
     EXPECT_FALSE(channel_.portError());
 }
 
-TEST_F(SerialChannelTest, sendsWithoutAPortOrLongerThanTheBufferAreRefused) {
+TEST_F(LinkChannelTest, sendsWithoutAPortOrLongerThanTheBufferAreRefused) {
     EXPECT_EQ(channel_.sendTextCommand("x"), SendResult::NoWriteBuffer);
     auto peer = peerAt(15);
     LineSettings line;
@@ -328,41 +328,41 @@ TEST_F(SerialChannelTest, sendsWithoutAPortOrLongerThanTheBufferAreRefused) {
     EXPECT_EQ(channel_.sendTextCommand(""), SendResult::Empty);
     EXPECT_EQ(channel_.sendTextCommand("12345678"), SendResult::Queued);
     EXPECT_EQ(peer->readAll(100ms, kArrival), "12345678");
-    channel_.closePort();
+    channel_.closeLink();
     EXPECT_EQ(channel_.sendTextCommand("x"), SendResult::NoWriteBuffer);
 }
 
-TEST_F(SerialChannelTest, aConfigurationFailureSetsTheErrorFlagButTheOpenSucceeds) {
+TEST_F(LinkChannelTest, aConfigurationFailureSetsTheErrorFlagButTheOpenSucceeds) {
     auto peer = peerAt(16);
     LineSettings oddSpeed;
     oddSpeed.baudRate = 12345;
-    EXPECT_TRUE(channel_.openPort(sink_, 16, oddSpeed));
+    EXPECT_TRUE(channel_.openLink(sink_, 16, oddSpeed));
     EXPECT_TRUE(channel_.portError());
-    EXPECT_EQ(channel_.state(), SerialChannel::State::OpenIdle);
+    EXPECT_EQ(channel_.state(), LinkChannel::State::OpenIdle);
     EXPECT_EQ(channel_.lastFailure(), "configure " + ports_.portPath(16) + ": line settings without a termios form");
-    channel_.closePort();
+    channel_.closeLink();
 }
 
-TEST_F(SerialChannelTest, somethingThatIsNotATerminalIsRefusedLikeAnAbsentPort) {
+TEST_F(LinkChannelTest, somethingThatIsNotATerminalIsRefusedLikeAnAbsentPort) {
     // A plain file would take every write and never answer.
     std::ofstream(ports_.portPath(17)) << "plain file";
-    EXPECT_FALSE(channel_.openPort(sink_, 17, LineSettings{}));
+    EXPECT_FALSE(channel_.openLink(sink_, 17, LineSettings{}));
     EXPECT_FALSE(channel_.portError());
-    EXPECT_EQ(channel_.state(), SerialChannel::State::Closed);
+    EXPECT_EQ(channel_.state(), LinkChannel::State::Closed);
     EXPECT_EQ(channel_.lastFailure(), "open " + ports_.portPath(17) + ": not a terminal");
     std::ifstream file(ports_.portPath(17));
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "plain file");
 }
 
-TEST_F(SerialChannelTest, failuresKeepTheCallAndTheSystemsReason) {
-    EXPECT_FALSE(channel_.openPort(sink_, 18, LineSettings{}));
+TEST_F(LinkChannelTest, failuresKeepTheCallAndTheSystemsReason) {
+    EXPECT_FALSE(channel_.openLink(sink_, 18, LineSettings{}));
     EXPECT_EQ(channel_.lastFailure(), "open " + ports_.portPath(18) + ": No such file or directory");
 
     auto peer = peerAt(19);
-    ASSERT_TRUE(channel_.openPort(sink_, 19, LineSettings{}));
-    SerialChannel other;
+    ASSERT_TRUE(channel_.openLink(sink_, 19, LineSettings{}));
+    LinkChannel other;
     RecordingSink otherSink;
-    EXPECT_FALSE(other.openPort(otherSink, 19, LineSettings{}));
+    EXPECT_FALSE(other.openLink(otherSink, 19, LineSettings{}));
     EXPECT_EQ(other.lastFailure(), "open " + ports_.portPath(19) + ": in use by another program");
 
     ASSERT_TRUE(channel_.startPortWorker());

@@ -36,39 +36,39 @@ public:
     // flag at its next byte.
     // The owner must outlive the port worker: close the port or destroy the
     // channel before the owner.
-    virtual void receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) = 0;
+    virtual void receiveBytes(std::span<const std::uint8_t> bytes, int linkNumber, std::stop_token stop) = 0;
 };
 
-// One link for the console window (a serial COM port), with its port worker
-// thread. All calls except portError() and lastFailure() come from one thread
+// One link to the switcher (a serial COM port or a TCP connection), with its
+// port worker thread. All calls except portError() and lastFailure() come from one thread
 // (the window thread); the port worker does every read and write. The device
 // calls are a LinkBackend's: termios on POSIX, the Win32 communications API on
 // Windows, chosen at compile time; tests give fake lines instead.
-class SerialChannel {
+class LinkChannel {
 public:
     enum class State {
         Closed,   // no port, no worker
         OpenIdle, // port open, worker not started
         Running,  // port open, worker running
-        Stopping, // worker asked to end (inside closePort and openPort)
+        Stopping, // worker asked to end (inside closeLink and openLink)
     };
 
-    // COMn opens this platform's serial backend.
-    SerialChannel();
-    // COMn opens what `backends` makes for n (nullptr: no such port).
-    explicit SerialChannel(LinkBackendFactory backends);
-    virtual ~SerialChannel();
-    SerialChannel(const SerialChannel&) = delete;
-    SerialChannel& operator=(const SerialChannel&) = delete;
+    // Link n (COMn) opens this platform's serial backend.
+    LinkChannel();
+    // Link n opens what `backends` makes for n (nullptr: no such port).
+    explicit LinkChannel(LinkBackendFactory backends);
+    virtual ~LinkChannel();
+    LinkChannel(const LinkChannel&) = delete;
+    LinkChannel& operator=(const LinkChannel&) = delete;
 
-    // Opens and configures COMn exclusively; first ends a running worker and
+    // Opens and configures link n (COMn) exclusively; first ends a running worker and
     // closes a port already open. False when the device cannot be opened
     // (missing, held by another program, or not a terminal at all); the port
     // error flag is then left alone, and lastFailure() says why. A configuration failure after the open sets the port
     // error flag and still returns true.
-    bool openPort(ByteSink& owner, int comPort, const LineSettings& line);
+    bool openLink(ByteSink& owner, int linkNumber, const LineSettings& line);
     // The same with a backend made by the caller; `linkNumber` is what the
-    // owner is told with every hand-over and what comPort() returns.
+    // owner is told with every hand-over and what linkNumber() returns.
     bool openLink(ByteSink& owner, int linkNumber, std::unique_ptr<LinkBackend> backend, const LineSettings& line);
 
     // Starts the port worker on an open, idle port. False otherwise.
@@ -84,7 +84,7 @@ public:
     // Ends the worker, drops pending commands and closes the port. Safe when
     // nothing is open. Never waits on the owner: a worker waiting in a
     // hand-over is released by the stop request.
-    void closePort();
+    void closeLink();
 
     // Set by any failed port call; cleared only by the console.
     [[nodiscard]] bool portError() const;
@@ -97,8 +97,9 @@ public:
 
     [[nodiscard]] State state() const;
     [[nodiscard]] bool isOpen() const { return state() != State::Closed; }
-    // The n of the COMn last opened.
-    [[nodiscard]] int comPort() const;
+    // The number of the link last opened: n for COMn, kNetworkLinkNumber
+    // for a TCP link.
+    [[nodiscard]] int linkNumber() const;
 
 private:
     class Impl;

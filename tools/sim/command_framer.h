@@ -32,7 +32,7 @@ struct ReceivedLine {
 // arrives: a line longer than kMaxLineLength is dropped up to its LF and
 // reported as overlong, and a run of empty lines longer than that is handed
 // out as a line with empty text.
-class LineAssembler {
+class CommandFramer {
 public:
     [[nodiscard]] std::vector<ReceivedLine> feed(std::string_view bytes);
 

@@ -1,7 +1,7 @@
 // The channel's port worker, the same on every platform: the thread, bursts,
 // hand-overs, the error flag and pending commands. Device calls go to the
 // LinkBackend.
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 
 #include <array>
 #include <atomic>
@@ -30,28 +30,28 @@ private:
 
 } // namespace
 
-class SerialChannel::Impl {
+class LinkChannel::Impl {
 public:
     explicit Impl(LinkBackendFactory backends) : backends_(std::move(backends)) {}
-    ~Impl() { closePort(); }
+    ~Impl() { closeLink(); }
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
 
-    bool openPort(ByteSink& owner, int comPort, const LineSettings& line) {
-        std::unique_ptr<LinkBackend> backend = backends_ ? backends_(comPort) : nullptr;
+    bool openLink(ByteSink& owner, int linkNumber, const LineSettings& line) {
+        std::unique_ptr<LinkBackend> backend = backends_ ? backends_(linkNumber) : nullptr;
         if (!backend) {
-            closePort();
-            comPort_.store(comPort);
-            recordFailure("COM" + std::to_string(comPort) + " names no device here");
+            closeLink();
+            linkNumber_.store(linkNumber);
+            recordFailure("COM" + std::to_string(linkNumber) + " names no device here");
             return false;
         }
-        return openLink(owner, comPort, std::move(backend), line);
+        return openLink(owner, linkNumber, std::move(backend), line);
     }
 
     bool openLink(ByteSink& owner, int linkNumber, std::unique_ptr<LinkBackend> backend, const LineSettings& line) {
-        closePort();
+        closeLink();
         owner_ = &owner;
-        comPort_.store(linkNumber);
+        linkNumber_.store(linkNumber);
         line_ = line;
         const std::lock_guard lock(portLock_);
         if (!backend->open()) {
@@ -96,7 +96,7 @@ public:
         return result;
     }
 
-    void closePort() {
+    void closeLink() {
         stopWorker();
         pending_.close();
         const std::lock_guard lock(portLock_);
@@ -114,7 +114,7 @@ public:
         return lastFailure_;
     }
     [[nodiscard]] State state() const { return state_.load(); }
-    [[nodiscard]] int comPort() const { return comPort_.load(); }
+    [[nodiscard]] int linkNumber() const { return linkNumber_.load(); }
 
 private:
     void recordFailure(std::string reason) {
@@ -142,7 +142,7 @@ private:
 
     void handOver(Burst& burst, const std::stop_token& stop) {
         if (!burst.empty()) {
-            owner_->receiveBytes(burst.bytes(), comPort_.load(), stop);
+            owner_->receiveBytes(burst.bytes(), linkNumber_.load(), stop);
             burst.clear();
         }
     }
@@ -205,7 +205,7 @@ private:
         // The owner learns of the failure at its next byte: hand over what the
         // read buffer last held.
         const std::uint8_t notice = lastByte_;
-        owner_->receiveBytes({&notice, 1}, comPort_.load(), stop);
+        owner_->receiveBytes({&notice, 1}, linkNumber_.load(), stop);
         return false;
     }
 
@@ -273,7 +273,7 @@ private:
     std::stop_source stopSource_{std::nostopstate};
     std::atomic<State> state_{State::Closed};
     std::atomic<bool> portError_{false};
-    std::atomic<int> comPort_{0};
+    std::atomic<int> linkNumber_{0};
     mutable std::mutex failureLock_;
     std::string lastFailure_;
     ByteSink* owner_ = nullptr;
@@ -282,45 +282,45 @@ private:
     std::uint8_t lastByte_ = 0; // port worker only
 };
 
-SerialChannel::SerialChannel() : SerialChannel(makeSerialBackend) {
+LinkChannel::LinkChannel() : LinkChannel(makeSerialBackend) {
 }
-SerialChannel::SerialChannel(LinkBackendFactory backends) : impl_(std::make_unique<Impl>(std::move(backends))) {
+LinkChannel::LinkChannel(LinkBackendFactory backends) : impl_(std::make_unique<Impl>(std::move(backends))) {
 }
-SerialChannel::~SerialChannel() = default;
+LinkChannel::~LinkChannel() = default;
 
-bool SerialChannel::openPort(ByteSink& owner, int comPort, const LineSettings& line) {
-    return impl_->openPort(owner, comPort, line);
+bool LinkChannel::openLink(ByteSink& owner, int linkNumber, const LineSettings& line) {
+    return impl_->openLink(owner, linkNumber, line);
 }
-bool SerialChannel::openLink(ByteSink& owner, int linkNumber, std::unique_ptr<LinkBackend> backend,
-                             const LineSettings& line) {
+bool LinkChannel::openLink(ByteSink& owner, int linkNumber, std::unique_ptr<LinkBackend> backend,
+                           const LineSettings& line) {
     if (!backend) {
         return false;
     }
     return impl_->openLink(owner, linkNumber, std::move(backend), line);
 }
-bool SerialChannel::startPortWorker() {
+bool LinkChannel::startPortWorker() {
     return impl_->startPortWorker();
 }
-SendResult SerialChannel::sendTextCommand(std::string_view bytes) {
+SendResult LinkChannel::sendTextCommand(std::string_view bytes) {
     return impl_->sendTextCommand(bytes);
 }
-void SerialChannel::closePort() {
-    impl_->closePort();
+void LinkChannel::closeLink() {
+    impl_->closeLink();
 }
-bool SerialChannel::portError() const {
+bool LinkChannel::portError() const {
     return impl_->portError();
 }
-void SerialChannel::clearPortError() {
+void LinkChannel::clearPortError() {
     impl_->clearPortError();
 }
-std::string SerialChannel::lastFailure() const {
+std::string LinkChannel::lastFailure() const {
     return impl_->lastFailure();
 }
-SerialChannel::State SerialChannel::state() const {
+LinkChannel::State LinkChannel::state() const {
     return impl_->state();
 }
-int SerialChannel::comPort() const {
-    return impl_->comPort();
+int LinkChannel::linkNumber() const {
+    return impl_->linkNumber();
 }
 
 } // namespace mc

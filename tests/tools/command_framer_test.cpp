@@ -1,17 +1,17 @@
-#include "sim/line_assembler.h"
+#include "sim/command_framer.h"
 
 #include <gtest/gtest.h>
 
 namespace mc::sim {
 namespace {
 
-std::vector<ReceivedLine> feedAll(LineAssembler& assembler, std::string_view bytes, bool byteByByte) {
+std::vector<ReceivedLine> feedAll(CommandFramer& framer, std::string_view bytes, bool byteByByte) {
     if (!byteByByte) {
-        return assembler.feed(bytes);
+        return framer.feed(bytes);
     }
     std::vector<ReceivedLine> lines;
     for (const char c : bytes) {
-        for (auto& line : assembler.feed(std::string_view(&c, 1))) {
+        for (auto& line : framer.feed(std::string_view(&c, 1))) {
             lines.push_back(std::move(line));
         }
     }
@@ -27,7 +27,7 @@ struct FramingCase {
 // The console's framings: a leading CR LF on most commands, one CR LF before
 // a whole block of network lines, none before an upload. However the bytes
 // are split on arrival, the same lines come out.
-TEST(LineAssembler, framingEmptyLinesJoinTheLineAfterThem) {
+TEST(CommandFramer, framingEmptyLinesJoinTheLineAfterThem) {
     const FramingCase cases[] = {
         {"probe", "\r\nGET STA\r\n", {{"\r\nGET STA\r\n", "GET STA"}}},
         {"route keeps its trailing blank",
@@ -46,8 +46,8 @@ TEST(LineAssembler, framingEmptyLinesJoinTheLineAfterThem) {
     };
     for (const bool byteByByte : {false, true}) {
         for (const auto& c : cases) {
-            LineAssembler assembler;
-            const auto lines = feedAll(assembler, c.bytes, byteByByte);
+            CommandFramer framer;
+            const auto lines = feedAll(framer, c.bytes, byteByByte);
             ASSERT_EQ(lines.size(), c.lines.size()) << c.name;
             for (std::size_t i = 0; i < lines.size(); ++i) {
                 EXPECT_EQ(lines[i].raw, c.lines[i].first) << c.name;
@@ -59,23 +59,23 @@ TEST(LineAssembler, framingEmptyLinesJoinTheLineAfterThem) {
     }
 }
 
-TEST(LineAssembler, anUnfinishedLineWaitsForItsLineFeed) {
-    LineAssembler assembler;
-    EXPECT_TRUE(assembler.feed("\r\nGET S").empty());
-    const auto lines = assembler.feed("TA\r\n");
+TEST(CommandFramer, anUnfinishedLineWaitsForItsLineFeed) {
+    CommandFramer framer;
+    EXPECT_TRUE(framer.feed("\r\nGET S").empty());
+    const auto lines = framer.feed("TA\r\n");
     ASSERT_EQ(lines.size(), 1U);
     EXPECT_EQ(lines[0].raw, "\r\nGET STA\r\n");
-    EXPECT_EQ(assembler.pendingBytes(), 0U);
+    EXPECT_EQ(framer.pendingBytes(), 0U);
 }
 
-TEST(LineAssembler, overlongLinesAreDroppedWithinBoundAndTheNextLineIsIntact) {
-    LineAssembler assembler;
+TEST(CommandFramer, overlongLinesAreDroppedWithinBoundAndTheNextLineIsIntact) {
+    CommandFramer framer;
     const std::string flood(3 * kMaxLineLength, 'x');
     for (std::size_t i = 0; i < flood.size(); i += 1000) {
-        EXPECT_TRUE(assembler.feed(std::string_view(flood).substr(i, 1000)).empty());
-        EXPECT_LE(assembler.pendingBytes(), kMaxLineLength);
+        EXPECT_TRUE(framer.feed(std::string_view(flood).substr(i, 1000)).empty());
+        EXPECT_LE(framer.pendingBytes(), kMaxLineLength);
     }
-    const auto lines = assembler.feed("\r\nGET STA\r\n");
+    const auto lines = framer.feed("\r\nGET STA\r\n");
     ASSERT_EQ(lines.size(), 2U);
     EXPECT_TRUE(lines[0].overlong);
     EXPECT_EQ(lines[0].receivedBytes, flood.size() + 2);
@@ -85,29 +85,29 @@ TEST(LineAssembler, overlongLinesAreDroppedWithinBoundAndTheNextLineIsIntact) {
     EXPECT_EQ(lines[1].raw, "GET STA\r\n");
 }
 
-TEST(LineAssembler, aLineOfExactlyTheLimitIsKept) {
-    LineAssembler assembler;
+TEST(CommandFramer, aLineOfExactlyTheLimitIsKept) {
+    CommandFramer framer;
     const std::string longest(kMaxLineLength, 'y');
-    const auto lines = assembler.feed(longest + "\n");
+    const auto lines = framer.feed(longest + "\n");
     ASSERT_EQ(lines.size(), 1U);
     EXPECT_FALSE(lines[0].overlong);
     EXPECT_EQ(lines[0].text, longest);
-    const auto over = assembler.feed(longest + "y\n");
+    const auto over = framer.feed(longest + "y\n");
     ASSERT_EQ(over.size(), 1U);
     EXPECT_TRUE(over[0].overlong);
 }
 
-TEST(LineAssembler, endlessFramingStaysBounded) {
-    LineAssembler assembler;
+TEST(CommandFramer, endlessFramingStaysBounded) {
+    CommandFramer framer;
     std::size_t handedOut = 0;
     for (int i = 0; i < 10000; ++i) {
-        for (const auto& line : assembler.feed("\r\n")) {
+        for (const auto& line : framer.feed("\r\n")) {
             EXPECT_EQ(line.text, "");
             handedOut += line.receivedBytes;
         }
-        ASSERT_LE(assembler.pendingBytes(), kMaxLineLength + 2);
+        ASSERT_LE(framer.pendingBytes(), kMaxLineLength + 2);
     }
-    EXPECT_EQ(handedOut + assembler.pendingBytes(), 20000U);
+    EXPECT_EQ(handedOut + framer.pendingBytes(), 20000U);
 }
 
 } // namespace

@@ -8,7 +8,7 @@
 //                        as it sent it to a native reader
 // Only the channel's public calls are used, so the test holds for any backend.
 #include "link/commands.h"
-#include "link/serial_channel.h"
+#include "link/link_channel.h"
 #include "support/recording_sink.h"
 #include "support/under_wine.h"
 
@@ -63,14 +63,14 @@ std::chrono::microseconds processCpuTime() {
     return std::chrono::microseconds((ticks(kernel) + ticks(user)) / 10);
 }
 
-// Runs closePort and waits at most `limit`. A close that never returns leaves
+// Runs closeLink and waits at most `limit`. A close that never returns leaves
 // the channel unusable and the program unable to end, so it ends here, saying
 // why.
-void closeWithin(SerialChannel& channel, std::chrono::milliseconds limit, const char* what) {
+void closeWithin(LinkChannel& channel, std::chrono::milliseconds limit, const char* what) {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> closed = done->get_future();
     std::thread([&channel, done] {
-        channel.closePort();
+        channel.closeLink();
         done->set_value();
     }).detach();
     if (closed.wait_for(limit) == std::future_status::timeout) {
@@ -86,16 +86,16 @@ void closeWithin(SerialChannel& channel, std::chrono::milliseconds limit, const 
 // set: after a failed port call the flag comes first, then one byte.
 class FlagWatchingSink : public RecordingSink {
 public:
-    explicit FlagWatchingSink(const SerialChannel& channel) : channel_(channel) {}
+    explicit FlagWatchingSink(const LinkChannel& channel) : channel_(channel) {}
 
-    void receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) override {
+    void receiveBytes(std::span<const std::uint8_t> bytes, int linkNumber, std::stop_token stop) override {
         if (channel_.portError()) {
             const std::lock_guard lock(mutex_);
             if (!flaggedHandOver_) {
                 flaggedHandOver_ = std::chrono::steady_clock::now();
             }
         }
-        RecordingSink::receiveBytes(bytes, comPort, stop);
+        RecordingSink::receiveBytes(bytes, linkNumber, stop);
     }
 
     [[nodiscard]] std::optional<std::chrono::steady_clock::time_point> flaggedHandOver() const {
@@ -104,7 +104,7 @@ public:
     }
 
 private:
-    const SerialChannel& channel_;
+    const LinkChannel& channel_;
     mutable std::mutex mutex_;
     std::optional<std::chrono::steady_clock::time_point> flaggedHandOver_;
 };
@@ -126,10 +126,10 @@ protected:
 
 TEST_F(Win32ChannelTest, statusRoundTripIsByteForByte) {
     RecordingSink sink;
-    SerialChannel channel;
-    ASSERT_TRUE(channel.openPort(sink, com_, LineSettings{}));
+    LinkChannel channel;
+    ASSERT_TRUE(channel.openLink(sink, com_, LineSettings{}));
     ASSERT_TRUE(channel.startPortWorker());
-    EXPECT_EQ(channel.state(), SerialChannel::State::Running);
+    EXPECT_EQ(channel.state(), LinkChannel::State::Running);
 
     // Round trips one after the other; the last figure is a report only, as
     // Wine is slow on a pseudo-terminal.
@@ -142,7 +142,7 @@ TEST_F(Win32ChannelTest, statusRoundTripIsByteForByte) {
         std::size_t otherPort = 0;
         for (const RecordingSink::Received& r : sink.take()) {
             received.push_back(static_cast<char>(r.byte));
-            otherPort += r.comPort != com_ ? 1 : 0;
+            otherPort += r.linkNumber != com_ ? 1 : 0;
         }
         ASSERT_EQ(received, reply_) << "round trip " << i;
         ASSERT_EQ(otherPort, 0U) << "bytes handed over with another port's number";
@@ -158,13 +158,13 @@ TEST_F(Win32ChannelTest, statusRoundTripIsByteForByte) {
     EXPECT_TRUE(sink.text().empty()) << sink.text();
     EXPECT_FALSE(channel.portError());
     closeWithin(channel, 2000ms, "after round trips");
-    EXPECT_EQ(channel.state(), SerialChannel::State::Closed);
+    EXPECT_EQ(channel.state(), LinkChannel::State::Closed);
 }
 
 TEST_F(Win32ChannelTest, sixtyFourCommandsWaitForTheWorkerAndTheNextIsRefused) {
     RecordingSink sink;
-    SerialChannel channel;
-    ASSERT_TRUE(channel.openPort(sink, com_, LineSettings{}));
+    LinkChannel channel;
+    ASSERT_TRUE(channel.openLink(sink, com_, LineSettings{}));
     // Routes each output to the input it already shows (the emulator's state
     // stays as the status reply has it), then asks for the status.
     for (std::size_t i = 0; i + 1 < kPendingCommandLimit; ++i) {
@@ -197,9 +197,9 @@ TEST_F(Win32ChannelTest, anAbsentPortIsRefusedAndLeavesTheErrorFlagAlone) {
     const int absent = comFromEnvironment("MC_WIN_ABSENT_COM");
     ASSERT_NE(absent, 0) << "MC_WIN_ABSENT_COM is not set";
     RecordingSink sink;
-    SerialChannel channel;
-    EXPECT_FALSE(channel.openPort(sink, absent, LineSettings{}));
-    EXPECT_EQ(channel.state(), SerialChannel::State::Closed);
+    LinkChannel channel;
+    EXPECT_FALSE(channel.openLink(sink, absent, LineSettings{}));
+    EXPECT_EQ(channel.state(), LinkChannel::State::Closed);
     EXPECT_FALSE(channel.portError());
     EXPECT_FALSE(channel.startPortWorker());
     EXPECT_EQ(channel.sendTextCommand(kStatusCommand), SendResult::NoWriteBuffer);
@@ -210,18 +210,18 @@ TEST_F(Win32ChannelTest, aSecondOpenOfAPortAlreadyHeldFails) {
         GTEST_SKIP() << "Wine does not enforce exclusive opens (share mode 0) of a COM port";
     }
     RecordingSink sink;
-    SerialChannel channel;
-    ASSERT_TRUE(channel.openPort(sink, com_, LineSettings{}));
+    LinkChannel channel;
+    ASSERT_TRUE(channel.openLink(sink, com_, LineSettings{}));
     RecordingSink otherSink;
-    SerialChannel other;
-    EXPECT_FALSE(other.openPort(otherSink, com_, LineSettings{}));
-    EXPECT_EQ(other.state(), SerialChannel::State::Closed);
+    LinkChannel other;
+    EXPECT_FALSE(other.openLink(otherSink, com_, LineSettings{}));
+    EXPECT_EQ(other.state(), LinkChannel::State::Closed);
 }
 
 TEST_F(Win32ChannelTest, closingAnIdlePortReturnsPromptly) {
     RecordingSink sink;
-    SerialChannel channel;
-    ASSERT_TRUE(channel.openPort(sink, com_, LineSettings{}));
+    LinkChannel channel;
+    ASSERT_TRUE(channel.openLink(sink, com_, LineSettings{}));
     ASSERT_TRUE(channel.startPortWorker());
     // The worker sits in its wait for a port event. A report, not a check:
     // on a pseudo-terminal Wine ends every such wait within milliseconds (it
@@ -234,18 +234,18 @@ TEST_F(Win32ChannelTest, closingAnIdlePortReturnsPromptly) {
     const auto start = std::chrono::steady_clock::now();
     closeWithin(channel, 2000ms, "idle");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
-    EXPECT_EQ(channel.state(), SerialChannel::State::Closed);
+    EXPECT_EQ(channel.state(), LinkChannel::State::Closed);
     // The port is free again.
-    EXPECT_TRUE(channel.openPort(sink, com_, LineSettings{}));
+    EXPECT_TRUE(channel.openLink(sink, com_, LineSettings{}));
     closeWithin(channel, 2000ms, "reopened, worker never started");
 }
 
 TEST_F(Win32ChannelTest, farEndHangUpIsNoticedWithinASecondWithoutSpinning) {
     const int hangupCom = comFromEnvironment("MC_WIN_HANGUP_COM");
     ASSERT_NE(hangupCom, 0) << "MC_WIN_HANGUP_COM is not set";
-    SerialChannel channel;
+    LinkChannel channel;
     FlagWatchingSink sink(channel);
-    ASSERT_TRUE(channel.openPort(sink, hangupCom, LineSettings{}));
+    ASSERT_TRUE(channel.openLink(sink, hangupCom, LineSettings{}));
     ASSERT_TRUE(channel.startPortWorker());
 
     // The emulator answers this command, waits until its reply has been read

@@ -1,0 +1,102 @@
+#include "session/reply_marks.h"
+
+#include "session/edid_capture.h"
+#include "session/reply_parser.h"
+
+#include <string>
+#include <utility>
+
+namespace mc {
+
+namespace {
+
+constexpr std::string_view kErrorReply = "ERROR";
+// The port number a reply uses for all ports at once.
+constexpr int kAllPorts = 0;
+// The one output whose enhancement reply redraws the audio page.
+constexpr int kEnhancementRedrawOutput = 8;
+
+template <class... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
+template <class... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
+
+TrafficMark acted(std::string text) {
+    return {TrafficMarkKind::ActedOn, std::move(text)};
+}
+
+TrafficMark ignored() {
+    return {TrafficMarkKind::Ignored, "ignored"};
+}
+
+std::string portText(const char* what, int port) {
+    return port == kAllPorts ? std::string("all ") + what + "s" : std::string(what) + " " + std::to_string(port);
+}
+
+std::string dottedAddress(std::uint32_t address) {
+    return std::to_string(address >> 24U) + "." + std::to_string((address >> 16U) & 0xffU) + "." +
+           std::to_string((address >> 8U) & 0xffU) + "." + std::to_string(address & 0xffU);
+}
+
+// The line up to its first NUL, as the parser reads it.
+std::string_view parsedText(std::string_view line) {
+    return line.substr(0, line.find('\0'));
+}
+
+TrafficMark describe(const Reply& reply, std::string_view line) {
+    return std::visit(
+        Overloaded{
+            [&](const IgnoredReply&) {
+                return parsedText(line).find(kErrorReply) != std::string_view::npos
+                           ? TrafficMark{TrafficMarkKind::Error, std::string(kErrorReply)}
+                           : ignored();
+            },
+            [](const RoutingReply& r) {
+                if (!r.output) {
+                    return acted("routing redrawn");
+                }
+                const std::string input = r.input ? "input " + std::to_string(*r.input + 1) : "no input";
+                return acted(portText("output", *r.output) + " -> " + input);
+            },
+            [](const EdidChoiceReply& r) {
+                if (!r.input) {
+                    return ignored();
+                }
+                const std::string item = r.item ? "choice " + std::to_string(*r.item) : "no choice";
+                return acted(portText("input", *r.input) + " EDID -> " + item);
+            },
+            [](const MacReply& r) { return acted("MAC -> " + r.text); },
+            [](const AddressReply& r) {
+                const char* what = r.kind == AddressReply::Host      ? "IP address"
+                                   : r.kind == AddressReply::NetMask ? "net mask"
+                                                                     : "router";
+                return acted(std::string(what) + " -> " + dottedAddress(r.address));
+            },
+            [](const TcpPortReply& r) { return acted("TCP port -> " + r.text); },
+            [](const DhcpReply& r) { return acted(std::string("DHCP -> ") + (r.on ? "on" : "off")); },
+            [](const AudioReply& r) {
+                if (!r.output) {
+                    return ignored();
+                }
+                return acted(portText("output", *r.output) + " audio -> " +
+                             (r.state == AudioState::On ? "on" : "mute"));
+            },
+            [](const ScalerReply& r) { return r.output == kAllPorts ? acted("audio page redrawn") : ignored(); },
+            [](const EnhancementReply& r) {
+                return r.output == kAllPorts || r.output == kEnhancementRedrawOutput ? acted("audio page redrawn")
+                                                                                     : ignored();
+            },
+        },
+        reply);
+}
+
+} // namespace
+
+TrafficMark markReplyLine(std::string_view line, bool edidReadPending) {
+    if (edidReadPending) {
+        // The EDID-to-file parser takes the first data line and drops the rest.
+        return isEdidDataLine(line) ? acted("EDID data read back")
+                                    : TrafficMark{TrafficMarkKind::Ignored, "ignored (EDID read pending)"};
+    }
+    return describe(decodeReply(line), line);
+}
+
+} // namespace mc

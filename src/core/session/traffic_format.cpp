@@ -1,0 +1,104 @@
+#include "session/traffic_format.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace mc {
+
+std::string formatTrafficTime(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
+    if (ms < 0) {
+        ms += 1000;
+    }
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(ms));
+    return text;
+}
+
+std::string visibleBytes(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() + 8);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            if (byte < 0x20 || byte >= 0x7f) {
+                out += "\\x";
+                out += kHex[byte >> 4U];
+                out += kHex[byte & 0xfU];
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out;
+}
+
+std::string formatTrafficRow(const TrafficRow& row) {
+    char direction[12];
+    std::snprintf(direction, sizeof direction, "%-8s", trafficDirectionName(row.direction));
+    std::string out =
+        formatTrafficTime(row.time) + "  " + direction + "  " + (row.link.empty() ? "-" : row.link) + "  ";
+    if (row.direction == TrafficDirection::Event) {
+        // The event's name leads; its detail (a reason) follows as text.
+        out += row.mark.text;
+        if (!row.bytes.empty()) {
+            out += ": " + visibleBytes(row.bytes);
+        }
+        return out;
+    }
+    out += visibleBytes(row.bytes);
+    if (!row.mark.text.empty()) {
+        out += "  [" + row.mark.text + "]";
+    }
+    return out;
+}
+
+std::string hexDump(std::string_view bytes) {
+    static constexpr std::size_t kPerLine = 16;
+    std::string out;
+    for (std::size_t offset = 0; offset < bytes.size(); offset += kPerLine) {
+        char field[24];
+        std::snprintf(field, sizeof field, "%04zx  ", offset);
+        out += field;
+        std::string text;
+        for (std::size_t i = 0; i < kPerLine; ++i) {
+            if (offset + i < bytes.size()) {
+                const auto byte = static_cast<unsigned char>(bytes[offset + i]);
+                std::snprintf(field, sizeof field, "%02x ", byte);
+                out += field;
+                text += byte >= 0x20 && byte < 0x7f ? static_cast<char>(byte) : '.';
+            } else {
+                out += "   ";
+            }
+            if (i == kPerLine / 2 - 1) {
+                out += ' ';
+            }
+        }
+        out += " " + text + "\n";
+    }
+    return out;
+}
+
+} // namespace mc

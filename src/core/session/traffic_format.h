@@ -1,0 +1,27 @@
+#pragma once
+
+#include "session/traffic.h"
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+// The text form of traffic rows, the same in the monitor, the --log file and
+// `matrix-ctl monitor`.
+namespace mc {
+
+// hh:mm:ss.mmm in local time.
+[[nodiscard]] std::string formatTrafficTime(std::chrono::system_clock::time_point time);
+
+// The bytes with every control character visible: \r, \n, \t, \\ for a
+// backslash, and \xNN for any other byte outside printable ASCII.
+[[nodiscard]] std::string visibleBytes(std::string_view bytes);
+
+// One row as one text line, without a line end:
+// "12:04:31.207  received  COM3  OUT3 VS IN5\r\n  [output 3 -> input 5]".
+[[nodiscard]] std::string formatTrafficRow(const TrafficRow& row);
+
+// 16 bytes a line: offset, hex pairs, and the printable characters.
+[[nodiscard]] std::string hexDump(std::string_view bytes);
+
+} // namespace mc
