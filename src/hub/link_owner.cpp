@@ -89,7 +89,7 @@ LinkOwner::LinkOwner(LinkAddress address, Post post, Events events)
 }
 
 LinkOwner::~LinkOwner() {
-    channel_.closePort();
+    channel_.closeLink();
 }
 
 bool LinkOwner::isSerial() const {
@@ -185,7 +185,7 @@ void LinkOwner::open() {
 }
 
 void LinkOwner::close() {
-    channel_.closePort();
+    channel_.closeLink();
     const std::lock_guard lock(inboxLock_);
     inbox_.clear();
     inboxFailed_ = false;
@@ -248,7 +248,7 @@ void LinkOwner::drain(std::uint64_t generation) {
 }
 
 void LinkOwner::fail(const std::string& reason) {
-    channel_.closePort();
+    channel_.closeLink();
     {
         const std::lock_guard lock(inboxLock_);
         ++generation_;
