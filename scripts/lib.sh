@@ -10,6 +10,7 @@ MC_TEST_PACKAGES=(
     g++-mingw-w64-x86-64 googletest wine64 wine
     edid-decode socat ccache
     libboost-dev ser2net nlohmann-json3-dev
+    chromium chromium-driver python3-selenium python3-jsonschema
 )
 # The demo without a display: a virtual X server, Qt's X11 platform and a
 # font, a pointer and keyboard driver, and the screenshot tool.

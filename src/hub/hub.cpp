@@ -1,5 +1,8 @@
 #include "hub.h"
 
+#include "http_api.h"
+#include "http_server.h"
+#include "http_token.h"
 #include "link_owner.h"
 #include "session/log_hook.h"
 #include "site/site_file.h"
@@ -79,6 +82,7 @@ public:
                                 [this](std::string_view bytes) {
                                     board_.linkBytes(bytes, SteadyClock::now(), WallClock::now());
                                     armDeadline();
+                                    stateMayHaveChanged();
                                 },
                                 [this](const std::string& reason) { linkFailed(reason); }}) {}
 
@@ -92,6 +96,9 @@ public:
             }
         });
         if (options_.text && !listen(*options_.text)) {
+            return kExitFailure;
+        }
+        if (options_.http && !listenHttp(*options_.http)) {
             return kExitFailure;
         }
         log(LogLevel::Info,
@@ -175,6 +182,7 @@ private:
         lastUp_ = SteadyClock::now();
         board_.linkUp(SteadyClock::now(), WallClock::now());
         armDeadline();
+        stateMayHaveChanged();
     }
 
     void linkFailed(const std::string& reason) {
@@ -184,6 +192,7 @@ private:
         }
         lastUp_.reset();
         board_.linkDown(reason);
+        stateMayHaveChanged();
         const auto wait = backoff_.next();
         log(LogLevel::Warning, "link down: " + reason + "; next attempt in " + std::to_string(wait.count()) + " ms");
         retryTimer_.expires_after(wait);
@@ -242,6 +251,42 @@ private:
             board_.expire(SteadyClock::now());
             armDeadline();
         });
+    }
+
+    // --- HTTP ---------------------------------------------------------------
+
+    // Off loopback every API request shows the token; on loopback none is
+    // asked for, as anyone there can read the token file anyway.
+    bool listenHttp(const ListenAddress& where) {
+        std::string token;
+        boost::system::error_code error;
+        const auto address = asio::ip::make_address(where.host, error);
+        if (!error && !address.is_loopback()) {
+            const std::string file = options_.tokenFile.empty() ? defaultTokenPath().string() : options_.tokenFile;
+            if (file.empty()) {
+                log(LogLevel::Error, "no token file for HTTP off loopback: give --token-file FILE");
+                return false;
+            }
+            auto loaded = loadOrCreateToken(file);
+            if (const auto* failure = std::get_if<1>(&loaded)) {
+                log(LogLevel::Error, *failure);
+                return false;
+            }
+            token = std::get<0>(std::move(loaded));
+        }
+        HttpApi::SaveSite save;
+        if (!sitePath_.empty()) {
+            save = [this](const Site& site) { return saveSiteFile(sitePath_, site); };
+        }
+        httpApi_ = std::make_unique<HttpApi>(board_, link_, link_.name(), site_, std::move(save));
+        http_ = std::make_unique<HttpServer>(io_, *httpApi_, std::move(token));
+        return http_->listen(where);
+    }
+
+    void stateMayHaveChanged() {
+        if (http_) {
+            http_->stateMayHaveChanged();
+        }
     }
 
     // --- text clients -----------------------------------------------------
@@ -375,6 +420,9 @@ private:
         for (auto* timer : {&pollTimer_, &retryTimer_, &watchTimer_, &deadlineTimer_}) {
             timer->cancel();
         }
+        if (http_) {
+            http_->stop();
+        }
         link_.close();
         io_.stop();
     }
@@ -398,6 +446,8 @@ private:
     RetryBackoff backoff_;
     std::optional<SteadyClock::time_point> lastUp_;
     bool stopping_ = false;
+    std::unique_ptr<HttpApi> httpApi_;
+    std::unique_ptr<HttpServer> http_;
 };
 
 } // namespace

@@ -8,8 +8,10 @@ namespace mc::hub {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: matrix-hub --link COMn|DEVICE|HOST:PORT [--text [HOST:]PORT] [--poll SECONDS]\n"
-    "                  [--max-clients N] [--site FILE] [--log-level debug|info|warning|error]\n"
+    "usage: matrix-hub --link COMn|DEVICE|HOST:PORT [--text [HOST:]PORT] [--http [HOST:]PORT]\n"
+    "                  [--token-file FILE] [--poll SECONDS] [--max-clients N] [--site FILE]\n"
+    "                  [--log-level debug|info|warning|error]\n"
+    "       matrix-hub --print-token [--token-file FILE]\n"
     "       matrix-hub --version | --help\n";
 
 std::optional<long> decimal(std::string_view text, long first, long last) {
@@ -82,8 +84,12 @@ ParsedOptions parseHubOptions(std::span<const std::string_view> args) {
         if (arg == "--help" || arg == "-h") {
             return InfoRequest::Help;
         }
-        if (arg != "--link" && arg != "--text" && arg != "--poll" && arg != "--max-clients" && arg != "--log-level" &&
-            arg != "--site") {
+        if (arg == "--print-token") {
+            options.printToken = true;
+            continue;
+        }
+        if (arg != "--link" && arg != "--text" && arg != "--http" && arg != "--token-file" && arg != "--poll" &&
+            arg != "--max-clients" && arg != "--log-level" && arg != "--site") {
             return "unknown option '" + std::string(arg) + "'";
         }
         if (i + 1 >= args.size()) {
@@ -103,6 +109,17 @@ ParsedOptions parseHubOptions(std::span<const std::string_view> args) {
                 return "--text " + *error;
             }
             options.text = std::get<ListenAddress>(parsed);
+        } else if (arg == "--http") {
+            auto parsed = parseListenAddress(value);
+            if (const auto* error = std::get_if<std::string>(&parsed)) {
+                return "--http " + *error;
+            }
+            options.http = std::get<ListenAddress>(parsed);
+        } else if (arg == "--token-file") {
+            if (value.empty()) {
+                return std::string("--token-file needs a file name");
+            }
+            options.tokenFile = std::string(value);
         } else if (arg == "--poll") {
             const auto seconds = decimal(value, 0, kMaxPollInterval.count());
             if (!seconds) {
@@ -130,7 +147,7 @@ ParsedOptions parseHubOptions(std::span<const std::string_view> args) {
             options.logLevel = *level;
         }
     }
-    if (!haveLink) {
+    if (!haveLink && !options.printToken) {
         return std::string("--link is required: the switcher's COM port, device path or HOST:PORT");
     }
     return options;

@@ -42,6 +42,11 @@ struct HubOptions {
     LinkAddress link;
     std::chrono::seconds pollInterval = kDefaultPollInterval; // 0: no polling
     std::optional<ListenAddress> text;
+    std::optional<ListenAddress> http;
+    // The bearer token's file; empty: defaultTokenPath().
+    std::string tokenFile;
+    // Print the token (made when missing) and end.
+    bool printToken = false;
     int maxClients = kDefaultMaxClients;
     LogLevel logLevel = LogLevel::Info;
     // The site file (names, presets, locks); empty: the user's default.

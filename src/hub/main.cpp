@@ -1,3 +1,4 @@
+#include "http_token.h"
 #include "hub.h"
 #include "hub_log.h"
 #include "hub_options.h"
@@ -26,6 +27,20 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     const auto& options = std::get<HubOptions>(parsed);
+    if (options.printToken) {
+        const auto file = options.tokenFile.empty() ? defaultTokenPath() : std::filesystem::path(options.tokenFile);
+        if (file.empty()) {
+            std::fprintf(stderr, "matrix-hub: no home folder for the token file: give --token-file FILE\n");
+            return kExitFailure;
+        }
+        const auto token = loadOrCreateToken(file);
+        if (const auto* failure = std::get_if<1>(&token)) {
+            std::fprintf(stderr, "matrix-hub: %s\n", failure->c_str());
+            return kExitFailure;
+        }
+        std::printf("%s\n", std::get<0>(token).c_str());
+        return kExitOk;
+    }
     logToStandardError(options.logLevel);
     const int status = runHub(options);
     mc::setLogSink({});

@@ -130,6 +130,20 @@ void Switchboard::clientCommand(ClientId client, Client& from, std::string bytes
     enqueue(Command{client, std::move(bytes), expectation, nullptr}, now);
 }
 
+void Switchboard::command(std::string bytes, CommandDone done, SteadyClock::time_point now) {
+    if (!linkUp_) {
+        done(std::nullopt, "the link is down");
+        return;
+    }
+    const CommandExpectation expectation = expectationOf(bytes);
+    enqueue(Command{kHubItself, std::move(bytes), expectation,
+                    [done = std::move(done)](const Answer& answer) {
+                        done(answer.line != nullptr ? std::optional<std::string>(*answer.line) : std::nullopt,
+                             answer.failure);
+                    }},
+            now);
+}
+
 void Switchboard::enqueue(Command command, SteadyClock::time_point now) {
     if (held_.size() >= kHeldCommandLimit) {
         log(LogLevel::Warning, "dropped " + shown(command.bytes) + ": " + std::to_string(held_.size()) +
@@ -247,7 +261,7 @@ void Switchboard::expire(SteadyClock::time_point now) {
         waiting_.erase(late);
         expired = true;
         if (handler) {
-            handler(Answer{nullptr, {}, "no confirmation within 2 s", now});
+            handler(Answer{nullptr, {}, kNoConfirmation, now});
         }
     }
     if (expired) {

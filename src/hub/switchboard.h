@@ -32,6 +32,8 @@ inline constexpr ClientId kHubItself = 0;
 // How long a command's answer is waited for before the command counts as
 // unanswered: as long as matrix-ctl waits by default.
 inline constexpr std::chrono::milliseconds kAnswerTimeout{2000};
+// The failure of a command whose answer did not come within that time.
+inline constexpr std::string_view kNoConfirmation = "no confirmation within 2 s";
 // Commands sent and not yet answered, at most: the link's own queue (64)
 // never overflows, and a silent switcher holds back the rest in order.
 inline constexpr std::size_t kCommandsInFlight = 32;
@@ -78,6 +80,12 @@ public:
     void expire(SteadyClock::time_point now);
     // When expire() next has something to do.
     [[nodiscard]] std::optional<SteadyClock::time_point> nextDeadline() const;
+
+    // Sends one command for the hub itself (the HTTP interface): done gets
+    // the line that answered it, or nullopt and why none came (the link is
+    // down, no confirmation in time). Locks are the caller's to check.
+    using CommandDone = std::function<void(const std::optional<std::string>& line, std::string_view failure)>;
+    void command(std::string bytes, CommandDone done, SteadyClock::time_point now);
 
     // The site whose locked outputs no client may re-route and whose names
     // the log uses; it must outlive the switchboard (nullptr: none).
