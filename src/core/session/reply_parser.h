@@ -12,9 +12,6 @@
 
 namespace mc {
 
-// What the switcher answers to a command it refuses.
-inline constexpr std::string_view kErrorReply = "ERROR";
-
 // One reply line, decoded. Port numbers are 1..16 for one port and 0 for all
 // of them; std::nullopt when the line names no port the keyword accepts, so
 // the reply selects nothing. Indexes the line spells badly are std::nullopt
