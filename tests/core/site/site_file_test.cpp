@@ -74,7 +74,7 @@ TEST(SiteFileParse, aBrokenFileIsReportedAtTheLineAndColumnOfTheFault) {
         {"{\"version\": 1,\n \"inputs\": {\"1\": \"A\", \"17\": \"B\"}}", 2, 23, R"("17" is not an input number)"},
         {R"({"version": 1, "outputs": {"05": "B"}})", 1, 28, R"("05" is not an output number)"},
         {"{\"version\": 1,\n \"inputs\": {\"1\": \"PC\",\n  \"2\": \"pc\"}}", 3, 8, "share the name"},
-        {"{\"version\": 1, \"inputs\": {\"1\": \"Bell\\u0007\"}}", 1, 32, "control character"},
+        {R"({"version": 1, "inputs": {"1": "Bell\u0007"}})", 1, 32, "control character"},
         // Characters, not bytes, count for the column.
         {"{\"version\": 1, \"name\": \"Gr\xC3\xBC\xC3\x9F\", \"inputs\": {\"1\": \"\"}}", 1, 48, "empty"},
         // Presets.
