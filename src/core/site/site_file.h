@@ -16,7 +16,7 @@ namespace mc {
 
 // A site file is read only up to this size; the largest valid site (every
 // name, 128 presets of 16 routes with audio) is well below it.
-inline constexpr std::size_t kMaxSiteFileBytes = 1024 * 1024;
+inline constexpr std::size_t kMaxSiteFileBytes = std::size_t{1024} * 1024;
 
 // The file name the previous version is kept under when a save replaces
 // it: "site.json" -> "site.json.bak".

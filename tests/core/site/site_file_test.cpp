@@ -64,45 +64,45 @@ TEST(SiteFileParse, aBrokenFileIsReportedAtTheLineAndColumnOfTheFault) {
         {"{\"version\": 1, \"name\": \"\xFF\"}", 1, 25, "invalid string"},
         // The document's shape.
         {"[1, 2]", 1, 1, "expected an object"},
-        {"{\n  \"name\": \"Room\"\n}", 1, 1, "\"version\" field is missing"},
+        {"{\n  \"name\": \"Room\"\n}", 1, 1, R"("version" field is missing)"},
         {"{\n  \"version\": 2,\n  \"future\": true\n}", 2, 14, "unknown version 2 (this program reads version 1)"},
-        {"{\"version\": \"1\"}", 1, 13, "expected a whole number, found a string"},
-        {"{\"version\": 1, \"lockd\": [3]}", 1, 16, "unknown field \"lockd\""},
-        {"{\"version\": 1,\n \"version\": 1}", 2, 2, "duplicate key \"version\""},
+        {R"({"version": "1"})", 1, 13, "expected a whole number, found a string"},
+        {R"({"version": 1, "lockd": [3]})", 1, 16, R"(unknown field "lockd")"},
+        {"{\"version\": 1,\n \"version\": 1}", 2, 2, R"(duplicate key "version")"},
         // Names.
-        {"{\"version\": 1, \"inputs\": {\"5\": 7}}", 1, 32, "expected a name, found a number"},
-        {"{\"version\": 1,\n \"inputs\": {\"1\": \"A\", \"17\": \"B\"}}", 2, 23, "\"17\" is not an input number"},
-        {"{\"version\": 1, \"outputs\": {\"05\": \"B\"}}", 1, 28, "\"05\" is not an output number"},
+        {R"({"version": 1, "inputs": {"5": 7}})", 1, 32, "expected a name, found a number"},
+        {"{\"version\": 1,\n \"inputs\": {\"1\": \"A\", \"17\": \"B\"}}", 2, 23, R"("17" is not an input number)"},
+        {R"({"version": 1, "outputs": {"05": "B"}})", 1, 28, R"("05" is not an output number)"},
         {"{\"version\": 1,\n \"inputs\": {\"1\": \"PC\",\n  \"2\": \"pc\"}}", 3, 8, "share the name"},
-        {"{\"version\": 1, \"inputs\": {\"1\": \"Bell\\u0007\"}}", 1, 32, "control character"},
+        {R"({"version": 1, "inputs": {"1": "Bell\u0007"}})", 1, 32, "control character"},
         // Characters, not bytes, count for the column.
         {"{\"version\": 1, \"name\": \"Gr\xC3\xBC\xC3\x9F\", \"inputs\": {\"1\": \"\"}}", 1, 48, "empty"},
         // Presets.
         {"{\"version\": 1, \"presets\": [\n"
          "  {\"name\": \"A\", \"routes\": [{\"output\": 1, \"input\": 2}]},\n"
          "  {\"name\": \"B\", \"routes\": [{\"output\": 3, \"input\": 2},\n"
-         "                           {\"output\": 17, \"input\": 1}]}]}",
+         R"(                           {"output": 17, "input": 1}]}]})",
          4, 39, "output 17 is out of range (1 to 16)"},
         {"{\"version\": 1, \"presets\": [\n"
          "  {\"name\": \"Lecture\", \"routes\": [{\"output\": 1, \"input\": 2}]},\n"
-         "  {\"name\": \"lecture\", \"routes\": [{\"output\": 1, \"input\": 3}]}]}",
-         3, 12, "duplicate preset \"lecture\""},
-        {"{\"version\": 1, \"presets\": [{\"name\": \"A\", \"routes\": []}]}", 1, 52, "at least one route"},
-        {"{\"version\": 1, \"presets\": [{\"name\": \"A\", \"routes\": [{\"output\": 2, \"input\": 1},"
-         " {\"output\": 2, \"input\": 3}]}]}",
+         R"(  {"name": "lecture", "routes": [{"output": 1, "input": 3}]}]})",
+         3, 12, R"(duplicate preset "lecture")"},
+        {R"({"version": 1, "presets": [{"name": "A", "routes": []}]})", 1, 52, "at least one route"},
+        {R"({"version": 1, "presets": [{"name": "A", "routes": [{"output": 2, "input": 1},)"
+         R"( {"output": 2, "input": 3}]}]})",
          1, 91, "output 2 has two routes"},
-        {"{\"version\": 1, \"presets\": [{\"name\": \"A\", \"routes\": [{\"output\": 2, \"input\": 1.5}]}]}", 1, 76,
+        {R"({"version": 1, "presets": [{"name": "A", "routes": [{"output": 2, "input": 1.5}]}]})", 1, 76,
          "expected a whole number, found a fraction"},
-        {"{\"version\": 1, \"presets\": [{\"name\": \"A\", \"routes\": [{\"output\": 2, \"input\": 1, \"audio\": "
-         "\"off\"}]}]}",
-         1, 88, "audio is \"on\" or \"mute\""},
-        {"{\"version\": 1, \"presets\": [{\"routes\": [{\"output\": 2, \"input\": 1}]}]}", 1, 28,
-         "needs a \"name\" and \"routes\""},
+        {R"({"version": 1, "presets": [{"name": "A", "routes": [{"output": 2, "input": 1, "audio": )"
+         R"("off"}]}]})",
+         1, 88, R"(audio is "on" or "mute")"},
+        {R"({"version": 1, "presets": [{"routes": [{"output": 2, "input": 1}]}]})", 1, 28,
+         R"(needs a "name" and "routes")"},
         // Locks.
-        {"{\"version\": 1, \"locked\": \"3\"}", 1, 26, "expected an array of output numbers, found a string"},
-        {"{\"version\": 1, \"locked\": [3, 4, 3]}", 1, 33, "output 3 is listed twice"},
-        {"{\"version\": 1, \"locked\": [0]}", 1, 27, "output 0 is out of range"},
-        {"{\"version\": 1, \"locked\": [99999999999]}", 1, 27, "too large"},
+        {R"({"version": 1, "locked": "3"})", 1, 26, "expected an array of output numbers, found a string"},
+        {R"({"version": 1, "locked": [3, 4, 3]})", 1, 33, "output 3 is listed twice"},
+        {R"({"version": 1, "locked": [0]})", 1, 27, "output 0 is out of range"},
+        {R"({"version": 1, "locked": [99999999999]})", 1, 27, "too large"},
     };
     for (const BrokenFile& c : cases) {
         const SiteLoad load = parseSiteText(c.text, "/etc/room/site.json");
@@ -121,7 +121,7 @@ TEST(SiteFileParse, aBrokenFileIsReportedAtTheLineAndColumnOfTheFault) {
 }
 
 TEST(SiteFileParse, deepNestingIsRefusedWithoutExhaustingTheStack) {
-    const std::string deep = "{\"version\": 1, \"x\": " + std::string(200000, '[') + std::string(200000, ']') + "}";
+    const std::string deep = R"({"version": 1, "x": )" + std::string(200000, '[') + std::string(200000, ']') + "}";
     const SiteLoad load = parseSiteText(deep, "site.json");
     ASSERT_FALSE(load.ok());
     EXPECT_NE(load.error->what.find("nested more than"), std::string::npos) << load.error->message();
@@ -146,7 +146,7 @@ TEST(SiteFileLoad, aFileThatCannotBeReadIsAnErrorWithTheReason) {
     EXPECT_EQ(load.error->message(), (folder / "site.json").string() + ": cannot read the site file: " +
                                          std::make_error_code(std::errc::is_a_directory).message());
 
-    writeBytes(folder / "big.json", "{\"version\": 1, \"name\": \"" + std::string(kMaxSiteFileBytes, 'x') + "\"}");
+    writeBytes(folder / "big.json", R"({"version": 1, "name": ")" + std::string(kMaxSiteFileBytes, 'x') + R"("})");
     load = loadSiteFile(folder / "big.json");
     ASSERT_FALSE(load.ok());
     EXPECT_NE(load.error->what.find("larger than 1048576 bytes"), std::string::npos) << load.error->message();
