@@ -2,6 +2,7 @@
 
 #include "session/edid_capture.h"
 #include "session/reply_parser.h"
+#include "session/traffic_format.h"
 
 #include <string>
 #include <utility>
@@ -63,14 +64,17 @@ TrafficMark describe(const Reply& reply, std::string_view line) {
                 const std::string item = r.item ? "choice " + std::to_string(*r.item) : "no choice";
                 return acted(portText("input", *r.input) + " EDID -> " + item);
             },
-            [](const MacReply& r) { return acted("MAC -> " + r.text); },
+            // Values taken from the line as text: a switcher (or whatever
+            // answers in its place) may put terminal escapes in them, shown
+            // like the line itself rather than passed to a terminal or a cell.
+            [](const MacReply& r) { return acted("MAC -> " + visibleBytes(r.text)); },
             [](const AddressReply& r) {
                 const char* what = r.kind == AddressReply::Host      ? "IP address"
                                    : r.kind == AddressReply::NetMask ? "net mask"
                                                                      : "router";
                 return acted(std::string(what) + " -> " + dottedAddress(r.address));
             },
-            [](const TcpPortReply& r) { return acted("TCP port -> " + r.text); },
+            [](const TcpPortReply& r) { return acted("TCP port -> " + visibleBytes(r.text)); },
             [](const DhcpReply& r) { return acted(std::string("DHCP -> ") + (r.on ? "on" : "off")); },
             [](const AudioReply& r) {
                 if (!r.output) {
