@@ -367,7 +367,7 @@ private slots:
             auto w = showConsole();
             QVERIFY(w);
             w->trafficLog().setRowListener([&](const mc::TrafficRow& row) {
-                expected.push_back(mc::formatTrafficRow(row) + "\n");
+                expected.push_back(mc::formatTrafficRow(row, mc::TrafficTimeForm::Timestamp) + "\n");
                 file->write(row);
             });
             w->setTrafficRecording(true);

@@ -52,7 +52,9 @@ TrafficMark describe(const Reply& reply, std::string_view line) {
                 const std::string item = r.item ? "choice " + std::to_string(*r.item) : "no choice";
                 return acted(portText("input", *r.input) + " EDID -> " + item);
             },
-            // Values from the wire are shown with their control characters visible.
+            // Values taken from the line as text: a switcher (or whatever
+            // answers in its place) may put terminal escapes in them, shown
+            // like the line itself rather than passed to a terminal or a cell.
             [](const MacReply& r) { return acted("MAC -> " + visibleBytes(r.text)); },
             [](const AddressReply& r) {
                 const char* what = r.kind == AddressReply::Host      ? "IP address"

@@ -190,7 +190,8 @@ TrafficFile::~TrafficFile() {
 }
 
 void TrafficFile::write(const TrafficRow& row) {
-    std::string line = formatTrafficRow(row) + "\n";
+    // The file outlives the day: its rows carry the date and the zone's offset.
+    std::string line = formatTrafficRow(row, TrafficTimeForm::Timestamp) + "\n";
     {
         const std::lock_guard lock(shared_->mutex);
         if (shared_->queue.size() >= shared_->limits.queueRows ||

@@ -27,11 +27,10 @@ struct TrafficFileLimits {
 };
 
 // Appends traffic rows to a text file, one a line, UTF-8, for unattended
-// diagnosis. The caller's thread only queues a formatted line; a thread of
-// the writer's own does the file I/O, so a slow disk never holds the window
-// thread. When the queue is full, rows are counted and a note in the file
-// says how many were lost. The file rotates at a size, and when it is moved
-// or removed (logrotate), a new one is started at the path.
+// diagnosis, each led by its date and time with the offset from UTC. The caller's thread only queues a formatted line;
+// a thread of the writer's own does the file I/O, so a slow disk never holds the window thread. When the queue is full,
+// rows are counted and a note in the file says how many were lost. The file rotates at a size, and when it is moved or
+// removed (logrotate), a new one is started at the path.
 class TrafficFile {
 public:
     // Opens `path` for appending. Only a regular file (or a new one) is

@@ -5,21 +5,52 @@
 
 namespace mc {
 
-std::string formatTrafficTime(std::chrono::system_clock::time_point time) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
-    if (ms < 0) {
-        ms += 1000;
-    }
-    std::tm local{};
+namespace {
+
+// The local calendar time of a point, its milliseconds and the zone's
+// offset from UTC in seconds then.
+struct LocalTime {
+    std::tm fields{};
+    int milliseconds = 0;
+    long offsetSeconds = 0;
+};
+
+LocalTime localTime(std::chrono::system_clock::time_point time) {
+    const auto sinceEpoch = std::chrono::floor<std::chrono::seconds>(time.time_since_epoch());
+    const std::time_t seconds = static_cast<std::time_t>(sinceEpoch.count());
+    LocalTime local;
+    local.milliseconds = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch() - sinceEpoch).count());
 #ifdef _WIN32
-    localtime_s(&local, &seconds);
+    localtime_s(&local.fields, &seconds);
+    // The local fields read as if they were UTC, less the real instant.
+    std::tm copy = local.fields;
+    local.offsetSeconds = static_cast<long>(_mkgmtime(&copy) - seconds);
 #else
-    localtime_r(&seconds, &local);
+    localtime_r(&seconds, &local.fields);
+    local.offsetSeconds = local.fields.tm_gmtoff;
 #endif
+    return local;
+}
+
+} // namespace
+
+std::string formatTrafficTime(std::chrono::system_clock::time_point time) {
+    const LocalTime local = localTime(time);
     char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(ms));
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.fields.tm_hour, local.fields.tm_min,
+                  local.fields.tm_sec, local.milliseconds);
+    return text;
+}
+
+std::string formatTrafficTimestamp(std::chrono::system_clock::time_point time) {
+    const LocalTime local = localTime(time);
+    const long offsetMinutes = (local.offsetSeconds < 0 ? -local.offsetSeconds : local.offsetSeconds) / 60;
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", local.fields.tm_year + 1900,
+                  local.fields.tm_mon + 1, local.fields.tm_mday, local.fields.tm_hour, local.fields.tm_min,
+                  local.fields.tm_sec, local.milliseconds, local.offsetSeconds < 0 ? '-' : '+', offsetMinutes / 60,
+                  offsetMinutes % 60);
     return text;
 }
 
@@ -55,11 +86,12 @@ std::string visibleBytes(std::string_view bytes) {
     return out;
 }
 
-std::string formatTrafficRow(const TrafficRow& row) {
+std::string formatTrafficRow(const TrafficRow& row, TrafficTimeForm timeForm) {
     char direction[12];
     std::snprintf(direction, sizeof direction, "%-8s", trafficDirectionName(row.direction));
-    std::string out =
-        formatTrafficTime(row.time) + "  " + direction + "  " + (row.link.empty() ? "-" : row.link) + "  ";
+    const std::string time =
+        timeForm == TrafficTimeForm::Timestamp ? formatTrafficTimestamp(row.time) : formatTrafficTime(row.time);
+    std::string out = time + "  " + direction + "  " + (row.link.empty() ? "-" : row.link) + "  ";
     if (row.direction == TrafficDirection::Event) {
         // The event's name leads; its detail (a reason) follows as text.
         out += row.mark.text;

@@ -8,6 +8,8 @@
 #include "support/recording_target.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -53,6 +55,39 @@ TEST(TrafficText, timeIsLocalClockTimeWithMilliseconds) {
     EXPECT_EQ(text.substr(6, 2), "40");
 }
 
+TEST(TrafficText, timestampCarriesTheDateAndTheZonesOffset) {
+    const std::string text = formatTrafficTimestamp(fixedTime());
+    ASSERT_EQ(text.size(), 29U) << text;
+    EXPECT_EQ(text[4], '-');
+    EXPECT_EQ(text[10], 'T');
+    EXPECT_EQ(text.substr(11, 12), formatTrafficTime(fixedTime()));
+    EXPECT_TRUE(text[23] == '+' || text[23] == '-') << text;
+    EXPECT_EQ(text[26], ':');
+    const TrafficRow sent{fixedTime(), TrafficDirection::Sent, "COM2", "GET STA\r\n", {}};
+    EXPECT_EQ(formatTrafficRow(sent, TrafficTimeForm::Timestamp), text + "  sent      COM2  GET STA\\r\\n");
+#ifndef _WIN32
+    // In known zones east and west of UTC (POSIX TZ signs run the other way).
+    const char* const saved = std::getenv("TZ");
+    const std::string before = saved != nullptr ? saved : "";
+    const std::pair<const char*, const char*> zones[] = {
+        {"XST-05:30", "2001-09-09T07:16:40.234+05:30"},
+        {"YST+03", "2001-09-08T22:46:40.234-03:00"},
+        {"UTC0", "2001-09-09T01:46:40.234+00:00"},
+    };
+    for (const auto& [zone, expected] : zones) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        EXPECT_EQ(formatTrafficTimestamp(fixedTime()), expected) << zone;
+    }
+    if (saved != nullptr) {
+        ::setenv("TZ", before.c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+#endif
+}
+
 TEST(TrafficText, rowLineHoldsTimeDirectionLinkTextAndMark) {
     const TrafficRow received{fixedTime(),
                               TrafficDirection::Received,
@@ -90,6 +125,26 @@ TEST(TrafficText, hexDumpHasOffsetsPairsAndPrintableColumn) {
     EXPECT_EQ(dump, "0000  4f 55 54 33 20 56 53 20  49 4e 35 0d 0a 00 ff 41  OUT3 VS IN5....A\n"
                     "0010  42 43 44 45 46 47                                 BCDEFG\n");
     EXPECT_EQ(hexDump(""), "");
+}
+
+// A value read from the line as text is shown like the line: a terminal
+// escape in it reaches neither the monitor's cell nor a terminal showing the
+// log.
+TEST(TrafficMarks, controlCharactersInAReplysValueAreMadeVisible) {
+    for (const std::string_view line :
+         {std::string_view("MAC 00:1A\x1b]0;owned\x07:2B\r\n"), std::string_view("TIP 50\x1b[2J0\r\n")}) {
+        const TrafficMark mark = markReplyLine(line);
+        EXPECT_EQ(mark.kind, TrafficMarkKind::ActedOn) << mark.text;
+        for (const char c : mark.text) {
+            EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) << mark.text;
+        }
+        EXPECT_NE(mark.text.find("\\x1B"), std::string::npos) << mark.text;
+    }
+    EXPECT_EQ(markReplyLine("MAC 00:1A\x1b]0;owned\x07:2B\r\n").text,
+              "MAC -> 00:1A\\x1B]0;owned\\x07:2"); // the 17 characters the parser takes
+    const TrafficRow row{fixedTime(), TrafficDirection::Received, "COM1", "MAC \x1b]0;t\x07\r\n",
+                         markReplyLine("MAC \x1b]0;t\x07\r\n")};
+    EXPECT_EQ(formatTrafficRow(row).find('\x1b'), std::string::npos) << formatTrafficRow(row);
 }
 
 TEST(TrafficMarks, repliesAreMarkedWithWhatTheParserChanges) {
@@ -270,7 +325,9 @@ TEST(TrafficFileTest, appendsFormattedRowsAfterWhatTheFileHeld) {
         std::ifstream in(path, std::ios::binary);
         text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    EXPECT_EQ(text, "earlier run\n" + formatTrafficRow(sent) + "\n" + formatTrafficRow(received) + "\n");
+    // Each row led by its date: the file outlives the day.
+    EXPECT_EQ(text, "earlier run\n" + formatTrafficRow(sent, TrafficTimeForm::Timestamp) + "\n" +
+                        formatTrafficRow(received, TrafficTimeForm::Timestamp) + "\n");
     std::filesystem::remove(path);
 }
 
