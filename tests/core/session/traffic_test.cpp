@@ -265,7 +265,7 @@ TEST(TrafficDispatch, dispatchReportsPendingBytesLinesAndTheEdidMode) {
 
     dispatch.setTrafficObserver(nullptr);
     dispatch.receive('\n');
-    EXPECT_EQ(log.size(), 2U);
+    EXPECT_EQ(log.size(), 3U);
 }
 
 TEST(TrafficFileTest, appendsFormattedRowsAfterWhatTheFileHeld) {
