@@ -18,6 +18,7 @@ public:
             return false;
         }
         sent.emplace_back(command.bytes());
+        notes.emplace_back(command.note());
         return true;
     }
 
@@ -26,6 +27,8 @@ public:
     int calls = 0;
     // The commands that reached the port, in order.
     std::vector<std::string> sent;
+    // Their notes for the traffic monitor, empty where there is none.
+    std::vector<std::string> notes;
 };
 
 } // namespace mc::test

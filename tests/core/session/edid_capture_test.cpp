@@ -1,8 +1,10 @@
 #include "session/edid_capture.h"
+#include "session/log_hook.h"
 #include "support/edid_capture_fakes.h"
 #include "support/file_size_limit.h"
 #include "support/recording_target.h"
 
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -158,6 +160,34 @@ TEST_F(EdidCaptureTest, savesUnderTheFirstFreeNameAndShowsIt) {
     EXPECT_EQ(target.capturedEdids[0], sample);
     EXPECT_EQ(state.receivedEdid, sample);
     EXPECT_FALSE(state.edidToFile);
+}
+
+TEST_F(EdidCaptureTest, aReadBackWithErrorsIsSavedAndShownAsAnyAndTheLogSaysWhatIsWrong) {
+    std::vector<std::string> logged;
+    setLogSink([&](LogLevel level, std::string_view source, std::string_view text) {
+        logged.push_back(std::string(logLevelName(level)) + " " + std::string(source) + ": " + std::string(text));
+    });
+    EdidImage broken = sampleImage();
+    broken[255] = static_cast<std::uint8_t>(broken[255] ^ 0x01);
+    char finding[64];
+    std::snprintf(finding, sizeof finding, "checksum of block 1 is 0x%02X, should be 0x%02X", broken[255],
+                  broken[255] ^ 0x01);
+    capture.handleLine(edidDataLine(broken));
+    setLogSink({});
+
+    ASSERT_EQ(files.saved.size(), 1U);
+    EXPECT_EQ(files.saved.begin()->second, broken);
+    EXPECT_EQ(target.calls, (Calls{"showMessage(Save to file: Matrix_EDID_out1_00.bin)", "showCapturedEdid"}));
+    EXPECT_EQ(logged, std::vector<std::string>{std::string(logLevelName(LogLevel::Error)) +
+                                               " EDID check: EDID read back into Matrix_EDID_out1_00.bin: " + finding});
+
+    // A sound one logs nothing.
+    logged.clear();
+    state.edidToFile = true;
+    setLogSink([&](LogLevel, std::string_view, std::string_view text) { logged.emplace_back(text); });
+    capture.handleLine(edidDataLine(sampleImage()));
+    setLogSink({});
+    EXPECT_TRUE(logged.empty());
 }
 
 TEST_F(EdidCaptureTest, withAllHundredNamesTakenNinetyNineIsOverwritten) {

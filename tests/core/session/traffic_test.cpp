@@ -186,6 +186,38 @@ TEST(TrafficMarks, duringAnEdidReadOnlyTheDataLineIsActedOn) {
     EXPECT_EQ(markReplyLine("OUT3 VS IN5\r\n", true).kind, TrafficMarkKind::Ignored);
 }
 
+TEST(TrafficMarks, anEdidReadBackWithFindingsSaysWhatIsWrong) {
+    std::ifstream in(std::string(MC_TEST_DATA_DIR) + "/edid-samples/004-dell-dela1cf.bin", std::ios::binary);
+    EdidImage sound{};
+    in.read(reinterpret_cast<char*>(sound.data()), static_cast<std::streamsize>(sound.size()));
+    EdidImage filled;
+    filled.fill(0xFF);
+    EXPECT_EQ(markEdidReadBack(test::edidDataLine(sound), filled),
+              (TrafficMark{TrafficMarkKind::ActedOn, "EDID data read back"}));
+
+    EdidImage broken = sound;
+    broken[126] = 2;
+    broken[127] = static_cast<std::uint8_t>(broken[127] - 1);
+    EXPECT_EQ(markEdidReadBack(test::edidDataLine(broken), filled),
+              (TrafficMark{TrafficMarkKind::Fault, "EDID data read back; EDID check: the extension count (byte 126) is "
+                                                   "2, but only 1 extension block follows"}));
+    // Bytes the line leaves out keep the values of the image it is scanned
+    // over, as in the capture: a short line over the sound image is sound.
+    EXPECT_EQ(markEdidReadBack("OUT1 EDID DATA 00 ff\r\n", sound).kind, TrafficMarkKind::ActedOn);
+}
+
+TEST(TrafficLogRing, sentCommandsCarryTheirNoteAsAFaultMark) {
+    TrafficLog log = fixedLog();
+    log.commandSent("COM3", "GET STA\r\n", {});
+    log.commandSent("COM3", "SET IN1 EDID U1 DATA 00\r\n", "EDID check: checksum of block 1 is 0x3C, should be 0x3D");
+    ASSERT_EQ(log.size(), 2U);
+    EXPECT_EQ(log.row(0).mark, TrafficMark{});
+    EXPECT_EQ(log.row(1).mark,
+              (TrafficMark{TrafficMarkKind::Fault, "EDID check: checksum of block 1 is 0x3C, should be 0x3D"}));
+    EXPECT_NE(formatTrafficRow(log.row(1)).find("  [EDID check: checksum of block 1 is 0x3C, should be 0x3D]"),
+              std::string::npos);
+}
+
 TEST(TrafficLogRing, keepsTheLastRowsInOrderAndNeverGrowsPastItsBound) {
     TrafficLog log = fixedLog(100);
     for (int i = 0; i < 20000; ++i) {
@@ -294,9 +326,23 @@ TEST(TrafficDispatch, dispatchReportsPendingBytesLinesAndTheEdidMode) {
     EXPECT_EQ(log.row(1).bytes, "OUT4 VS IN1\r\n");
     EXPECT_EQ(log.row(1).mark.kind, TrafficMarkKind::Ignored);
 
+    // The data line ending the read, over the image the capture starts from
+    // (all 0xFF: two bytes are no EDID), is marked with what is wrong.
+    state.receivedEdid.fill(0xFF);
+    for (const char c : std::string("OUT1 EDID DATA 00 ff\r\n")) {
+        dispatch.receive(static_cast<std::uint8_t>(c));
+    }
+    ASSERT_EQ(log.size(), 3U);
+    EXPECT_EQ(log.row(2).mark.kind, TrafficMarkKind::Fault);
+    EXPECT_EQ(log.row(2).mark.text.rfind("EDID data read back; EDID check: the header (bytes 0 to 7) is 00 FF FF FF FF "
+                                         "FF FF FF",
+                                         0),
+              0U)
+        << log.row(2).mark.text;
+
     dispatch.setTrafficObserver(nullptr);
     dispatch.receive('\n');
-    EXPECT_EQ(log.size(), 2U);
+    EXPECT_EQ(log.size(), 3U);
 }
 
 TEST(TrafficFileTest, appendsFormattedRowsAfterWhatTheFileHeld) {

@@ -1,6 +1,7 @@
 #include "edid/edid_decoder.h"
 #include "pages/edid_page.h"
 #include "session/console_state.h"
+#include "session/log_hook.h"
 #include "support/recording_sender.h"
 #include "widgets/choice_box.h"
 #include "widgets/message_box.h"
@@ -490,6 +491,42 @@ private slots:
         }
         QCOMPARE(state_.edidReports, mc::decodeEdid(imageOf(bytes)));
         QVERIFY(!page.summary().empty());
+    }
+
+    // The file still goes out as always, with no further message box; the
+    // command's note (the traffic monitor's mark) and the log say what is wrong.
+    void loadOfAnEdidWithErrorsStillSendsItAndSaysWhatIsWrong() {
+        QByteArray bytes = sample("025-samsung-sam0c4c");
+        const auto right = static_cast<unsigned char>(bytes[255]);
+        bytes[255] = static_cast<char>(right + 1);
+        const auto hex = [](unsigned v) { return QString::number(v & 0xFFU, 16).rightJustified(2, u'0').toUpper(); };
+        const std::string finding = QStringLiteral("checksum of block 1 is 0x%1, should be 0x%2")
+                                        .arg(hex(right + 1U), hex(right))
+                                        .toStdString();
+        QStringList logged;
+        mc::setLogSink([&](mc::LogLevel level, std::string_view source, std::string_view text) {
+            logged << QString::fromStdString(std::string(mc::logLevelName(level)) + " " + std::string(source) + ": " +
+                                             std::string(text));
+        });
+        EdidPage page(sender_, state_);
+        const QString path = writeFile(QStringLiteral("broken.bin"), bytes);
+        chooseFile(page, path);
+        choose(userSlot(page), 47, Choose::ByTyping);
+        QTest::mouseClick(button(page, "loadButton"), Qt::LeftButton);
+        mc::setLogSink({});
+
+        QCOMPARE(messages_, QStringList{kUploadNote});
+        QCOMPARE(sender_.sent.size(), std::size_t(1));
+        QCOMPARE(sender_.notes.front(), "EDID check: " + finding);
+        QCOMPARE(logged, QStringList{QString::fromStdString(
+                             std::string(mc::logLevelName(mc::LogLevel::Error)) + " EDID check: EDID file " +
+                             QFile::encodeName(path).toStdString() + " for input 16 user slot 3: " + finding)});
+
+        // A sound file carries no note.
+        chooseFile(page, writeFile(QStringLiteral("sound.bin"), sample("025-samsung-sam0c4c")));
+        QTest::mouseClick(button(page, "loadButton"), Qt::LeftButton);
+        QCOMPARE(sender_.notes.size(), std::size_t(2));
+        QCOMPARE(sender_.notes.back(), std::string());
     }
 
     void loadRefusesWhatIsNoEdidFile_data() {
