@@ -1,5 +1,6 @@
 #include "atomic_file.h"
 #include "ctl_runner.h"
+#include "device_status.h"
 #include "edid/edid_decoder.h"
 #include "edid/edid_file.h"
 #include "edid/edid_summary.h"
@@ -31,16 +32,16 @@ Outcome Runner::edidRead() {
     std::optional<int> source = inv_.readSource;
     if (!inv_.readOutput && !source) {
         // The read names the input's own EDID source: ask which it is.
-        DeviceStatus s;
-        const auto index = static_cast<std::size_t>(inv_.readPort - 1);
-        if (auto failed = queryStatus(s, "EDID choice of input " + std::to_string(inv_.readPort),
-                                      [index](const DeviceStatus& st) { return st.edid.at(index).has_value(); })) {
+        SwitcherState s;
+        const int input = inv_.readPort;
+        if (auto failed = queryStatus(s, "EDID choice of input " + std::to_string(input),
+                                      [input](const SwitcherState& st) { return st.edidChoice(input).has_value(); })) {
             return *failed;
         }
         if (auto failed = settle(deadline(), s)) {
             return *failed;
         }
-        const std::optional<int> choice = *s.edid.at(index);
+        const std::optional<int> choice = s.edidChoice(input)->value;
         if (!choice || *choice > kLastEdidSourceIndex) {
             return failure(kExitDisagrees, "edid read: input " + std::to_string(inv_.readPort) + " presents " +
                                                (!choice ? std::string("no EDID") : itemName(*choice)) +
@@ -48,23 +49,20 @@ Outcome Runner::edidRead() {
         }
         source = *choice;
     }
-    const auto command =
+    auto command =
         inv_.readOutput ? readOutputEdidCommand(inv_.readPort) : readInputEdidCommand(inv_.readPort, *source);
-    if (auto failed = send(command)) {
+    if (!command) {
+        return unbuilt();
+    }
+    // The answer: the first line with both keywords (checked below), or a refusal.
+    CommandExchange exchange(std::move(*command), "EDID data", [](std::string_view line, const Reply&) {
+        return isEdidDataLine(line) || isErrorReply(line) ? CommandExchange::Answer::Confirms
+                                                          : CommandExchange::Answer::NotYet;
+    });
+    if (auto failed = runExchange(exchange)) {
         return *failed;
     }
-    // The answer: the first line with both keywords, or a refusal.
-    std::string answer;
-    if (auto failed = waitFor(deadline(), "EDID data", [&](const std::string& line) {
-            if (!isEdidDataLine(line) && stripLineEnd(line).rfind(kErrorReply, 0) != 0) {
-                return false;
-            }
-            answer = line;
-            return true;
-        })) {
-        return *failed;
-    }
-    const EdidReply reply = checkEdidReply(answer, EdidReadPort{inv_.readOutput, inv_.readPort});
+    const EdidReply reply = checkEdidReply(exchange.answerLine(), EdidReadPort{inv_.readOutput, inv_.readPort});
     if (!reply.problem.empty()) {
         return failure(kExitDisagrees, "edid read: " + reply.problem);
     }
@@ -101,16 +99,14 @@ Outcome Runner::edidWrite() {
                                        (size > 0 && size < kEdidImageBytes ? " (--pad fills it up with 0xFF)" : ""));
     }
     const EdidImage image = edidImageFromBytes(bytes);
-    if (auto failed = send(uploadEdidCommand(inv_.input, inv_.slot, image))) {
+    auto exchange = edidUploadExchange(inv_.input, inv_.slot, image);
+    if (!exchange) {
+        return unbuilt();
+    }
+    if (auto failed = runExchange(*exchange)) {
         return *failed;
     }
-    std::string reply;
-    if (auto failed = waitFor(deadline(), "reply to the upload", [&](const std::string& line) {
-            reply = stripLineEnd(line);
-            return !reply.empty();
-        })) {
-        return *failed;
-    }
+    const std::string reply = stripLineEnd(exchange->answerLine());
     Outcome outcome;
     outcome.json.set("input", inv_.input);
     outcome.json.set("slot", inv_.slot);
@@ -119,7 +115,7 @@ Outcome Runner::edidWrite() {
     outcome.json.set("reply", reply);
     outcome.text =
         "input " + std::to_string(inv_.input) + " user slot " + std::to_string(inv_.slot) + ": " + reply + "\n";
-    if (reply.find(kErrorReply) != std::string::npos) {
+    if (exchange->state() == ExchangeState::Disagreed) {
         outcome.exit = kExitDisagrees;
         outcome.error = "edid write: the switcher refused the upload: " + reply;
     }
