@@ -8,6 +8,7 @@
 #include "link/commands.h"
 #include "session/edid_capture.h"
 #include "session/reply_parser.h"
+#include "session/traffic_format.h"
 
 #include <filesystem>
 #include <vector>
@@ -113,11 +114,11 @@ Outcome Runner::edidWrite() {
     outcome.json.set("file", inv_.file);
     outcome.json.set("bytes", static_cast<int>(size));
     outcome.json.set("reply", reply);
-    outcome.text =
-        "input " + std::to_string(inv_.input) + " user slot " + std::to_string(inv_.slot) + ": " + reply + "\n";
+    outcome.text = "input " + std::to_string(inv_.input) + " user slot " + std::to_string(inv_.slot) + ": " +
+                   visibleBytes(reply) + "\n";
     if (exchange->state() == ExchangeState::Disagreed) {
         outcome.exit = kExitDisagrees;
-        outcome.error = "edid write: the switcher refused the upload: " + reply;
+        outcome.error = "edid write: the switcher refused the upload: " + visibleBytes(reply);
     }
     return outcome;
 }
