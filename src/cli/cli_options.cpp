@@ -52,9 +52,10 @@ constexpr std::array kCommands = {
     CommandHelp{Command::Search, "search", "search",
                 "Probes COM1 to COM99 as the console does and prints the first port on which a\n"
                 "switcher answers. Ignores --link."},
-    CommandHelp{Command::Send, "send", "send TEXT",
-                "Sends TEXT as one command line (CR LF before and after) and prints the reply\n"
-                "lines until the line is quiet."},
+    CommandHelp{Command::Send, "send", "send TEXT...",
+                "Sends TEXT (its words joined by single blanks) as one command line (CR LF\n"
+                "before and after) and prints the reply lines until the line is quiet; a reply\n"
+                "holding ERROR is a refusal (exit status 4)."},
     CommandHelp{Command::Monitor, "monitor", "monitor",
                 "Prints every line received, with a time stamp, until interrupted."},
 };
@@ -343,7 +344,11 @@ void parseCommand(Parser& p, Invocation& inv) {
         return;
     case Command::Send:
         if (const auto text = p.take("TEXT")) {
+            // `send GET STA` as `send "GET STA"`: the words joined by single blanks.
             inv.text = *text;
+            while (!p.done()) {
+                inv.text += ' ' + *p.take("TEXT");
+            }
             if (inv.text.empty()) {
                 p.fail("TEXT is empty");
             } else if (inv.text.find_first_of("\r\n") != std::string::npos) {

@@ -385,27 +385,43 @@ Outcome Runner::sendText() {
     auto until = deadline();
     const auto last = until + std::chrono::milliseconds(inv_.timeoutMs) * 4;
     std::size_t count = 0;
+    std::optional<std::string> refusal;
+    bool interrupted = false;
     std::string line;
     while (count < kSendLineLimit) {
         const auto wait = env_.link->nextLine(line, std::min(until, last));
         if (wait == LineLink::Wait::HungUp) {
             return failure(kExitLink, "send: " + env_.link->error());
         }
-        if (wait == LineLink::Wait::Interrupted || wait == LineLink::Wait::Timeout) {
+        if (wait == LineLink::Wait::Interrupted) {
+            interrupted = true;
+            break;
+        }
+        if (wait == LineLink::Wait::Timeout) {
             break;
         }
         std::string text = stripLineEnd(line);
         if (text.empty()) {
             continue; // the CR LF a reply may start with
         }
-        outcome.text += text + "\n";
+        if (!refusal && isErrorReply(text)) {
+            refusal = text;
+        }
+        // The replies as they came in JSON; for a person, control characters visible.
+        outcome.text += visibleBytes(text) + "\n";
         replies.push(std::move(text));
         ++count;
         until = Clock::now() + kQuiet;
     }
     outcome.json.set("sent", inv_.text);
     outcome.json.set("replies", std::move(replies));
-    if (count == 0) {
+    if (interrupted) {
+        outcome.exit = kExitLink;
+        outcome.error = "send: interrupted";
+    } else if (refusal) {
+        outcome.exit = kExitDisagrees;
+        outcome.error = "send: the switcher refused \"" + inv_.text + "\": " + visibleBytes(*refusal);
+    } else if (count == 0) {
         outcome.exit = kExitNoReply;
         outcome.error =
             "send: no reply to \"" + inv_.text + "\" from " + env_.link->name() + " within " + timeoutText(inv_);

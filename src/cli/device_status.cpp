@@ -2,8 +2,10 @@
 
 #include "cli_options.h"
 #include "edid/edid_choices.h"
+#include "session/traffic_format.h"
 
 #include <cstdio>
+#include <string>
 
 namespace mc::ctl {
 
@@ -33,8 +35,20 @@ template <typename T, typename Show> Json jsonOf(const Report<T>& value, Show sh
     return value ? Json(show(value->value)) : Json();
 }
 
-std::string same(const std::string& text) {
-    return text;
+// A text from the wire as a person reads it: control characters visible, so
+// a reply cannot steer the terminal.
+std::string visible(const std::string& text) {
+    return visibleBytes(text);
+}
+
+// The TCP port as a JSON number; null when the switcher's text is none.
+Json tcpPortJson(const Report<std::string>& port) {
+    if (!port || port->value.empty() || port->value.size() > 5 ||
+        port->value.find_first_not_of("0123456789") != std::string::npos) {
+        return Json();
+    }
+    const long number = std::stol(port->value);
+    return number <= 65535 ? Json(static_cast<int>(number)) : Json();
 }
 
 } // namespace
@@ -105,8 +119,8 @@ Json networkJson(const SwitcherState& s) {
     net.set("host", jsonOf(s.hostAddress(), dotted));
     net.set("mask", jsonOf(s.netMask(), dotted));
     net.set("router", jsonOf(s.routerAddress(), dotted));
-    net.set("tcp_port", jsonOf(s.tcpPort(), same));
-    net.set("mac", jsonOf(s.mac(), same));
+    net.set("tcp_port", tcpPortJson(s.tcpPort()));
+    net.set("mac", s.mac() ? Json(s.mac()->value) : Json());
     return net;
 }
 
@@ -116,8 +130,8 @@ std::string networkText(const SwitcherState& s) {
     text += "Host      " + shown(s.hostAddress(), dotted) + "\n";
     text += "Mask      " + shown(s.netMask(), dotted) + "\n";
     text += "Router    " + shown(s.routerAddress(), dotted) + "\n";
-    text += "TCP port  " + shown(s.tcpPort(), same) + "\n";
-    text += "MAC       " + shown(s.mac(), same) + "\n";
+    text += "TCP port  " + shown(s.tcpPort(), visible) + "\n";
+    text += "MAC       " + shown(s.mac(), visible) + "\n";
     return text;
 }
 

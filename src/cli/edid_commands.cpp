@@ -10,6 +10,7 @@
 #include "link/commands.h"
 #include "session/edid_capture.h"
 #include "session/reply_parser.h"
+#include "session/traffic_format.h"
 
 #include <filesystem>
 #include <vector>
@@ -69,12 +70,10 @@ Outcome Runner::edidRead() {
     if (!command) {
         return unbuilt();
     }
-    // The answer: the first line with both keywords, or a refusal; its check
-    // below says whether it is whole and for the port asked.
+    // The answer: the first line with both keywords (checked below), or a refusal.
     CommandExchange exchange(std::move(*command), "EDID data", [](std::string_view line, const Reply&) {
-        return isEdidDataLine(line) || stripLineEnd(std::string(line)).rfind(kErrorReply, 0) == 0
-                   ? CommandExchange::Answer::Confirms
-                   : CommandExchange::Answer::NotYet;
+        return isEdidDataLine(line) || isErrorReply(line) ? CommandExchange::Answer::Confirms
+                                                          : CommandExchange::Answer::NotYet;
     });
     if (auto failed = runExchange(exchange)) {
         return *failed;
@@ -145,11 +144,11 @@ Outcome Runner::edidWrite() {
     }
     const std::string reply = stripLineEnd(exchange->answerLine());
     outcome.json.set("reply", reply);
-    outcome.text =
-        "input " + std::to_string(inv_.input) + " user slot " + std::to_string(inv_.slot) + ": " + reply + "\n";
+    outcome.text = "input " + std::to_string(inv_.input) + " user slot " + std::to_string(inv_.slot) + ": " +
+                   visibleBytes(reply) + "\n";
     if (exchange->state() == ExchangeState::Disagreed) {
         outcome.exit = kExitDisagrees;
-        outcome.error = "edid write: the switcher refused the upload: " + reply;
+        outcome.error = "edid write: the switcher refused the upload: " + visibleBytes(reply);
     }
     return outcome;
 }

@@ -251,7 +251,7 @@ TEST_F(CtlE2e, statusPrintsSixteenRowsAndTheNetworkAndItsJsonFollowsTheSchema) {
     EXPECT_EQ(at(output5, "input").number, 5);
     EXPECT_EQ(at(output5, "audio").string, "on");
     EXPECT_EQ(at(at(result, "inputs").array.at(6), "edid_name").string, "4K30Hz_3D_2CH(PCM)");
-    EXPECT_EQ(at(at(result, "network"), "tcp_port").string, "5000");
+    EXPECT_EQ(at(at(result, "network"), "tcp_port").number, 5000);
     EXPECT_FALSE(at(at(result, "network"), "dhcp").boolean);
 }
 
@@ -579,7 +579,7 @@ TEST_F(CtlE2e, netSetChangesOnlyWhatIsGivenAndShowsTheConfirmedValues) {
     const JsonValue& network = at(at(doc, "result"), "network");
     EXPECT_EQ(at(network, "host").string, "10.1.2.3");
     EXPECT_EQ(at(network, "mask").string, "255.255.255.0");
-    EXPECT_EQ(at(network, "tcp_port").string, "4001");
+    EXPECT_EQ(at(network, "tcp_port").number, 4001);
     const auto lines = sim->receivedLines();
     ASSERT_GE(lines.size(), 2U);
     EXPECT_EQ(lines.front(), "\r\nGET STA\r\n");
@@ -640,9 +640,28 @@ TEST_F(CtlE2e, sendPrintsEveryReplyLineUntilTheLineIsQuiet) {
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 16 + 16 + 6 + 16) << run.out;
     EXPECT_EQ(run.out.find("OUT1 VS IN1\n"), 0U);
     const Result error = ctl({"--link", "COM1", "--json", "send", "HELLO"});
-    EXPECT_EQ(error.status, 0);
-    EXPECT_EQ(at(at(document(error), "result"), "replies").array.at(0).string, "ERROR");
+    EXPECT_EQ(error.status, 4);
+    const JsonValue refused = document(error);
+    EXPECT_FALSE(at(refused, "ok").boolean);
+    EXPECT_EQ(at(at(refused, "result"), "replies").array.at(0).string, "ERROR");
+    EXPECT_NE(error.err.find("send: the switcher refused \"HELLO\": ERROR"), std::string::npos) << error.err;
 }
+
+TEST_F(CtlE2e, sendJoinsItsWordsAndReportsAnInterruptionAsOne) {
+    auto sim = startSwitcher(1);
+    const Result words = ctl({"--link", "COM1", "send", "GET", "STA"});
+    EXPECT_EQ(words.status, 0) << words.err;
+    EXPECT_EQ(sim->receivedLines().back(), "\r\nGET STA\r\n");
+
+    auto silent = startSwitcher(2, "silent");
+    CtlProcess send({"--link", "COM2", "--timeout", "20000", "send", "GET", "STA"});
+    std::this_thread::sleep_for(500ms);
+    send.signal(SIGINT);
+    EXPECT_EQ(send.wait(), 1);
+    EXPECT_NE(send.err.find("send: interrupted"), std::string::npos) << send.err;
+    EXPECT_EQ(send.err.find("no reply"), std::string::npos) << send.err;
+}
+
 
 TEST_F(CtlE2e, aSilentSwitcherGivesExitThreeWithinTheTimeoutNamingTheCommand) {
     auto sim = startSwitcher(1, "silent");
@@ -1002,6 +1021,13 @@ TEST_F(CtlE2e, aConfirmationThatDisagreesExitsFourAndSaysWhat) {
         EXPECT_EQ(at(document(run), "exit").number, 4);
     }
     EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(CtlE2e, aReplyCannotSteerTheTerminalThroughSendsText) {
+    LoopbackPeer peer("MAC \x1b]0;PWNED\x07\x1b[2J\r\n", false);
+    const Result run = ctl({"--link", peer.address(), "send", "GET", "MAC"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "MAC \\x1B]0;PWNED\\x07\\x1B[2J\n");
 }
 
 TEST_F(CtlE2e, aMalformedEdidReplyIsNeverSavedAndExitsFourWithTheReason) {
