@@ -206,8 +206,9 @@ TEST_F(HubE2e, theClientBeyondTheLimitGetsARefusalLineAndIsClosed) {
     // The sixteen are still served; one leaving makes room.
     ASSERT_TRUE(clients[15]->send(route(1, 3)));
     EXPECT_NE(clients[0]->receiveUntil("OUT1 VS IN3\r\n", kWait).find("OUT1 VS IN3"), std::string::npos);
+    // Closed with a reply unread: the hub may see a reset rather than the end.
     clients.pop_back();
-    ASSERT_TRUE(hub->waitForLog("it closed the connection", kWait));
+    ASSERT_TRUE(hub->waitForLog("dropped:", kWait));
     TextClient again(hub->textPort());
     ASSERT_TRUE(again.send(route(1, 4)));
     EXPECT_NE(again.receiveUntil("OUT1 VS IN4\r\n", kWait).find("OUT1 VS IN4"), std::string::npos);

@@ -3,9 +3,8 @@
 #include "site/site_file.h"
 #include "support/pty_peer.h"
 
-#include <gtest/gtest.h>
-
 #include <csignal>
+#include <gtest/gtest.h>
 #include <random>
 #include <sys/wait.h>
 #include <thread>
