@@ -106,7 +106,7 @@ TEST(RecallE2e, aRecallWithALockedAndAnUnansweredOutputReportsEveryOutput) {
 
     Site site;
     ASSERT_TRUE(site.setLocked(1, true).ok());
-    ASSERT_TRUE(site.savePreset(Preset{"Lecture", {{1, 3}, {2, 2}, {3, 6}, {4, 7}, {5, 8}}}).ok());
+    ASSERT_TRUE(site.savePreset(Preset{"Lecture", {{1, 3, {}}, {2, 2, {}}, {3, 6, {}}, {4, 7, {}}, {5, 8, {}}}}).ok());
     board.useSite(&site);
     const auto planned = site.planRecall("Lecture", board.currentRoutes());
     ASSERT_TRUE(planned.ok());

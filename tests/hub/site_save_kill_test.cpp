@@ -19,7 +19,7 @@ Site siteNamed(const std::string& name, int presets) {
     Site site;
     EXPECT_TRUE(site.setName(name).ok());
     for (int i = 0; i < presets; ++i) {
-        EXPECT_TRUE(site.savePreset(Preset{"Preset " + std::to_string(i), {{1 + i % 16, 1 + (i * 7) % 16}}}).ok());
+        EXPECT_TRUE(site.savePreset(Preset{"Preset " + std::to_string(i), {{1 + i % 16, 1 + (i * 7) % 16, {}}}}).ok());
     }
     EXPECT_TRUE(site.setLocked(3, true).ok());
     return site;

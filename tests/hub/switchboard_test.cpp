@@ -264,7 +264,7 @@ TEST_F(SwitchboardTest, aRecallSendsWhatThePlanSaysOneCommandAtATimeAndReportsEa
     board.useSite(&site);
     std::optional<RecallReport> report;
     board.recall(
-        plan(site, board, {{1, 1, AudioState::On}, {2, 5}, {3, 6, AudioState::Mute}, {4, 7}, {5, 8}}),
+        plan(site, board, {{1, 1, AudioState::On}, {2, 5, {}}, {3, 6, AudioState::Mute}, {4, 7, {}}, {5, 8, {}}}),
         [&](const RecallReport& done) { report = done; }, now);
     // Output 1 is so already, output 2 is locked: output 3's route goes first, alone.
     ASSERT_EQ(wires.link, std::vector<std::string>{route(3, 6)});
@@ -304,7 +304,7 @@ TEST_F(SwitchboardTest, staleRoutesArePlannedAsUnknownSoARecallSendsThem) {
     wires.link.clear();
     Site site;
     // Output 1 showed input 1 before the link went down; that is not live.
-    const RecallPlan planned = plan(site, board, {{1, 1}});
+    const RecallPlan planned = plan(site, board, {{1, 1, {}}});
     ASSERT_EQ(planned.steps.size(), 1U);
     EXPECT_EQ(planned.steps[0].action, RecallAction::Send);
 }
@@ -313,7 +313,7 @@ TEST_F(SwitchboardTest, aRecallWhileTheLinkIsDownFailsEveryRouteItWouldSend) {
     Site site;
     std::optional<RecallReport> report;
     board.recall(
-        plan(site, board, {{1, 2}, {2, 3}}), [&](const RecallReport& done) { report = done; }, now);
+        plan(site, board, {{1, 2, {}}, {2, 3, {}}}), [&](const RecallReport& done) { report = done; }, now);
     ASSERT_TRUE(report);
     for (const OutputRecallResult& result : report->outputs) {
         EXPECT_EQ(result.outcome, RecallOutcome::Failed);
@@ -327,7 +327,7 @@ TEST_F(SwitchboardTest, aLinkLostDuringARecallFailsTheRestAndAGoneClientGetsNoth
     Site site;
     std::optional<RecallReport> report;
     board.recall(
-        plan(site, board, {{1, 2}, {2, 3}}), [&](const RecallReport& done) { report = done; }, now);
+        plan(site, board, {{1, 2, {}}, {2, 3, {}}}), [&](const RecallReport& done) { report = done; }, now);
     board.clientBytes(kA, route(9, 9), now);
     board.removeClient(kA);
     board.linkDown("read: Input/output error");
