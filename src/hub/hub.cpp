@@ -80,7 +80,7 @@ public:
               options.link, [this](std::function<void()> work) { asio::post(io_, std::move(work)); },
               LinkOwner::Events{[this] { linkUp(); },
                                 [this](std::string_view bytes) {
-                                    board_.linkBytes(bytes, SteadyClock::now(), WallClock::now());
+                                    board_.linkBytes(bytes, SteadyClock::now());
                                     armDeadline();
                                     stateMayHaveChanged();
                                 },
@@ -180,7 +180,7 @@ private:
     void linkUp() {
         log(LogLevel::Info, "link up: " + link_.name());
         lastUp_ = SteadyClock::now();
-        board_.linkUp(SteadyClock::now(), WallClock::now());
+        board_.linkUp(SteadyClock::now());
         armDeadline();
         stateMayHaveChanged();
     }

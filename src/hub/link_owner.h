@@ -1,8 +1,8 @@
 #pragma once
 
 #include "link/link_address.h"
-#include "link/pending_commands.h"
 #include "link/link_channel.h"
+#include "link/pending_commands.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,10 +1,13 @@
 #include "switchboard.h"
 
 #include "link/commands.h"
+#include "session/command_exchange.h"
 #include "session/log_hook.h"
 #include "session/traffic_format.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 
 namespace mc::hub {
 namespace {
@@ -22,6 +25,49 @@ std::string shown(std::string_view bytes) {
     return "\"" + visibleBytes(bytes.substr(0, kShown)) + (bytes.size() > kShown ? "\"..." : "\"");
 }
 
+// What the state model holds, without when it was reported: a reply changed
+// the switcher's state when these differ after it.
+struct StateValues {
+    std::array<std::optional<std::optional<int>>, kPortCount> routes{};
+    std::array<std::optional<std::optional<int>>, kPortCount> edidChoices{};
+    std::array<std::optional<AudioState>, kPortCount> audio{};
+    std::optional<bool> dhcp;
+    std::optional<std::uint32_t> host;
+    std::optional<std::uint32_t> netMask;
+    std::optional<std::uint32_t> router;
+    std::optional<std::string> tcpPort;
+    std::optional<std::string> mac;
+    friend bool operator==(const StateValues&, const StateValues&) = default;
+};
+
+template <class T> std::optional<T> valueOf(const Report<T>& report) {
+    return report ? std::optional<T>(report->value) : std::nullopt;
+}
+
+StateValues valuesOf(const SwitcherState& state) {
+    StateValues values;
+    for (int port = kFirstPort; port <= kLastPort; ++port) {
+        const auto at = static_cast<std::size_t>(port - kFirstPort);
+        values.routes[at] = valueOf(state.route(port));
+        values.edidChoices[at] = valueOf(state.edidChoice(port));
+        values.audio[at] = valueOf(state.audio(port));
+    }
+    values.dhcp = valueOf(state.dhcp());
+    values.host = valueOf(state.hostAddress());
+    values.netMask = valueOf(state.netMask());
+    values.router = valueOf(state.routerAddress());
+    values.tcpPort = valueOf(state.tcpPort());
+    values.mac = valueOf(state.mac());
+    return values;
+}
+
+std::string_view trimmedLine(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
 bool changesState(ReplyTopic::Kind kind) {
     return kind == ReplyTopic::Route || kind == ReplyTopic::Audio || kind == ReplyTopic::EdidChoice ||
            kind == ReplyTopic::Network;
@@ -33,9 +79,8 @@ Switchboard::Switchboard(SwitchboardWires& wires) : wires_(wires) {
     replyLines_.emplace(replyBuffer_);
 }
 
-void Switchboard::linkUp(SteadyClock::time_point now, WallClock::time_point wallNow) {
+void Switchboard::linkUp(SteadyClock::time_point now) {
     linkUp_ = true;
-    upSince_ = wallNow;
     replyBuffer_.clear();
     replyLines_.emplace(replyBuffer_);
     poll(now);
@@ -47,6 +92,7 @@ void Switchboard::linkDown(std::string_view reason) {
     replyBuffer_.clear();
     replyLines_.emplace(replyBuffer_);
     dropAll("link down: " + std::string(reason));
+    state_.linkLost();
     if (wasUp || !stateStale_) {
         log(LogLevel::Warning, "state is stale: the link is down, the last reported values are kept");
     }
@@ -115,8 +161,8 @@ void Switchboard::clientCommand(ClientId client, Client& from, std::string bytes
                 // The output's current route goes back, so the client's page
                 // returns to what the switcher shows.
                 const auto& route = state_.route(output);
-                if (route.value) {
-                    wires_.writeToClient(client, routeReplyLine(output, *route.value));
+                if (route && route->value) {
+                    wires_.writeToClient(client, routeReplyLine(output, *route->value + kFirstPort));
                 }
             }
             log(LogLevel::Warning, "refused " + from.name + ": " + shown(bytes) + ": " + outputs + " locked");
@@ -181,15 +227,15 @@ void Switchboard::pump(SteadyClock::time_point now) {
     }
 }
 
-void Switchboard::linkBytes(std::string_view bytes, SteadyClock::time_point now, WallClock::time_point wallNow) {
+void Switchboard::linkBytes(std::string_view bytes, SteadyClock::time_point now) {
     for (const char byte : bytes) {
         if (auto line = replyLines_->append(byte)) {
-            handleLine(*line, now, wallNow);
+            handleLine(*line, now);
         }
     }
 }
 
-void Switchboard::handleLine(const std::string& line, SteadyClock::time_point now, WallClock::time_point wallNow) {
+void Switchboard::handleLine(const std::string& line, SteadyClock::time_point now) {
     const ReplyTopic topic = replyTopic(line);
     ClientId owner = kHubItself;
     bool answeredOne = false;
@@ -213,7 +259,9 @@ void Switchboard::handleLine(const std::string& line, SteadyClock::time_point no
     }
     bool changed = false;
     if (changesState(topic.kind)) {
-        changed = state_.apply(decodeReply(line), wallNow);
+        const StateValues before = valuesOf(state_);
+        state_.apply(decodeReply(line));
+        changed = valuesOf(state_) != before;
     }
     if (changed) {
         broadcast(line);
@@ -301,11 +349,13 @@ void Switchboard::dropAll(std::string_view failure) {
 SwitcherRoutes Switchboard::currentRoutes() const {
     SwitcherRoutes current;
     for (int output = kFirstPort; output <= kLastPort; ++output) {
-        if (isFresh(state_.route(output))) {
-            current.at(output).input = state_.route(output).value;
+        const auto& route = state_.route(output);
+        if (isFresh(route) && route->value) {
+            current.at(output).input = *route->value + kFirstPort;
         }
-        if (isFresh(state_.audio(output))) {
-            current.at(output).audio = state_.audio(output).value;
+        const auto& audio = state_.audio(output);
+        if (isFresh(audio)) {
+            current.at(output).audio = audio->value;
         }
     }
     return current;
@@ -386,19 +436,12 @@ void Switchboard::finishRecallCommand(const Answer& answer) {
         failure = std::string(answer.failure);
     } else if (answer.topic.kind == ReplyTopic::Error) {
         failure = "the switcher answered ERROR";
-    } else if (wasRoute) {
-        const Reply reply = decodeReply(*answer.line);
-        const auto* route = std::get_if<RoutingReply>(&reply);
-        const std::optional<int> input =
-            route && route->input ? std::optional<int>(*route->input + kFirstPort) : std::nullopt;
-        if (input != step.input) {
-            failure = "the switcher reported " + (input ? "input " + std::to_string(*input) : "no input");
-        }
     } else {
-        const Reply reply = decodeReply(*answer.line);
-        const auto* audio = std::get_if<AudioReply>(&reply);
-        if (audio == nullptr || audio->state != step.audio) {
-            failure = "the switcher reported other audio";
+        // The core's exchange judges whether the line confirms the command.
+        auto exchange = wasRoute ? routeExchange(step.output, step.input)
+                                 : audioExchange(step.output, step.audio.value_or(AudioState::On));
+        if (!exchange || exchange->takeLine(*answer.line) != ExchangeState::Confirmed) {
+            failure = "the switcher reported " + visibleBytes(trimmedLine(*answer.line));
         }
     }
     if (!failure.empty()) {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "client_lines.h"
-#include "live_state.h"
 #include "session/line_assembler.h"
+#include "session/switcher_state.h"
 #include "site/site.h"
 #include "traffic_kinds.h"
 
@@ -61,7 +61,7 @@ public:
     explicit Switchboard(SwitchboardWires& wires);
 
     // The link carries the switcher's line now: the status is asked for.
-    void linkUp(SteadyClock::time_point now, WallClock::time_point wallNow);
+    void linkUp(SteadyClock::time_point now);
     // The link is gone: every command waiting or held is dropped, and what
     // the state holds is stale from now on.
     void linkDown(std::string_view reason);
@@ -72,7 +72,7 @@ public:
     [[nodiscard]] std::size_t clientCount() const { return clients_.size(); }
 
     void clientBytes(ClientId client, std::string_view bytes, SteadyClock::time_point now);
-    void linkBytes(std::string_view bytes, SteadyClock::time_point now, WallClock::time_point wallNow);
+    void linkBytes(std::string_view bytes, SteadyClock::time_point now);
 
     // Asks for the status unless a status request is still unanswered.
     void poll(SteadyClock::time_point now);
@@ -103,11 +103,12 @@ public:
     // reported on the current link count, never stale ones.
     [[nodiscard]] SwitcherRoutes currentRoutes() const;
 
-    [[nodiscard]] const LiveState& state() const { return state_; }
+    // The core's state model, fed with every reply line.
+    [[nodiscard]] const SwitcherState& state() const { return state_; }
     // A value is fresh when the switcher reported it since the link last came
     // up; while the link is down nothing is.
-    template <class T> [[nodiscard]] bool isFresh(const Reported<T>& value) const {
-        return linkUp_ && value.value && value.at >= upSince_;
+    template <class T> [[nodiscard]] bool isFresh(const Report<T>& value) const {
+        return linkUp_ && value && !value->stale;
     }
 
 private:
@@ -149,7 +150,7 @@ private:
     void clientCommand(ClientId client, Client& from, std::string bytes, SteadyClock::time_point now);
     void enqueue(Command command, SteadyClock::time_point now);
     void pump(SteadyClock::time_point now);
-    void handleLine(const std::string& line, SteadyClock::time_point now, WallClock::time_point wallNow);
+    void handleLine(const std::string& line, SteadyClock::time_point now);
     void broadcast(std::string_view bytes);
     void dropAll(std::string_view failure);
     void startRecallStep(SteadyClock::time_point now);
@@ -164,11 +165,10 @@ private:
     std::deque<Waiting> waiting_;
     std::deque<RecallJob> recalls_;
     bool recallStepWaiting_ = false;
-    LiveState state_;
+    SwitcherState state_;
     const Site* site_ = nullptr;
     bool linkUp_ = false;
     bool stateStale_ = true;
-    WallClock::time_point upSince_{};
     std::string replyBuffer_;
     // Rebuilt at each link change, so no half line of one connection joins the
     // next.

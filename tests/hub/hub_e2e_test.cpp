@@ -206,8 +206,9 @@ TEST_F(HubE2e, theClientBeyondTheLimitGetsARefusalLineAndIsClosed) {
     // The sixteen are still served; one leaving makes room.
     ASSERT_TRUE(clients[15]->send(route(1, 3)));
     EXPECT_NE(clients[0]->receiveUntil("OUT1 VS IN3\r\n", kWait).find("OUT1 VS IN3"), std::string::npos);
+    // Closed with a reply unread: the hub may see a reset rather than the end.
     clients.pop_back();
-    ASSERT_TRUE(hub->waitForLog("it closed the connection", kWait));
+    ASSERT_TRUE(hub->waitForLog("dropped:", kWait));
     TextClient again(hub->textPort());
     ASSERT_TRUE(again.send(route(1, 4)));
     EXPECT_NE(again.receiveUntil("OUT1 VS IN4\r\n", kWait).find("OUT1 VS IN4"), std::string::npos);
@@ -226,7 +227,10 @@ TEST_F(HubE2e, overLongAndBinaryLinesAreDroppedWithALogLineAndTheClientStays) {
     EXPECT_EQ(sim->receivedLines().size(), 2U);
 }
 
-TEST_F(HubE2e, sigtermEndsTheHubWithinOneSecondWithClientsConnected) {
+TEST_F(HubE2e, sigtermEndsTheHubWithinOneSecondWithClientsConnectedAndTheSiteFileIntact) {
+    const std::string site = R"({"version": 1, "inputs": {"5": "Lectern PC"}, "locked": [2]})"
+                             "\n";
+    writeFile(ports_.path() + "/site.json", site);
     auto sim = startSwitcher();
     auto hub = startHub();
     TextClient a(hub->textPort());
@@ -238,6 +242,7 @@ TEST_F(HubE2e, sigtermEndsTheHubWithinOneSecondWithClientsConnected) {
     EXPECT_EQ(*status, 0);
     EXPECT_LT(Clock::now() - start, 1s);
     EXPECT_TRUE(a.waitForClose(1s));
+    EXPECT_EQ(readFile(ports_.path() + "/site.json"), site);
 }
 
 TEST_F(HubE2e, aRouteToALockedOutputIsRefusedAndTheClientsPageSnapsBack) {
