@@ -77,6 +77,8 @@ class PageTest(unittest.TestCase):
         self.wait(lambda: self.cell(3, 5).get_attribute("aria-label").startswith("Projector: Lectern PC"))
         self.assertEqual(self.cell(4, 5).get_attribute("aria-label"), "Output 4: Lectern PC")
         self.assertTrue(self.driver.find_element(By.ID, "link").text.startswith("Connected"))
+        # On loopback no token is asked for.
+        self.assertFalse(self.driver.find_element(By.ID, "token-form").is_displayed())
 
     def test_2_a_click_puts_the_routing_bytes_on_the_line_and_the_cell_follows(self):
         _, _, state = self.api("GET", "/state")
@@ -156,6 +158,7 @@ class PageTest(unittest.TestCase):
                 self.driver.set_window_size(1280, 1000)
                 self.driver.refresh()
                 time.sleep(0.5)
+                self.driver.execute_script("window.scrollTo(0, 0)")
                 self.driver.save_screenshot(os.environ["MC_WEB_SCREENSHOT"])
         finally:
             self.driver.set_window_size(1280, 1000)
