@@ -167,5 +167,37 @@ class PageTest(unittest.TestCase):
         self.assertNoConsoleErrors()
 
 
+class TokenPromptTest(unittest.TestCase):
+    def test_off_loopback_the_page_asks_for_the_token_and_then_shows_the_grid(self):
+        with hubweb.temporary_directory() as directory:
+            sim = hubweb.Emulator(directory)
+            token_file = os.path.join(directory, "http-token")
+            hub = hubweb.Hub(f"127.0.0.1:{sim.port}", directory, http="0.0.0.0:0",
+                             extra=["--token-file", token_file])
+            driver = browser()
+            try:
+                with open(token_file) as file:
+                    token = file.read().strip()
+                driver.get(f"http://127.0.0.1:{hub.http_port}/")
+                wait = WebDriverWait(driver, 5, poll_frequency=0.02)
+                form = driver.find_element(By.ID, "token-form")
+                wait.until(lambda d: form.is_displayed())
+                cell = driver.find_element(By.CSS_SELECTOR, 'button.cell[data-output="1"][data-input="1"]')
+                self.assertIsNone(cell.get_attribute("aria-pressed"))
+                field = driver.find_element(By.ID, "token")
+                field.send_keys(token, Keys.ENTER)
+                wait.until(lambda d: cell.get_attribute("aria-pressed") == "true")
+                self.assertFalse(form.is_displayed())
+                # The token stays with the tab, never in a cookie.
+                self.assertEqual(driver.get_cookies(), [])
+                errors = [entry for entry in driver.get_log("browser")
+                          if entry["level"] == "SEVERE" and "401" not in entry["message"]]
+                self.assertEqual(errors, [])
+            finally:
+                driver.quit()
+                hub.stop()
+                sim.stop()
+
+
 if __name__ == "__main__":
     unittest.main()
