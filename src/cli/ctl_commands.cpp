@@ -26,9 +26,6 @@ constexpr auto kSettle = 150ms;
 // `send`: the reply is over after this much silence.
 constexpr auto kQuiet = 300ms;
 constexpr std::size_t kSendLineLimit = 10000;
-// The device search's waits, as the console's search timer has them.
-constexpr auto kFirstProbeWait = 500ms;
-constexpr auto kNextProbeWait = 400ms;
 
 } // namespace
 
@@ -60,21 +57,6 @@ Json linesOf(std::string_view text) {
     return lines;
 }
 
-std::string audioName(AudioState state) {
-    return state == AudioState::On ? "on" : "mute";
-}
-
-std::string itemName(int item) {
-    if (item < 0 || item >= kInputEdidItemCount) {
-        return {};
-    }
-    std::string_view name = kInputEdidItems.at(static_cast<std::size_t>(item));
-    while (!name.empty() && name.back() == ' ') {
-        name.remove_suffix(1);
-    }
-    return std::string(name);
-}
-
 std::string timeoutText(const Invocation& inv) {
     return std::to_string(inv.timeoutMs) + " ms";
 }
@@ -88,33 +70,62 @@ Outcome failure(int exit, std::string message) {
 
 // Reads on until the line has been quiet for kSettle (bounded by until),
 // feeding what arrives to the status.
-std::optional<Outcome> Runner::settle(Clock::time_point until, DeviceStatus& status) {
+Outcome Runner::linkFailure(LineLink::Wait wait) const {
+    const std::string command(commandName(inv_.command));
+    return wait == LineLink::Wait::Interrupted ? failure(kExitLink, command + ": interrupted")
+                                               : failure(kExitLink, command + ": " + env_.link->error());
+}
+
+Outcome Runner::unbuilt() const {
+    // Every argument was checked already; a builder refusing one is a fault here.
+    return failure(kExitUsage, std::string(commandName(inv_.command)) + ": the command cannot be built");
+}
+
+std::optional<Outcome> Runner::runExchange(CommandExchange& exchange) {
+    if (!env_.link->send(exchange.command().bytes())) {
+        return failure(kExitLink, std::string(commandName(inv_.command)) + ": " + env_.link->error());
+    }
+    exchange.start(Clock::now(), std::chrono::milliseconds(inv_.timeoutMs));
+    std::string line;
+    while (exchange.waiting()) {
+        const LineLink::Wait wait = env_.link->nextLine(line, exchange.deadline());
+        if (wait == LineLink::Wait::Line) {
+            exchange.takeLine(line);
+        } else if (wait == LineLink::Wait::Timeout) {
+            exchange.tick(Clock::now());
+        } else {
+            return linkFailure(wait);
+        }
+    }
+    if (exchange.state() == ExchangeState::TimedOut) {
+        return failure(kExitNoReply, std::string(commandName(inv_.command)) + ": no " + exchange.awaited() + " from " +
+                                         env_.link->name() + " within " + timeoutText(inv_));
+    }
+    return std::nullopt;
+}
+
+std::optional<Outcome> Runner::queryStatus(SwitcherState& status, std::string what,
+                                           std::function<bool(const SwitcherState&)> enough) {
+    CommandExchange query(probeCommand(), std::move(what), [&](std::string_view, const Reply& reply) {
+        status.apply(reply);
+        return enough(status) ? CommandExchange::Answer::Confirms : CommandExchange::Answer::NotYet;
+    });
+    return runExchange(query);
+}
+
+std::optional<Outcome> Runner::settle(Clock::time_point until, SwitcherState& status) {
     std::string line;
     while (true) {
         const auto quietUntil = std::min(until, Clock::now() + kSettle);
-        switch (env_.link->nextLine(line, quietUntil)) {
-        case LineLink::Wait::Line:
+        const LineLink::Wait wait = env_.link->nextLine(line, quietUntil);
+        if (wait == LineLink::Wait::Line) {
             status.apply(decodeReply(line));
-            continue;
-        case LineLink::Wait::Timeout:
+        } else if (wait == LineLink::Wait::Timeout) {
             return std::nullopt;
-        case LineLink::Wait::HungUp:
-            return failure(kExitLink, std::string(commandName(inv_.command)) + ": " + env_.link->error());
-        case LineLink::Wait::Interrupted:
-            return failure(kExitLink, std::string(commandName(inv_.command)) + ": interrupted");
+        } else {
+            return linkFailure(wait);
         }
     }
-}
-
-std::optional<Outcome> Runner::send(const std::optional<TextCommand>& command) {
-    if (!command) {
-        // Every argument was checked already; a builder refusing one is a fault here.
-        return failure(kExitUsage, std::string(commandName(inv_.command)) + ": the command cannot be built");
-    }
-    if (!env_.link->send(command->bytes())) {
-        return failure(kExitLink, std::string(commandName(inv_.command)) + ": " + env_.link->error());
-    }
-    return std::nullopt;
 }
 
 Outcome Runner::run() {
@@ -126,9 +137,10 @@ Outcome Runner::run() {
     case Command::Audio:
         return audio();
     case Command::EdidSet:
-        return edidChoice(inv_.item, applyEdidChoiceCommand(inv_.input, inv_.item));
+        return edidChoice(inv_.item);
     case Command::EdidCopy:
-        return edidChoice(kLastEdidSourceIndex + inv_.output, applyEdidCopyCommand(inv_.input, inv_.output));
+        // The choice past the source indexes that copies the output's EDID.
+        return edidChoice(kLastEdidSourceIndex + inv_.output);
     case Command::EdidRead:
         return edidRead();
     case Command::EdidWrite:
@@ -150,78 +162,36 @@ Outcome Runner::run() {
 }
 
 Outcome Runner::status() {
-    DeviceStatus s;
-    const auto until = deadline();
-    if (auto failed = send(probeCommand())) {
-        return *failed;
-    }
-    auto failed = waitFor(until, "complete status", [&](const std::string& line) {
-        s.apply(decodeReply(line));
-        return s.complete();
-    });
-    if (failed) {
+    SwitcherState s;
+    if (auto failed = queryStatus(s, "complete status", [](const SwitcherState& st) { return st.complete(); })) {
         if (failed->exit == kExitNoReply) {
             failed->error += " (missing: " + s.missing() + ")";
         }
         return *failed;
     }
     Outcome outcome;
-    Json outputs = Json::array();
-    Json inputs = Json::array();
-    char row[160];
-    outcome.text = "Port  Input shown  Audio  EDID presented\n";
-    for (std::size_t i = 0; i < kPorts; ++i) {
-        const int port = static_cast<int>(i) + 1;
-        const std::optional<int> input = *s.route.at(i);
-        const AudioState audio = *s.audio.at(i);
-        const std::optional<int> item = *s.edid.at(i);
-        const std::string audioText = audioName(audio);
-        const std::string inputText = !input ? "-" : std::to_string(*input + 1);
-        const std::string itemText =
-            !item ? " -" : (*item < 9 ? " " : "") + std::to_string(*item + 1) + " " + itemName(*item);
-        std::snprintf(row, sizeof row, "%4d  %11s  %-5s  %s\n", port, inputText.c_str(), audioText.c_str(),
-                      itemText.c_str());
-        outcome.text += row;
-        Json out = Json::object();
-        out.set("output", port);
-        out.set("input", !input ? Json() : Json(*input + 1));
-        out.set("audio", audioText);
-        outputs.push(std::move(out));
-        Json in = Json::object();
-        in.set("input", port);
-        in.set("edid", !item ? Json() : Json(*item + 1));
-        in.set("edid_name", !item ? Json() : Json(itemName(*item)));
-        inputs.push(std::move(in));
-    }
-    outcome.text += "\n" + networkText(s);
-    outcome.json.set("outputs", std::move(outputs));
-    outcome.json.set("inputs", std::move(inputs));
+    outcome.text = statusText(s);
+    outcome.json.set("outputs", outputsJson(s));
+    outcome.json.set("inputs", inputsJson(s));
     outcome.json.set("network", networkJson(s));
     return outcome;
 }
 
 Outcome Runner::route() {
-    if (auto failed = send(routingCommand(inv_.output, inv_.input))) {
+    auto exchange = routeExchange(inv_.output, inv_.input);
+    if (!exchange) {
+        return unbuilt();
+    }
+    if (auto failed = runExchange(*exchange)) {
         return *failed;
     }
-    std::optional<int> shown;
-    if (auto failed = waitFor(deadline(), "routing confirmation", [&](const std::string& line) {
-            const Reply reply = decodeReply(line);
-            const auto* routing = std::get_if<RoutingReply>(&reply);
-            if (routing == nullptr || !routing->output || (*routing->output != 0 && *routing->output != inv_.output)) {
-                return false;
-            }
-            shown = routing->input;
-            return true;
-        })) {
-        return *failed;
-    }
+    const std::optional<int> shown = std::get<RoutingReply>(exchange->answer()).input;
     Outcome outcome;
     outcome.json.set("output", inv_.output);
     outcome.json.set("input", !shown ? Json() : Json(*shown + 1));
     const std::string shownText = !shown ? "no input" : "input " + std::to_string(*shown + 1);
     outcome.text = "output " + std::to_string(inv_.output) + " shows " + shownText + "\n";
-    if (shown != inv_.input - 1) { // none disagrees too
+    if (exchange->state() == ExchangeState::Disagreed) { // none disagrees too
         outcome.exit = kExitDisagrees;
         outcome.error = "route: output " + std::to_string(inv_.output) + " shows " + shownText + ", not input " +
                         std::to_string(inv_.input);
@@ -230,27 +200,19 @@ Outcome Runner::route() {
 }
 
 Outcome Runner::audio() {
-    if (auto failed = send(audioCommand(inv_.output, inv_.audio))) {
+    auto exchange = audioExchange(inv_.output, inv_.audio);
+    if (!exchange) {
+        return unbuilt();
+    }
+    if (auto failed = runExchange(*exchange)) {
         return *failed;
     }
-    AudioState state = AudioState::On;
-    if (auto failed = waitFor(deadline(), "audio confirmation", [&](const std::string& line) {
-            const Reply reply = decodeReply(line);
-            const auto* audio = std::get_if<AudioReply>(&reply);
-            if (audio == nullptr || !audio->output || (*audio->output != 0 && *audio->output != inv_.output)) {
-                return false;
-            }
-            state = audio->state;
-            return true;
-        })) {
-        return *failed;
-    }
-    const std::string stateText = audioName(state);
+    const std::string stateText = audioName(std::get<AudioReply>(exchange->answer()).state);
     Outcome outcome;
     outcome.json.set("output", inv_.output);
     outcome.json.set("audio", stateText);
     outcome.text = "output " + std::to_string(inv_.output) + " audio " + stateText + "\n";
-    if (state != inv_.audio) {
+    if (exchange->state() == ExchangeState::Disagreed) {
         outcome.exit = kExitDisagrees;
         outcome.error = "audio: output " + std::to_string(inv_.output) + " reports audio " + stateText + ", not " +
                         audioName(inv_.audio);
@@ -258,32 +220,22 @@ Outcome Runner::audio() {
     return outcome;
 }
 
-Outcome Runner::edidChoice(int expectedItem, const std::optional<TextCommand>& command) {
-    if (auto failed = send(command)) {
+Outcome Runner::edidChoice(int expectedItem) {
+    auto exchange = edidChoiceExchange(inv_.input, expectedItem);
+    if (!exchange) {
+        return unbuilt();
+    }
+    if (auto failed = runExchange(*exchange)) {
         return *failed;
     }
-    std::optional<int> item;
-    if (auto failed = waitFor(deadline(), "EDID confirmation", [&](const std::string& line) {
-            if (isEdidDataLine(line)) {
-                return false;
-            }
-            const Reply reply = decodeReply(line);
-            const auto* choice = std::get_if<EdidChoiceReply>(&reply);
-            if (choice == nullptr || !choice->input || (*choice->input != 0 && *choice->input != inv_.input)) {
-                return false;
-            }
-            item = choice->item;
-            return true;
-        })) {
-        return *failed;
-    }
+    const std::optional<int> item = std::get<EdidChoiceReply>(exchange->answer()).item;
     Outcome outcome;
     outcome.json.set("input", inv_.input);
     outcome.json.set("edid", !item ? Json() : Json(*item + 1));
     outcome.json.set("edid_name", !item ? Json() : Json(itemName(*item)));
     const std::string itemText = !item ? "no EDID" : "EDID " + std::to_string(*item + 1) + " " + itemName(*item);
     outcome.text = "input " + std::to_string(inv_.input) + " presents " + itemText + "\n";
-    if (item != expectedItem) {
+    if (exchange->state() == ExchangeState::Disagreed) {
         outcome.exit = kExitDisagrees;
         outcome.error = std::string(commandName(inv_.command)) + ": input " + std::to_string(inv_.input) +
                         " presents " + itemText + ", not EDID " + std::to_string(expectedItem + 1) + " " +
@@ -293,8 +245,9 @@ Outcome Runner::edidChoice(int expectedItem, const std::optional<TextCommand>& c
 }
 
 Outcome Runner::netShow() {
-    DeviceStatus s;
-    if (auto failed = queryStatus(s, "network settings", [](const DeviceStatus& st) { return st.networkComplete(); })) {
+    SwitcherState s;
+    if (auto failed =
+            queryStatus(s, "network settings", [](const SwitcherState& st) { return st.networkComplete(); })) {
         return *failed;
     }
     Outcome outcome;
@@ -304,9 +257,9 @@ Outcome Runner::netShow() {
 }
 
 Outcome Runner::netSet() {
-    DeviceStatus current;
+    SwitcherState current;
     if (auto failed =
-            queryStatus(current, "network settings", [](const DeviceStatus& st) { return st.networkComplete(); })) {
+            queryStatus(current, "network settings", [](const SwitcherState& st) { return st.networkComplete(); })) {
         return *failed;
     }
     if (auto failed = settle(deadline(), current)) {
@@ -314,26 +267,32 @@ Outcome Runner::netSet() {
     }
     const NetChanges& change = inv_.net;
     NetworkSettings settings;
-    settings.dhcp = change.dhcp.value_or(*current.dhcp);
+    settings.dhcp = change.dhcp.value_or(current.dhcp()->value);
     if (settings.dhcp && (change.host || change.mask || change.router)) {
         return failure(kExitUsage, "net set: the switcher has DHCP on; --host, --mask and --router need --dhcp off");
     }
-    settings.host = change.host.value_or(Ipv4Address::fromUint32(*current.host));
-    settings.netMask = change.mask.value_or(Ipv4Address::fromUint32(*current.mask));
-    settings.router = change.router.value_or(Ipv4Address::fromUint32(*current.router));
-    settings.tcpPort = change.tcpPort.value_or(*current.tcpPort);
+    settings.host = change.host.value_or(Ipv4Address::fromUint32(current.hostAddress()->value));
+    settings.netMask = change.mask.value_or(Ipv4Address::fromUint32(current.netMask()->value));
+    settings.router = change.router.value_or(Ipv4Address::fromUint32(current.routerAddress()->value));
+    settings.tcpPort = change.tcpPort.value_or(current.tcpPort()->value);
     settings.mac = change.mac;
-    if (auto failed = send(networkSettingsCommand(settings))) {
-        return *failed;
+    auto command = networkSettingsCommand(settings);
+    if (!command) {
+        return unbuilt();
     }
-    DeviceStatus confirmed;
-    auto confirmedAll = [&](const DeviceStatus& s) {
-        return s.dhcp && s.tcpPort && (settings.dhcp || (s.host && s.mask && s.router)) && (!settings.mac || s.mac);
-    };
-    if (auto failed = waitFor(deadline(), "confirmation of the network settings", [&](const std::string& line) {
-            confirmed.apply(decodeReply(line));
-            return confirmedAll(confirmed);
-        })) {
+    // What the switcher reports after the settings block, fed by the lines
+    // the exchange takes.
+    SwitcherState confirmed;
+    CommandExchange exchange(
+        std::move(*command), "confirmation of the network settings", [&](std::string_view, const Reply& reply) {
+            confirmed.apply(reply);
+            const bool all =
+                confirmed.dhcp() && confirmed.tcpPort() &&
+                (settings.dhcp || (confirmed.hostAddress() && confirmed.netMask() && confirmed.routerAddress())) &&
+                (!settings.mac || confirmed.mac());
+            return all ? CommandExchange::Answer::Confirms : CommandExchange::Answer::NotYet;
+        });
+    if (auto failed = runExchange(exchange)) {
         return *failed;
     }
     std::string differs;
@@ -343,28 +302,30 @@ Outcome Runner::netSet() {
             differs.append(what);
         }
     };
-    check(*confirmed.dhcp == settings.dhcp, "DHCP");
-    check(*confirmed.tcpPort == settings.tcpPort, "TCP port");
+    check(confirmed.dhcp()->value == settings.dhcp, "DHCP");
+    check(confirmed.tcpPort()->value == settings.tcpPort, "TCP port");
     if (!settings.dhcp) {
-        check(*confirmed.host == settings.host.toUint32(), "host");
-        check(*confirmed.mask == settings.netMask.toUint32(), "mask");
-        check(*confirmed.router == settings.router.toUint32(), "router");
+        check(confirmed.hostAddress()->value == settings.host.toUint32(), "host");
+        check(confirmed.netMask()->value == settings.netMask.toUint32(), "mask");
+        check(confirmed.routerAddress()->value == settings.router.toUint32(), "router");
     }
     if (settings.mac) {
-        check(normaliseMac(*confirmed.mac) == settings.mac, "MAC");
+        check(normaliseMac(confirmed.mac()->value) == settings.mac, "MAC");
     }
     // What the switcher reports now: confirmed values over the earlier ones.
-    DeviceStatus shown = current;
-    shown.dhcp = confirmed.dhcp;
-    shown.tcpPort = confirmed.tcpPort;
-    for (auto [into, from] : {std::pair{&shown.host, &confirmed.host}, std::pair{&shown.mask, &confirmed.mask},
-                              std::pair{&shown.router, &confirmed.router}}) {
+    SwitcherState shown = current;
+    shown.dhcpReported(confirmed.dhcp()->value);
+    shown.tcpPortReported(confirmed.tcpPort()->value);
+    using Address = SwitchReportView::NetworkAddress;
+    for (auto [which, from] :
+         {std::pair{Address::Host, &confirmed.hostAddress()}, std::pair{Address::NetMask, &confirmed.netMask()},
+          std::pair{Address::Router, &confirmed.routerAddress()}}) {
         if (*from) {
-            *into = *from;
+            shown.addressReported(which, (*from)->value);
         }
     }
-    if (confirmed.mac) {
-        shown.mac = confirmed.mac;
+    if (confirmed.mac()) {
+        shown.macReported(confirmed.mac()->value);
     }
     Outcome outcome;
     outcome.json.set("network", networkJson(shown));
@@ -386,14 +347,15 @@ Outcome Runner::search() {
             continue;
         }
         ++opened;
-        if (!link->send(probeCommand().bytes())) {
+        CommandExchange probe = probeExchange();
+        if (!link->send(probe.command().bytes())) {
             continue;
         }
-        const auto until = Clock::now() + (first ? kFirstProbeWait : kNextProbeWait);
+        probe.start(Clock::now(), first ? kFirstProbeWait : kNextProbeWait);
         first = false;
         std::string line;
-        // Any complete line, whatever it holds, is a switcher's answer.
-        if (link->nextLine(line, until) == LineLink::Wait::Line) {
+        if (link->nextLine(line, probe.deadline()) == LineLink::Wait::Line &&
+            probe.takeLine(line) == ExchangeState::Confirmed) {
             Outcome outcome;
             outcome.json.set("found", link->name());
             outcome.text = link->name() + "\n";
@@ -412,8 +374,11 @@ Outcome Runner::search() {
 
 Outcome Runner::sendText() {
     const auto command = TextCommand::fromBytes("\r\n" + inv_.text + "\r\n");
-    if (auto failed = send(command)) {
-        return *failed;
+    if (!command) {
+        return unbuilt();
+    }
+    if (!env_.link->send(command->bytes())) {
+        return failure(kExitLink, "send: " + env_.link->error());
     }
     Outcome outcome;
     Json replies = Json::array();

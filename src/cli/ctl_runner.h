@@ -5,8 +5,11 @@
 #include "device_status.h"
 #include "line_link.h"
 #include "link/text_command.h"
+#include "session/command_exchange.h"
+#include "session/switcher_state.h"
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,10 +25,6 @@ namespace mc::ctl {
 [[nodiscard]] std::string unixLines(std::string_view text);
 // A report as a JSON array of its lines.
 [[nodiscard]] Json linesOf(std::string_view text);
-// As the command line takes it and the JSON schema spells it.
-[[nodiscard]] std::string audioName(AudioState state);
-// An EDID choice's name without its padding; empty for none.
-[[nodiscard]] std::string itemName(int item);
 [[nodiscard]] std::string timeoutText(const Invocation& inv);
 [[nodiscard]] Outcome failure(int exit, std::string message);
 
@@ -40,52 +39,29 @@ private:
         return Clock::now() + std::chrono::milliseconds(inv_.timeoutMs);
     }
 
-    // Reads lines until `handle` returns true (done) or the deadline passes.
-    // Returns the exit status for a failure to get there, or nullopt.
-    template <typename Handle>
-    std::optional<Outcome> waitFor(Clock::time_point until, std::string_view what, Handle handle) {
-        std::string line;
-        while (true) {
-            switch (env_.link->nextLine(line, until)) {
-            case LineLink::Wait::Line:
-                if (handle(line)) {
-                    return std::nullopt;
-                }
-                break;
-            case LineLink::Wait::Timeout:
-                return failure(kExitNoReply, std::string(commandName(inv_.command)) + ": no " + std::string(what) +
-                                                 " from " + env_.link->name() + " within " + timeoutText(inv_));
-            case LineLink::Wait::HungUp:
-                return failure(kExitLink, std::string(commandName(inv_.command)) + ": " + env_.link->error());
-            case LineLink::Wait::Interrupted:
-                return failure(kExitLink, std::string(commandName(inv_.command)) + ": interrupted");
-            }
-        }
-    }
+    // Sends the exchange's command and waits until the switcher settles it
+    // or its deadline passes: the blocking loop over the core's exchange. A
+    // failure to send or to get an answer is returned; a confirmation or a
+    // disagreement is the exchange's state.
+    std::optional<Outcome> runExchange(CommandExchange& exchange);
+
+    // Sends the status query and waits until `enough` holds for the state.
+    std::optional<Outcome> queryStatus(SwitcherState& status, std::string what,
+                                       std::function<bool(const SwitcherState&)> enough);
 
     // Reads on until the line has been quiet for kSettle (bounded by until),
     // feeding what arrives to the status.
-    std::optional<Outcome> settle(Clock::time_point until, DeviceStatus& status);
+    std::optional<Outcome> settle(Clock::time_point until, SwitcherState& status);
 
-    // Sends one built command; a failure when it cannot be built or sent.
-    std::optional<Outcome> send(const std::optional<TextCommand>& command);
-
-    // Sends the status query and waits until `enough` holds.
-    template <typename Enough>
-    std::optional<Outcome> queryStatus(DeviceStatus& status, std::string_view what, Enough enough) {
-        if (auto failed = send(probeCommand())) {
-            return failed;
-        }
-        return waitFor(deadline(), what, [&](const std::string& line) {
-            status.apply(decodeReply(line));
-            return enough(status);
-        });
-    }
+    // The failure when the link hung up or the wait was interrupted.
+    [[nodiscard]] Outcome linkFailure(LineLink::Wait wait) const;
+    [[nodiscard]] Outcome unbuilt() const;
 
     Outcome status();
     Outcome route();
     Outcome audio();
-    Outcome edidChoice(int expectedItem, const std::optional<TextCommand>& command);
+    // choice 0..48: an EDID source, or past them a copy of an output's EDID.
+    Outcome edidChoice(int expectedItem);
     Outcome edidRead();
     Outcome edidWrite();
     Outcome edidDecode();

@@ -1,33 +1,123 @@
 #include "device_status.h"
 
 #include "cli_options.h"
+#include "edid/edid_choices.h"
+
+#include <cstdio>
 
 namespace mc::ctl {
+
+namespace {
+
+// Each port's shown input, audio and EDID choice, as the table and the JSON
+// both spell them.
+struct PortRow {
+    std::optional<int> input; // 0-based
+    std::string audio;
+    std::optional<int> item;
+};
+
+PortRow portRow(const SwitcherState& s, int port) {
+    const auto& route = s.route(port);
+    const auto& audio = s.audio(port);
+    const auto& edid = s.edidChoice(port);
+    return {route ? route->value : std::nullopt, audio ? audioName(audio->value) : std::string("-"),
+            edid ? edid->value : std::nullopt};
+}
+
+template <typename T, typename Show> std::string shown(const Report<T>& value, Show show) {
+    return value ? show(value->value) : std::string("-");
+}
+
+template <typename T, typename Show> Json jsonOf(const Report<T>& value, Show show) {
+    return value ? Json(show(value->value)) : Json();
+}
+
+std::string same(const std::string& text) {
+    return text;
+}
+
+} // namespace
 
 std::string dotted(std::uint32_t packed) {
     return dottedDecimal(Ipv4Address::fromUint32(packed));
 }
 
-Json networkJson(const DeviceStatus& s) {
+std::string audioName(AudioState state) {
+    return state == AudioState::On ? "on" : "mute";
+}
+
+std::string itemName(int item) {
+    if (item < 0 || item >= kInputEdidItemCount) {
+        return {};
+    }
+    std::string_view name = kInputEdidItems.at(static_cast<std::size_t>(item));
+    while (!name.empty() && name.back() == ' ') {
+        name.remove_suffix(1);
+    }
+    return std::string(name);
+}
+
+std::string statusText(const SwitcherState& s) {
+    std::string text = "Port  Input shown  Audio  EDID presented\n";
+    char row[160];
+    for (int port = kFirstPort; port <= kLastPort; ++port) {
+        const PortRow r = portRow(s, port);
+        const std::string inputText = !r.input ? "-" : std::to_string(*r.input + 1);
+        const std::string itemText =
+            !r.item ? " -" : (*r.item < 9 ? " " : "") + std::to_string(*r.item + 1) + " " + itemName(*r.item);
+        std::snprintf(row, sizeof row, "%4d  %11s  %-5s  %s\n", port, inputText.c_str(), r.audio.c_str(),
+                      itemText.c_str());
+        text += row;
+    }
+    return text + "\n" + networkText(s);
+}
+
+Json outputsJson(const SwitcherState& s) {
+    Json outputs = Json::array();
+    for (int port = kFirstPort; port <= kLastPort; ++port) {
+        const PortRow r = portRow(s, port);
+        Json out = Json::object();
+        out.set("output", port);
+        out.set("input", !r.input ? Json() : Json(*r.input + 1));
+        out.set("audio", r.audio);
+        outputs.push(std::move(out));
+    }
+    return outputs;
+}
+
+Json inputsJson(const SwitcherState& s) {
+    Json inputs = Json::array();
+    for (int port = kFirstPort; port <= kLastPort; ++port) {
+        const PortRow r = portRow(s, port);
+        Json in = Json::object();
+        in.set("input", port);
+        in.set("edid", !r.item ? Json() : Json(*r.item + 1));
+        in.set("edid_name", !r.item ? Json() : Json(itemName(*r.item)));
+        inputs.push(std::move(in));
+    }
+    return inputs;
+}
+
+Json networkJson(const SwitcherState& s) {
     Json net = Json::object();
-    net.set("dhcp", s.dhcp ? Json(*s.dhcp) : Json());
-    net.set("host", s.host ? Json(dotted(*s.host)) : Json());
-    net.set("mask", s.mask ? Json(dotted(*s.mask)) : Json());
-    net.set("router", s.router ? Json(dotted(*s.router)) : Json());
-    net.set("tcp_port", s.tcpPort ? Json(*s.tcpPort) : Json());
-    net.set("mac", s.mac ? Json(*s.mac) : Json());
+    net.set("dhcp", s.dhcp() ? Json(s.dhcp()->value) : Json());
+    net.set("host", jsonOf(s.hostAddress(), dotted));
+    net.set("mask", jsonOf(s.netMask(), dotted));
+    net.set("router", jsonOf(s.routerAddress(), dotted));
+    net.set("tcp_port", jsonOf(s.tcpPort(), same));
+    net.set("mac", jsonOf(s.mac(), same));
     return net;
 }
 
-std::string networkText(const DeviceStatus& s) {
-    auto value = [](const auto& v, auto show) { return v ? show(*v) : std::string("-"); };
+std::string networkText(const SwitcherState& s) {
     std::string text;
-    text += "DHCP      " + value(s.dhcp, [](bool on) { return std::string(on ? "on" : "off"); }) + "\n";
-    text += "Host      " + value(s.host, dotted) + "\n";
-    text += "Mask      " + value(s.mask, dotted) + "\n";
-    text += "Router    " + value(s.router, dotted) + "\n";
-    text += "TCP port  " + value(s.tcpPort, [](const std::string& t) { return t; }) + "\n";
-    text += "MAC       " + value(s.mac, [](const std::string& t) { return t; }) + "\n";
+    text += "DHCP      " + shown(s.dhcp(), [](bool on) { return std::string(on ? "on" : "off"); }) + "\n";
+    text += "Host      " + shown(s.hostAddress(), dotted) + "\n";
+    text += "Mask      " + shown(s.netMask(), dotted) + "\n";
+    text += "Router    " + shown(s.routerAddress(), dotted) + "\n";
+    text += "TCP port  " + shown(s.tcpPort(), same) + "\n";
+    text += "MAC       " + shown(s.mac(), same) + "\n";
     return text;
 }
 

@@ -1,5 +1,6 @@
 #include "atomic_file.h"
 #include "ctl_runner.h"
+#include "device_status.h"
 #include "edid/edid_decoder.h"
 #include "edid/edid_file.h"
 #include "edid/edid_summary.h"
@@ -27,16 +28,16 @@ Outcome Runner::edidRead() {
     std::optional<int> source = inv_.readSource;
     if (!inv_.readOutput && !source) {
         // The read names the input's own EDID source: ask which it is.
-        DeviceStatus s;
-        const auto index = static_cast<std::size_t>(inv_.readPort - 1);
-        if (auto failed = queryStatus(s, "EDID choice of input " + std::to_string(inv_.readPort),
-                                      [index](const DeviceStatus& st) { return st.edid.at(index).has_value(); })) {
+        SwitcherState s;
+        const int input = inv_.readPort;
+        if (auto failed = queryStatus(s, "EDID choice of input " + std::to_string(input),
+                                      [input](const SwitcherState& st) { return st.edidChoice(input).has_value(); })) {
             return *failed;
         }
         if (auto failed = settle(deadline(), s)) {
             return *failed;
         }
-        const std::optional<int> choice = *s.edid.at(index);
+        const std::optional<int> choice = s.edidChoice(input)->value;
         if (!choice || *choice > kLastEdidSourceIndex) {
             return failure(kExitDisagrees, "edid read: input " + std::to_string(inv_.readPort) + " presents " +
                                                (!choice ? std::string("no EDID") : itemName(*choice)) +
@@ -44,24 +45,22 @@ Outcome Runner::edidRead() {
         }
         source = *choice;
     }
-    const auto command =
+    auto command =
         inv_.readOutput ? readOutputEdidCommand(inv_.readPort) : readInputEdidCommand(inv_.readPort, *source);
-    if (auto failed = send(command)) {
+    if (!command) {
+        return unbuilt();
+    }
+    CommandExchange exchange(std::move(*command), "EDID data", [](std::string_view line, const Reply&) {
+        return isEdidDataLine(line) ? CommandExchange::Answer::Confirms : CommandExchange::Answer::NotYet;
+    });
+    if (auto failed = runExchange(exchange)) {
         return *failed;
     }
+    const std::string& line = exchange.answerLine();
     EdidImage image{};
     image.fill(kEdidFillByte);
-    std::string header;
-    if (auto failed = waitFor(deadline(), "EDID data", [&](const std::string& line) {
-            if (!isEdidDataLine(line)) {
-                return false;
-            }
-            scanEdidData(line, image);
-            header = stripLineEnd(line.substr(0, line.find(kEdidDataKeyword)));
-            return true;
-        })) {
-        return *failed;
-    }
+    scanEdidData(line, image);
+    const std::string header = stripLineEnd(line.substr(0, line.find(kEdidDataKeyword)));
     const std::string portText = (inv_.readOutput ? "OUT" : "IN") + std::to_string(inv_.readPort) + " ";
     if (header.rfind("OUT", 0) == 0 || header.rfind("IN", 0) == 0) {
         // The data line names its port; one that names another port is not ours.
@@ -106,16 +105,14 @@ Outcome Runner::edidWrite() {
                                        (size > 0 && size < kEdidImageBytes ? " (--pad fills it up with 0xFF)" : ""));
     }
     const EdidImage image = edidImageFromBytes(bytes);
-    if (auto failed = send(uploadEdidCommand(inv_.input, inv_.slot, image))) {
+    auto exchange = edidUploadExchange(inv_.input, inv_.slot, image);
+    if (!exchange) {
+        return unbuilt();
+    }
+    if (auto failed = runExchange(*exchange)) {
         return *failed;
     }
-    std::string reply;
-    if (auto failed = waitFor(deadline(), "reply to the upload", [&](const std::string& line) {
-            reply = stripLineEnd(line);
-            return !reply.empty();
-        })) {
-        return *failed;
-    }
+    const std::string reply = stripLineEnd(exchange->answerLine());
     Outcome outcome;
     outcome.json.set("input", inv_.input);
     outcome.json.set("slot", inv_.slot);
@@ -124,7 +121,7 @@ Outcome Runner::edidWrite() {
     outcome.json.set("reply", reply);
     outcome.text =
         "input " + std::to_string(inv_.input) + " user slot " + std::to_string(inv_.slot) + ": " + reply + "\n";
-    if (reply.find("ERROR") != std::string::npos) {
+    if (exchange->state() == ExchangeState::Disagreed) {
         outcome.exit = kExitDisagrees;
         outcome.error = "edid write: the switcher refused the upload: " + reply;
     }

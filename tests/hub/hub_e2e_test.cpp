@@ -226,7 +226,10 @@ TEST_F(HubE2e, overLongAndBinaryLinesAreDroppedWithALogLineAndTheClientStays) {
     EXPECT_EQ(sim->receivedLines().size(), 2U);
 }
 
-TEST_F(HubE2e, sigtermEndsTheHubWithinOneSecondWithClientsConnected) {
+TEST_F(HubE2e, sigtermEndsTheHubWithinOneSecondWithClientsConnectedAndTheSiteFileIntact) {
+    const std::string site = R"({"version": 1, "inputs": {"5": "Lectern PC"}, "locked": [2]})"
+                             "\n";
+    writeFile(ports_.path() + "/site.json", site);
     auto sim = startSwitcher();
     auto hub = startHub();
     TextClient a(hub->textPort());
@@ -238,6 +241,7 @@ TEST_F(HubE2e, sigtermEndsTheHubWithinOneSecondWithClientsConnected) {
     EXPECT_EQ(*status, 0);
     EXPECT_LT(Clock::now() - start, 1s);
     EXPECT_TRUE(a.waitForClose(1s));
+    EXPECT_EQ(readFile(ports_.path() + "/site.json"), site);
 }
 
 TEST_F(HubE2e, aRouteToALockedOutputIsRefusedAndTheClientsPageSnapsBack) {

@@ -4,6 +4,7 @@
 #include "link/text_command.h"
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -110,5 +111,9 @@ struct NetworkSettings {
 
 // CR LF GET STA CR LF: the device search's status query.
 [[nodiscard]] TextCommand probeCommand();
+// How long a device search waits for any line in answer to the probe: longer
+// on the first port it opens than on each further one.
+inline constexpr std::chrono::milliseconds kFirstProbeWait{500};
+inline constexpr std::chrono::milliseconds kNextProbeWait{400};
 
 } // namespace mc

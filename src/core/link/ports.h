@@ -9,6 +9,9 @@ inline constexpr int kFirstPort = 1;
 inline constexpr int kLastPort = 16;
 inline constexpr int kPortCount = kLastPort - kFirstPort + 1;
 
+// A reply's port number 0 stands for every port at once.
+inline constexpr int kAllPorts = 0;
+
 [[nodiscard]] constexpr bool isValidPort(int port) {
     return port >= kFirstPort && port <= kLastPort;
 }

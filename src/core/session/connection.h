@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/commands.h"
 #include "link/link_address.h"
 #include "link/link_channel.h"
 #include "link/tcp_backend.h"
@@ -31,10 +32,6 @@ enum class ConsoleTimer {
     ErrorClose, // closes the port after a port error
 };
 
-// How long the search timer waits for an answer: longer on the first port the
-// search opens than on each further one.
-inline constexpr std::chrono::milliseconds kFirstProbeWait{500};
-inline constexpr std::chrono::milliseconds kNextProbeWait{400};
 inline constexpr std::chrono::milliseconds kErrorClosePeriod{1};
 // Pause after a COM selection has opened a port.
 inline constexpr std::chrono::milliseconds kSelectionPause{200};

@@ -1,15 +1,12 @@
 #include "session/edid_capture.h"
 
+#include "session/line_assembler.h"
 #include "session/new_file.h"
 
 #include <algorithm>
 
 namespace mc {
 namespace {
-
-std::string_view upToFirstNul(std::string_view line) {
-    return line.substr(0, line.find('\0'));
-}
 
 bool startsPair(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
@@ -31,12 +28,12 @@ std::uint8_t pairValue(char high, char low) {
 } // namespace
 
 bool isEdidDataLine(std::string_view line) {
-    line = upToFirstNul(line);
+    line = replyText(line);
     return line.find(kEdidKeyword) != std::string_view::npos && line.find(kEdidDataKeyword) != std::string_view::npos;
 }
 
 void scanEdidData(std::string_view line, EdidImage& image) {
-    line = upToFirstNul(line);
+    line = replyText(line);
     const std::size_t data = line.find(kEdidDataKeyword);
     if (data == std::string_view::npos) {
         return;

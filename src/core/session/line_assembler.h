@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace mc {
 
@@ -12,6 +13,12 @@ namespace mc {
 inline constexpr std::size_t kReplyLineLimit = 4096;
 
 inline constexpr char kLineFeed = '\n';
+
+// A received line ends at its first NUL for every reader of it: the parser,
+// the EDID read-back and the traffic marks never look past one.
+[[nodiscard]] constexpr std::string_view replyText(std::string_view line) {
+    return line.substr(0, line.find('\0'));
+}
 
 // Collects received bytes into lines. A line is everything since the previous
 // LF, the LF included; it is moved out of the buffer when its LF arrives, so

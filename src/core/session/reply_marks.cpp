@@ -1,6 +1,7 @@
 #include "session/reply_marks.h"
 
 #include "session/edid_capture.h"
+#include "session/overloaded.h"
 #include "session/reply_parser.h"
 
 #include <string>
@@ -9,15 +10,6 @@
 namespace mc {
 
 namespace {
-
-constexpr std::string_view kErrorReply = "ERROR";
-// The port number a reply uses for all ports at once.
-constexpr int kAllPorts = 0;
-// The one output whose enhancement reply redraws the audio page.
-constexpr int kEnhancementRedrawOutput = 8;
-
-template <class... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
-template <class... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 TrafficMark acted(std::string text) {
     return {TrafficMarkKind::ActedOn, std::move(text)};
@@ -36,18 +28,11 @@ std::string dottedAddress(std::uint32_t address) {
            std::to_string((address >> 8U) & 0xffU) + "." + std::to_string(address & 0xffU);
 }
 
-// The line up to its first NUL, as the parser reads it.
-std::string_view parsedText(std::string_view line) {
-    return line.substr(0, line.find('\0'));
-}
-
 TrafficMark describe(const Reply& reply, std::string_view line) {
     return std::visit(
         Overloaded{
             [&](const IgnoredReply&) {
-                return parsedText(line).find(kErrorReply) != std::string_view::npos
-                           ? TrafficMark{TrafficMarkKind::Error, std::string(kErrorReply)}
-                           : ignored();
+                return isErrorReply(line) ? TrafficMark{TrafficMarkKind::Error, std::string(kErrorReply)} : ignored();
             },
             [](const RoutingReply& r) {
                 if (!r.output) {
@@ -79,11 +64,7 @@ TrafficMark describe(const Reply& reply, std::string_view line) {
                 return acted(portText("output", *r.output) + " audio -> " +
                              (r.state == AudioState::On ? "on" : "mute"));
             },
-            [](const ScalerReply& r) { return r.output == kAllPorts ? acted("audio page redrawn") : ignored(); },
-            [](const EnhancementReply& r) {
-                return r.output == kAllPorts || r.output == kEnhancementRedrawOutput ? acted("audio page redrawn")
-                                                                                     : ignored();
-            },
+            [&](const auto&) { return redrawsAudioPage(reply) ? acted("audio page redrawn") : ignored(); },
         },
         reply);
 }

@@ -2,18 +2,13 @@
 
 #include "link/ports.h"
 #include "session/line_assembler.h"
+#include "session/overloaded.h"
 
 #include <array>
 #include <cstddef>
 
 namespace mc {
 namespace {
-
-// A port number of 0 in a reply stands for all ports.
-constexpr int kAllPorts = 0;
-// Besides all outputs, an enhancement report for this output digit redraws the
-// audio page too.
-constexpr int kEnhancementRedrawOutput = 8;
 
 constexpr char kCarriageReturn = '\r';
 
@@ -30,7 +25,7 @@ constexpr std::size_t kTcpPortTextLength = 4;
 // line ends at its first NUL, for the keyword search and the fields alike.
 class ReplyLine {
 public:
-    explicit ReplyLine(std::string_view text) : text_(text.substr(0, text.find('\0'))) {}
+    explicit ReplyLine(std::string_view text) : text_(replyText(text)) {}
 
     [[nodiscard]] std::string_view text() const { return text_; }
 
@@ -211,10 +206,6 @@ constexpr std::array<Keyword, 13> kKeywords = {{
     {"IMAGE ENH ", false, decodeEnhancement},
 }};
 
-template <class... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
-// Older clang lacks class template argument deduction for aggregates.
-template <class... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
-
 } // namespace
 
 Reply decodeReply(std::string_view text) {
@@ -231,7 +222,60 @@ Reply decodeReply(std::string_view text) {
     return IgnoredReply{};
 }
 
+bool isErrorReply(std::string_view line) {
+    return replyText(line).find(kErrorReply) != std::string_view::npos;
+}
+
+bool redrawsAudioPage(const Reply& reply) {
+    if (const auto* scaler = std::get_if<ScalerReply>(&reply)) {
+        return scaler->output == kAllPorts;
+    }
+    if (const auto* enhancement = std::get_if<EnhancementReply>(&reply)) {
+        return enhancement->output == kAllPorts || enhancement->output == kEnhancementRedrawOutput;
+    }
+    return false;
+}
+
+void reportReply(const Reply& reply, SwitchReportView& reports) {
+    // Each port the reply names: all of them for port 0.
+    const auto forPorts = [](std::optional<int> port, const auto& report) {
+        if (port == kAllPorts) {
+            for (int p = kFirstPort; p <= kLastPort; ++p) {
+                report(p);
+            }
+        } else if (port && isValidPort(*port)) {
+            report(*port);
+        }
+    };
+    using Address = SwitchReportView::NetworkAddress;
+    std::visit(Overloaded{
+                   [&](const RoutingReply& r) {
+                       forPorts(r.output, [&](int output) { reports.routeReported(output, r.input); });
+                   },
+                   [&](const EdidChoiceReply& r) {
+                       forPorts(r.input, [&](int input) { reports.edidChoiceReported(input, r.item); });
+                   },
+                   [&](const AudioReply& r) {
+                       forPorts(r.output, [&](int output) { reports.audioReported(output, r.state); });
+                   },
+                   [&](const MacReply& r) { reports.macReported(r.text); },
+                   [&](const AddressReply& r) {
+                       reports.addressReported(r.kind == AddressReply::Host      ? Address::Host
+                                               : r.kind == AddressReply::NetMask ? Address::NetMask
+                                                                                 : Address::Router,
+                                               r.address);
+                   },
+                   [&](const TcpPortReply& r) { reports.tcpPortReported(r.text); },
+                   [&](const DhcpReply& r) { reports.dhcpReported(r.on); },
+                   [](const auto&) {},
+               },
+               reply);
+}
+
 void applyReply(const Reply& reply, const ReplyViews& views) {
+    if (views.reports != nullptr) {
+        reportReply(reply, *views.reports);
+    }
     const auto setOutputSelection = [&](int output, std::optional<int> input) {
         for (RoutingView& page : views.routing) {
             page.setOutputSelection(output, input);
@@ -303,13 +347,8 @@ void applyReply(const Reply& reply, const ReplyViews& views) {
                            }
                        }
                    },
-                   [&](const ScalerReply& r) {
-                       if (r.output == kAllPorts) {
-                           views.audio.redrawAudio();
-                       }
-                   },
-                   [&](const EnhancementReply& r) {
-                       if (r.output == kAllPorts || r.output == kEnhancementRedrawOutput) {
+                   [&](const auto& r) {
+                       if (redrawsAudioPage(r)) {
                            views.audio.redrawAudio();
                        }
                    },

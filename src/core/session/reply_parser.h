@@ -90,7 +90,24 @@ using Reply = std::variant<IgnoredReply, RoutingReply, EdidChoiceReply, MacReply
 // yields no value (see the .cpp for each field).
 Reply decodeReply(std::string_view line);
 
-// Shows a decoded reply on the views, with each keyword's redraw rule.
+// What the switcher answers to a command it refuses, anywhere in the line.
+inline constexpr std::string_view kErrorReply = "ERROR";
+[[nodiscard]] bool isErrorReply(std::string_view line);
+
+// Besides all outputs, an enhancement report for this output digit redraws the
+// audio page too.
+inline constexpr int kEnhancementRedrawOutput = 8;
+
+// Whether a scaler or enhancement report redraws the audio page; no other
+// reply does by itself.
+[[nodiscard]] bool redrawsAudioPage(const Reply& reply);
+
+// Tells the state model each value a decoded reply reports, one call per port
+// for a reply to all ports.
+void reportReply(const Reply& reply, SwitchReportView& reports);
+
+// Shows a decoded reply on the views, with each keyword's redraw rule, and
+// reports its values to views.reports when there is one.
 void applyReply(const Reply& reply, const ReplyViews& views);
 
 // The text reply parser: handles one complete line in text mode. While a

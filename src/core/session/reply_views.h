@@ -86,6 +86,25 @@ public:
     virtual void confirmSearch() = 0;
 };
 
+// Every value a reply reports, whatever page shows it: the switcher state
+// model (session/switcher_state.h) keeps them. Ports 1..16; a reply for all
+// ports (port 0) comes as one call per port.
+class SwitchReportView {
+public:
+    enum class NetworkAddress { Host, NetMask, Router };
+
+    virtual ~SwitchReportView() = default;
+    // input 0..15, or std::nullopt for a reply naming no usable input.
+    virtual void routeReported(int output, std::optional<int> input) = 0;
+    virtual void edidChoiceReported(int input, std::optional<int> item) = 0;
+    virtual void audioReported(int output, AudioState state) = 0;
+    virtual void dhcpReported(bool on) = 0;
+    // Packed first octet highest.
+    virtual void addressReported(NetworkAddress which, std::uint32_t address) = 0;
+    virtual void tcpPortReported(std::string_view text) = 0;
+    virtual void macReported(std::string_view text) = 0;
+};
+
 // Everything the reply handling shows its results on; the console window
 // wires its pages in here and relays nothing itself.
 struct ReplyViews {
@@ -96,6 +115,8 @@ struct ReplyViews {
     AudioView& audio;
     ConsoleView& console;
     SearchConfirmation& search;
+    // The switcher state model, told every reported value; none: not kept.
+    SwitchReportView* reports = nullptr;
 };
 
 } // namespace mc
