@@ -344,7 +344,7 @@ void HttpApi::audio(int output, const Json& body, Respond& respond) {
         wanted = AudioState::Mute;
     }
     if (!wanted) {
-        respond(badRequest("\"audio\" must be \"on\" or \"mute\""));
+        respond(badRequest(R"("audio" must be "on" or "mute")"));
         return;
     }
     command(
@@ -420,13 +420,13 @@ ApiResponse HttpApi::putPreset(const std::string& name, const Json& body) {
     SiteUpdate update;
     if (const auto from = body.find("from"); from != body.end()) {
         if (*from != "current" || body.size() != 1) {
-            return badRequest("\"from\" can only be \"current\", alone");
+            return badRequest(R"("from" can only be "current", alone)");
         }
         update = next.savePresetFromCurrent(name, board_.currentRoutes());
     } else {
         const auto routes = body.find("routes");
         if (routes == body.end() || body.size() != 1) {
-            return badRequest("give {\"routes\": [{\"output\": 3, \"input\": 5}, ...]} or {\"from\": \"current\"}");
+            return badRequest(R"(give {"routes": [{"output": 3, "input": 5}, ...]} or {"from": "current"})");
         }
         RoutesFromJson parsed = presetRoutesFromJson(*routes, "/routes");
         if (parsed.problem) {
