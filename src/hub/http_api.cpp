@@ -1,8 +1,8 @@
 #include "http_api.h"
 
 #include "link/commands.h"
-#include "site/site_json.h"
 #include "session/reply_parser.h"
+#include "site/site_json.h"
 
 #include <algorithm>
 #include <charconv>
@@ -73,8 +73,8 @@ std::optional<int> portOf(const Json& value) {
 // The status a refused site change answers with.
 ApiResponse siteError(const SiteError& error) {
     const int status = error.code == SiteErrorCode::DuplicateName || error.code == SiteErrorCode::TooManyPresets ? 409
-                       : error.code == SiteErrorCode::NoSuchPreset                                              ? 404
-                                                                                                                : 400;
+                       : error.code == SiteErrorCode::NoSuchPreset                                               ? 404
+                                                                                                                 : 400;
     return errorResponse(status, siteErrorCodeName(error.code), error.message);
 }
 
@@ -95,7 +95,8 @@ ApiResponse errorResponse(int status, std::string_view code, std::string_view me
 
 HttpApi::HttpApi(Switchboard& board, const LinkOwner& link, std::string linkAddress, Site& site, SaveSite save)
     : board_(board), link_(link), linkAddress_(std::move(linkAddress)), site_(site), save_(std::move(save)),
-      names_(portNamesOf(site)) {}
+      names_(portNamesOf(site)) {
+}
 
 Json HttpApi::names() const {
     return namesToJson(site_);
@@ -343,7 +344,7 @@ void HttpApi::audio(int output, const Json& body, Respond& respond) {
         wanted = AudioState::Mute;
     }
     if (!wanted) {
-        respond(badRequest("\"audio\" must be \"on\" or \"mute\""));
+        respond(badRequest(R"("audio" must be "on" or "mute")"));
         return;
     }
     command(
@@ -419,13 +420,13 @@ ApiResponse HttpApi::putPreset(const std::string& name, const Json& body) {
     SiteUpdate update;
     if (const auto from = body.find("from"); from != body.end()) {
         if (*from != "current" || body.size() != 1) {
-            return badRequest("\"from\" can only be \"current\", alone");
+            return badRequest(R"("from" can only be "current", alone)");
         }
         update = next.savePresetFromCurrent(name, board_.currentRoutes());
     } else {
         const auto routes = body.find("routes");
         if (routes == body.end() || body.size() != 1) {
-            return badRequest("give {\"routes\": [{\"output\": 3, \"input\": 5}, ...]} or {\"from\": \"current\"}");
+            return badRequest(R"(give {"routes": [{"output": 3, "input": 5}, ...]} or {"from": "current"})");
         }
         RoutesFromJson parsed = presetRoutesFromJson(*routes, "/routes");
         if (parsed.problem) {

@@ -51,7 +51,7 @@
     table.textContent = "";
     const head = table.createTHead().insertRow();
     const corner = document.createElement("th");
-    corner.textContent = "Output \\ Input";
+    corner.textContent = "Out \\ In";
     head.appendChild(corner);
     for (let i = 1; i <= PORTS; i++) {
       const th = document.createElement("th");

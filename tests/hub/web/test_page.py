@@ -77,6 +77,8 @@ class PageTest(unittest.TestCase):
         self.wait(lambda: self.cell(3, 5).get_attribute("aria-label").startswith("Projector: Lectern PC"))
         self.assertEqual(self.cell(4, 5).get_attribute("aria-label"), "Output 4: Lectern PC")
         self.assertTrue(self.driver.find_element(By.ID, "link").text.startswith("Connected"))
+        # On loopback no token is asked for.
+        self.assertFalse(self.driver.find_element(By.ID, "token-form").is_displayed())
 
     def test_2_a_click_puts_the_routing_bytes_on_the_line_and_the_cell_follows(self):
         _, _, state = self.api("GET", "/state")
@@ -156,12 +158,45 @@ class PageTest(unittest.TestCase):
                 self.driver.set_window_size(1280, 1000)
                 self.driver.refresh()
                 time.sleep(0.5)
+                self.driver.execute_script("window.scrollTo(0, 0)")
                 self.driver.save_screenshot(os.environ["MC_WEB_SCREENSHOT"])
         finally:
             self.driver.set_window_size(1280, 1000)
 
     def test_7_no_errors_in_the_browsers_console(self):
         self.assertNoConsoleErrors()
+
+
+class TokenPromptTest(unittest.TestCase):
+    def test_off_loopback_the_page_asks_for_the_token_and_then_shows_the_grid(self):
+        with hubweb.temporary_directory() as directory:
+            sim = hubweb.Emulator(directory)
+            token_file = os.path.join(directory, "http-token")
+            hub = hubweb.Hub(f"127.0.0.1:{sim.port}", directory, http="0.0.0.0:0",
+                             extra=["--token-file", token_file])
+            driver = browser()
+            try:
+                with open(token_file) as file:
+                    token = file.read().strip()
+                driver.get(f"http://127.0.0.1:{hub.http_port}/")
+                wait = WebDriverWait(driver, 5, poll_frequency=0.02)
+                form = driver.find_element(By.ID, "token-form")
+                wait.until(lambda d: form.is_displayed())
+                cell = driver.find_element(By.CSS_SELECTOR, 'button.cell[data-output="1"][data-input="1"]')
+                self.assertIsNone(cell.get_attribute("aria-pressed"))
+                field = driver.find_element(By.ID, "token")
+                field.send_keys(token, Keys.ENTER)
+                wait.until(lambda d: cell.get_attribute("aria-pressed") == "true")
+                self.assertFalse(form.is_displayed())
+                # The token stays with the tab, never in a cookie.
+                self.assertEqual(driver.get_cookies(), [])
+                errors = [entry for entry in driver.get_log("browser")
+                          if entry["level"] == "SEVERE" and "401" not in entry["message"]]
+                self.assertEqual(errors, [])
+            finally:
+                driver.quit()
+                hub.stop()
+                sim.stop()
 
 
 if __name__ == "__main__":
