@@ -8,8 +8,12 @@
 namespace mc::hub {
 namespace {
 
-template <class T> Json timeOf(const Reported<T>& value) {
-    return value.value ? Json(isoTime(value.at)) : Json(nullptr);
+template <class T> Json timeOf(const Report<T>& value) {
+    return value ? Json(isoTime(wallTimeOf(value->reportedAt))) : Json(nullptr);
+}
+
+template <class T> Json valueOf(const Report<T>& value) {
+    return value ? Json(value->value) : Json(nullptr);
 }
 
 Json nameOf(const std::string& name) {
@@ -18,11 +22,11 @@ Json nameOf(const std::string& name) {
 
 // The address as people write it ("192.168.0.100"), not the switcher's
 // three digits per octet.
-Json addressOf(const Reported<std::uint32_t>& value) {
-    if (!value.value) {
+Json addressOf(const Report<std::uint32_t>& value) {
+    if (!value) {
         return nullptr;
     }
-    const auto octets = Ipv4Address::fromUint32(*value.value).octets;
+    const auto octets = Ipv4Address::fromUint32(value->value).octets;
     return std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." + std::to_string(octets[2]) + "." +
            std::to_string(octets[3]);
 }
@@ -44,6 +48,11 @@ std::string isoTime(WallClock::time_point at) {
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis));
     return text;
+}
+
+WallClock::time_point wallTimeOf(SteadyClock::time_point at) {
+    const auto age = SteadyClock::now() - at;
+    return WallClock::now() - std::chrono::duration_cast<WallClock::duration>(age);
 }
 
 PortNames portNamesOf(const Site& site) {
@@ -70,7 +79,7 @@ bool isStale(const Switchboard& board) {
     }
     // Every port's values come with each status answer; one missing or older
     // than the link's coming up means the status since then is still owed.
-    const LiveState& state = board.state();
+    const SwitcherState& state = board.state();
     for (int port = kFirstPort; port <= kLastPort; ++port) {
         if (!board.isFresh(state.route(port)) || !board.isFresh(state.audio(port)) ||
             !board.isFresh(state.edidChoice(port))) {
@@ -81,13 +90,15 @@ bool isStale(const Switchboard& board) {
 }
 
 Json outputJson(const StateView& view, int output) {
-    const LiveState& state = view.board.state();
+    const SwitcherState& state = view.board.state();
     const auto& route = state.route(output);
     const auto& audio = state.audio(output);
+    // The state model keeps the parser's 0-based input; people count from 1.
+    const Json input = route && route->value ? Json(*route->value + kFirstPort) : Json(nullptr);
     return Json{{"output", output},
                 {"name", nameOf(view.names.output(output))},
-                {"input", route.value ? Json(*route.value) : Json(nullptr)},
-                {"audio", audio.value ? Json(audioStateName(*audio.value)) : Json(nullptr)},
+                {"input", input},
+                {"audio", audio ? Json(audioStateName(audio->value)) : Json(nullptr)},
                 {"locked", view.board.isLocked(output)},
                 {"confirmed_at", timeOf(route)}};
 }
@@ -97,18 +108,18 @@ Json inputJson(const StateView& view, int input) {
     return Json{
         {"input", input},
         {"name", nameOf(view.names.input(input))},
-        {"edid", Json{{"item", edid.value ? Json(*edid.value) : Json(nullptr)}, {"confirmed_at", timeOf(edid)}}}};
+        {"edid", Json{{"item", edid && edid->value ? Json(*edid->value) : Json(nullptr)}, {"confirmed_at", timeOf(edid)}}}};
 }
 
 Json networkJson(const Switchboard& board) {
-    const LiveNetwork& network = board.state().network();
-    return Json{{"mac", network.mac.value ? Json(*network.mac.value) : Json(nullptr)},
-                {"host", addressOf(network.host)},
-                {"net_mask", addressOf(network.netMask)},
-                {"router", addressOf(network.router)},
-                {"tcp_port", network.tcpPort.value ? Json(*network.tcpPort.value) : Json(nullptr)},
-                {"dhcp", network.dhcp.value ? Json(*network.dhcp.value) : Json(nullptr)},
-                {"confirmed_at", timeOf(network.host)}};
+    const SwitcherState& state = board.state();
+    return Json{{"mac", valueOf(state.mac())},
+                {"host", addressOf(state.hostAddress())},
+                {"net_mask", addressOf(state.netMask())},
+                {"router", addressOf(state.routerAddress())},
+                {"tcp_port", valueOf(state.tcpPort())},
+                {"dhcp", valueOf(state.dhcp())},
+                {"confirmed_at", timeOf(state.hostAddress())}};
 }
 
 Json stateJson(const StateView& view) {

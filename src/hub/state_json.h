@@ -5,6 +5,7 @@
 #include "switchboard.h"
 
 #include <array>
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -28,6 +29,7 @@
 namespace mc::hub {
 
 using Json = nlohmann::ordered_json;
+using WallClock = std::chrono::system_clock;
 
 // What the room calls its ports; an empty text is no name (numbers shown).
 struct PortNames {
@@ -52,6 +54,9 @@ struct StateView {
 
 // "2026-12-08T09:40:01.123Z" (UTC, milliseconds).
 [[nodiscard]] std::string isoTime(WallClock::time_point at);
+// The time of day of a report stamped on the steady clock (the state model's
+// clock, which no change of the system time moves), as of now.
+[[nodiscard]] WallClock::time_point wallTimeOf(SteadyClock::time_point at);
 
 [[nodiscard]] Json linkJson(const LinkStatus& link, std::string_view address);
 [[nodiscard]] bool isStale(const Switchboard& board);

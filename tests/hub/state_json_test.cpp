@@ -34,8 +34,8 @@ protected:
 
     void bringUp() {
         link.state = LinkStatus::Up;
-        board.linkUp(SteadyClock::now(), WallClock::now());
-        board.linkBytes(statusAnswer(), SteadyClock::now(), WallClock::now());
+        board.linkUp(SteadyClock::now());
+        board.linkBytes(statusAnswer(), SteadyClock::now());
     }
 
     NoWires wires;
@@ -95,7 +95,7 @@ TEST_F(StateJsonTest, ALostLinkKeepsTheValuesButMarksThemStale) {
 TEST_F(StateJsonTest, AReturningLinkIsStaleUntilTheStatusIsAnsweredAgain) {
     bringUp();
     board.linkDown("gone");
-    board.linkUp(SteadyClock::now(), WallClock::now() + std::chrono::seconds(1));
+    board.linkUp(SteadyClock::now() + std::chrono::seconds(1));
     link.state = LinkStatus::Up;
     EXPECT_TRUE(state()["stale"].get<bool>());
 }
