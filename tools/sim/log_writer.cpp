@@ -17,7 +17,7 @@ constexpr std::size_t kProbedPiece = 512;
 // Collected records beyond this are written without waiting for the flush
 // before the next wait: big writes, and a backlog that stays below its limit
 // while the log takes them.
-constexpr std::size_t kWriteBatch = 64 * 1024;
+constexpr std::size_t kWriteBatch = std::size_t{64} * 1024;
 
 } // namespace
 

@@ -11,7 +11,7 @@ namespace mc::sim {
 
 // Log bytes held while the log does not take them (a pipe nobody reads, a
 // stopped terminal). Beyond this, records are dropped and counted.
-inline constexpr std::size_t kLogBacklogLimit = 256 * 1024;
+inline constexpr std::size_t kLogBacklogLimit = std::size_t{256} * 1024;
 
 // The emulator's log (POSIX), written without ever waiting: the switcher is
 // never held up by its log. Records are collected and written out at each
