@@ -5,21 +5,27 @@
 
 namespace mc {
 
-std::string formatTrafficTime(std::chrono::system_clock::time_point time) {
+LocalTime localTime(std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
     if (ms < 0) {
         ms += 1000;
     }
-    std::tm local{};
+    LocalTime local{};
 #ifdef _WIN32
-    localtime_s(&local, &seconds);
+    localtime_s(&local.calendar, &seconds);
 #else
-    localtime_r(&seconds, &local);
+    localtime_r(&seconds, &local.calendar);
 #endif
+    local.milliseconds = static_cast<int>(ms);
+    return local;
+}
+
+std::string formatTrafficTime(std::chrono::system_clock::time_point time) {
+    const LocalTime local = localTime(time);
     char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(ms));
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.calendar.tm_hour, local.calendar.tm_min,
+                  local.calendar.tm_sec, local.milliseconds);
     return text;
 }
 
