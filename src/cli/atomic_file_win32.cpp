@@ -1,6 +1,6 @@
 #include "atomic_file.h"
+#include "link/system_text_win32.h"
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -12,22 +12,6 @@
 #include <windows.h>
 
 namespace mc::ctl {
-namespace {
-
-// The system's text for an error code, without the trailing line break.
-std::string systemText(DWORD code) {
-    std::array<char, 256> text{};
-    const DWORD size = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text.data(),
-                                        static_cast<DWORD>(text.size()), nullptr);
-    std::string out(text.data(), size);
-    while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' || out.back() == '.')) {
-        out.pop_back();
-    }
-    return out.empty() ? "error " + std::to_string(code) : out;
-}
-
-} // namespace
 
 // Windows has no link(): a rename that does not replace (MoveFileEx without
 // MOVEFILE_REPLACE_EXISTING) refuses an existing target just as well.

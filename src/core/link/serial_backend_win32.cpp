@@ -3,6 +3,7 @@
 
 #include "link/com_port_name.h"
 #include "link/link_backend.h"
+#include "link/system_text_win32.h"
 
 #include <array>
 #include <cstdio>
@@ -25,19 +26,6 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 constexpr DWORD kPurgeInput = PURGE_RXABORT | PURGE_RXCLEAR;
 // Device names and the settings text are limited to 49 characters.
 constexpr std::size_t kTextLimit = 50;
-
-// The system's text for an error code, without the trailing line break.
-std::string systemText(DWORD code) {
-    std::array<char, 256> text{};
-    const DWORD size = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text.data(),
-                                        static_cast<DWORD>(text.size()), nullptr);
-    std::string out(text.data(), size);
-    while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' || out.back() == '.')) {
-        out.pop_back();
-    }
-    return out.empty() ? "error " + std::to_string(code) : out;
-}
 
 class Win32SerialBackend : public LinkBackend {
 public:
