@@ -6,12 +6,12 @@
 // for the display on output 1 or 2 (alternating, so the summary changes every
 // time). The message presenter is replaced so that no modal box waits for a
 // click. Runs in a temporary working directory, where the EDID files go.
-#include "window/console_window.h"
-#include "widgets/message_box.h"
 #include "pages/edid_page.h"
 #include "sim/reply_lines.h"
 #include "sim/switcher_state.h"
 #include "support/pty_peer.h"
+#include "widgets/message_box.h"
+#include "window/console_window.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -125,7 +125,8 @@ void lastEdidByteToSummary(benchmark::State& state) {
         }
         // Everything but the line feed, and wait until the console holds it.
         rig->peer->write(std::string_view(line).substr(0, line.size() - 1));
-        if (!Rig::pumpUntil([&] { return rig->window->state().replyLine.size() == line.size() - 1; })) {
+        if (!Rig::pumpUntil(
+                [&] { return rig->window->session().replies()->pendingLine().size() == line.size() - 1; })) {
             state.SkipWithError("the console did not take the line");
             break;
         }

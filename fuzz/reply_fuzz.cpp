@@ -139,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     while (next < bytes.size()) {
         dispatch.receive(static_cast<std::uint8_t>(bytes[next++]));
-        require(state.replyLine.size() <= kReplyLineLimit);
+        require(dispatch.pendingLine().size() <= kReplyLineLimit);
         if ((options & 8U) != 0 && !state.edidToFile) {
             state.edidToFile = true; // keep the EDID read-back busy
         }

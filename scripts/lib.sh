@@ -51,15 +51,28 @@ mc_use_ccache() {
     MC_CMAKE_LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 }
 
-# Configures (once) and builds the project into a build folder.
+# The build folder of a configure preset in CMakePresets.json: build/ for
+# default, build-NAME/ for the others (mingw, tsan, asan, fuzz, package).
+mc_preset_dir() {
+    local src="$1" preset="$2"
+    if [ "$preset" = default ]; then
+        echo "$src/build"
+    else
+        echo "$src/build-$preset"
+    fi
+}
+
+# Configures a preset's build folder and builds it. The folder is configured
+# once; cache settings given after the preset (-DMC_BUILD_BENCH=ON) configure
+# it again so they hold.
 mc_build() {
-    local src="$1" build="$2"
+    local src="$1" preset="$2"
     shift 2
     mc_use_ccache "$src"
-    if [ ! -f "$build/CMakeCache.txt" ]; then
-        cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${MC_CMAKE_LAUNCHER[@]}" "$@"
+    if [ ! -f "$(mc_preset_dir "$src" "$preset")/CMakeCache.txt" ] || [ $# -gt 0 ]; then
+        (cd "$src" && cmake --preset "$preset" "$@")
     fi
-    cmake --build "$build" -j "$(nproc)"
+    (cd "$src" && cmake --build --preset "$preset" -j "$(nproc)")
 }
 
 # Starts the switcher emulator from a build folder on a pseudo-terminal linked

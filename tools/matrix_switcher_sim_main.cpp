@@ -132,6 +132,9 @@ int serve(Services services, const sigset_t& waitMask) {
         const auto now = Clock::now();
         std::optional<Clock::time_point> deadline;
         fds.clear();
+        // Everything logged so far goes out before the wait (or waits for
+        // the log to take it).
+        services.log.flush();
         fds.push_back({services.log.pollFd(), POLLOUT, 0});
         // The control line comes before the lines: a change made before a
         // command arrived is in the state that answers it.
@@ -234,8 +237,16 @@ int main(int argc, char* argv[]) {
     ReplyFaults faults = options->faults;
     SessionOptions sessionOptions = options->session;
     sessionOptions.faults = &faults;
-    const LineHooks hooks{[&log](const std::string& text) { log->write("info", text, false); },
-                          [&log](const Exchange& exchange) { logExchange(*log, exchange); }};
+    // Written out before the peer can see what they record (a reply, a
+    // closed connection): whoever sees it finds it in the log already.
+    const LineHooks hooks{[&log](const std::string& text) {
+                              log->write("info", text, false);
+                              log->flush();
+                          },
+                          [&log](const Exchange& exchange) {
+                              logExchange(*log, exchange);
+                              log->flush();
+                          }};
     Session session(sessionOptions, &state);
     std::unique_ptr<TcpServer> tcp;
     if (options->listen) {
@@ -259,13 +270,18 @@ int main(int argc, char* argv[]) {
     if (line) {
         serial.emplace(*line, session, hooks);
     }
-    // Announced only once every way in is open.
+    // Announced only once every way in is open (and in the log before that).
     if (line) {
         log->write("info", "ready " + line->path(), false);
-        std::printf("ready %s\n", line->path().c_str());
     }
     if (tcp) {
         log->write("info", "ready tcp " + tcp->address(), false);
+    }
+    log->flush();
+    if (line) {
+        std::printf("ready %s\n", line->path().c_str());
+    }
+    if (tcp) {
         std::printf("ready tcp %s\n", tcp->address().c_str());
     }
     std::fflush(stdout);

@@ -432,18 +432,10 @@ Outcome Runner::sendText() {
 namespace {
 
 std::string timeStamp() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
+    const LocalTime local = localTime(std::chrono::system_clock::now());
     char text[40];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    std::snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>(ms));
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local.calendar);
+    std::snprintf(text + n, sizeof text - n, ".%03d", local.milliseconds);
     return text;
 }
 

@@ -77,8 +77,7 @@ private:
 
     std::unique_ptr<LinkChannel> channel_;
     std::unique_ptr<ByteQueue> queue_;
-    std::string buffer_;
-    LineAssembler assembler_{buffer_};
+    LineAssembler assembler_;
     std::string pending_; // received; assembled up to pendingAt_
     std::size_t pendingAt_ = 0;
     std::string name_;

@@ -191,7 +191,7 @@ private slots:
 
         const std::string half = "OUT1 EDID DATA 00 ff ff ff";
         QVERIFY(peer->write(half));
-        QTRY_COMPARE_WITH_TIMEOUT(w.state().replyLine.size(), half.size(), kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(w.session().replies()->pendingLine().size(), half.size(), kTimeoutMs);
         peer->hangUp();
         verifyClosedAfterError(w);
 

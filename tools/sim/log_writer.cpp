@@ -14,6 +14,10 @@ namespace {
 
 // Small enough that a pipe or terminal reported writable takes it whole.
 constexpr std::size_t kProbedPiece = 512;
+// Collected records beyond this are written without waiting for the flush
+// before the next wait: big writes, and a backlog that stays below its limit
+// while the log takes them.
+constexpr std::size_t kWriteBatch = std::size_t{64} * 1024;
 
 } // namespace
 
@@ -49,7 +53,9 @@ LogWriter::~LogWriter() {
 
 void LogWriter::write(std::string_view kind, std::string_view detail, bool quoted) {
     append(logRecord(std::chrono::system_clock::now(), kind, detail, quoted));
-    flush();
+    if (backlog_.size() >= kWriteBatch) {
+        flush();
+    }
 }
 
 void LogWriter::append(std::string_view record) {

@@ -11,14 +11,17 @@ namespace mc::sim {
 
 // Log bytes held while the log does not take them (a pipe nobody reads, a
 // stopped terminal). Beyond this, records are dropped and counted.
-inline constexpr std::size_t kLogBacklogLimit = 256 * 1024;
+inline constexpr std::size_t kLogBacklogLimit = std::size_t{256} * 1024;
 
 // The emulator's log (POSIX), written without ever waiting: the switcher is
-// never held up by its log. Records go out at once when the log takes them
-// (a file always does: tests read it while the emulator runs); otherwise
-// they wait in a bounded backlog that the caller's poll loop writes out
-// (pollFd, flush). What did not fit is counted, and the count is written
-// once the log takes bytes again.
+// never held up by its log. Records are collected and written out at each
+// flush (the caller flushes once per exchange and before each wait), so a
+// burst of reply lines costs one write, not one per record, and a file holds
+// every record before the peer sees the reply (tests read it while the
+// emulator runs). What the log
+// does not take waits in a bounded backlog (pollFd says when to try again);
+// what did not fit is counted, and the count is written once the log takes
+// bytes again.
 class LogWriter {
 public:
     // Appends to path, or writes to standard error when path is empty
@@ -29,6 +32,7 @@ public:
     LogWriter(const LogWriter&) = delete;
     LogWriter& operator=(const LogWriter&) = delete;
 
+    // Collects one record; written at the next flush, or now once a lot waits.
     void write(std::string_view kind, std::string_view detail, bool quoted);
 
     // The descriptor to poll for POLLOUT while records wait; -1 when none do.

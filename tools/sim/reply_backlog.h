@@ -10,7 +10,7 @@ namespace mc::sim {
 // Replies held for a line beyond what the line takes at once. Above this
 // the line's input is not read until it catches up, so memory stays bounded
 // (at most the replies to one more read are added).
-inline constexpr std::size_t kReplyBacklogLimit = 64 * 1024;
+inline constexpr std::size_t kReplyBacklogLimit = std::size_t{64} * 1024;
 
 // Replies made for one line (the serial line, a TCP client) that it has not
 // taken yet. Each line has its own, so one that stops reading holds up

@@ -60,7 +60,7 @@ void Connection::connectNetwork(const TcpLinkAddress& address, std::chrono::mill
     }
     state_.portOpen = false;
     closeChannel();
-    state_.endReadBack();
+    endReadBack();
     network_ = address;
     networkConnected_ = std::make_shared<std::atomic<bool>>(false);
     if (!channel_.openLink(owner_, kNetworkLinkNumber, makeTcpBackend(address, bound, networkConnected_),
@@ -95,8 +95,16 @@ bool Connection::closeNetworkLink() {
     state_.portOpen = false;
     closeChannel(); // named as the network link in the traffic rows
     network_.reset();
-    state_.endReadBack();
+    endReadBack();
     return true;
+}
+
+void Connection::endReadBack() {
+    if (replies_ != nullptr) {
+        replies_->endReadBack();
+    } else {
+        state_.endReadBack();
+    }
 }
 
 void Connection::noteLinkEvent(LinkEvent event, std::string_view detail) const {
@@ -119,7 +127,7 @@ void Connection::portButtonClicked() {
         state_.portOpen = false;
         view_.setPortButtonText(kTurnOnPortText);
         closeChannel();
-        state_.endReadBack();
+        endReadBack();
         view_.showPortIcon(false);
         closeNetworkLink();
         return;
@@ -148,7 +156,7 @@ void Connection::comSelectionChanged(int index) {
     closeNetworkLink();
     if (channel_.isOpen()) {
         closeChannel();
-        state_.endReadBack();
+        endReadBack();
     }
     state_.comPort = index + kFirstComPort;
     if (!openPort(state_.comPort)) {
@@ -212,7 +220,7 @@ void Connection::searchMachineClicked() {
     view_.setPortButtonText(kTurnOnPortText);
     closeChannel();
     // Also an EDID read never answered: the search needs the text parser.
-    state_.endReadBack();
+    endReadBack();
     view_.showPortIcon(false);
 
     savedComPort_ = state_.comPort;
@@ -233,7 +241,7 @@ void Connection::timerFired(ConsoleTimer timer) {
             logPortError("failed, closing the port");
             view_.setPortButtonText(kOpenPortText);
             closeChannel();
-            state_.endReadBack();
+            endReadBack();
             view_.showPortIcon(false);
             state_.portOpen = false;
             if (network_) {
@@ -265,7 +273,7 @@ void Connection::timerFired(ConsoleTimer timer) {
     }
     // No line came in time: on to the next port that opens.
     closeChannel();
-    state_.endReadBack();
+    endReadBack();
     ++state_.comPort;
     if (openFirstPortFromCurrent()) {
         probeOpenPort(kNextProbeWait);

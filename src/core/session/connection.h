@@ -7,6 +7,7 @@
 #include "link/text_command.h"
 #include "session/console_state.h"
 #include "session/log_hook.h"
+#include "session/reply_dispatch.h"
 #include "session/reply_views.h"
 #include "session/traffic.h"
 
@@ -96,6 +97,10 @@ public:
     [[nodiscard]] const std::optional<TcpLinkAddress>& networkPeer() const { return network_; }
     // Sees the commands sent and the link's events; nullptr detaches.
     void setTrafficObserver(TrafficObserver* observer) { traffic_ = observer; }
+    // Where the received lines go: a close or a new search ends its pending
+    // EDID read and its unfinished line. Without one only the state's EDID
+    // read ends.
+    void setReplyDispatch(ReplyDispatch* replies) { replies_ = replies; }
     // The link's name as the traffic rows show it.
     [[nodiscard]] std::string linkName() const;
 
@@ -106,6 +111,7 @@ private:
     // Closes the channel, reporting the close of an open link.
     void closeChannel();
     void noteLinkEvent(LinkEvent event, std::string_view detail = {}) const;
+    void endReadBack();
     // Opens COM state.comPort or the next one that opens; false past COM99.
     bool openFirstPortFromCurrent();
     void probeOpenPort(std::chrono::milliseconds wait);
@@ -122,6 +128,7 @@ private:
     std::optional<TcpLinkAddress> network_;
     TcpConnectedFlag networkConnected_;
     TrafficObserver* traffic_ = nullptr;
+    ReplyDispatch* replies_ = nullptr;
 };
 
 } // namespace mc

@@ -5,7 +5,6 @@ namespace mc {
 void ConsoleState::endReadBack() {
     edidToFile = false;
     edidFileName.clear();
-    replyLine.clear();
 }
 
 std::string comPortItemText(int comPort) {

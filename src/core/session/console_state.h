@@ -18,7 +18,6 @@ struct ConsoleState {
     bool edidToFile = false;
     std::string edidFileName;
     EdidImage receivedEdid{};
-    std::string replyLine;
     // The last EDID read back or loaded, decoded; the EDID page sums it up.
     EdidReports edidReports;
     int comPort = kFirstComPort;
@@ -27,9 +26,8 @@ struct ConsoleState {
     bool macUnlocked = false;
     LineSettings line;
 
-    // At a close of the port or a new search: ends a pending EDID read and
-    // drops the unfinished reply line, so nothing received on a later
-    // connection can complete it (a half EDID line would be saved as an EDID).
+    // At a close of the port or a new search: ends a pending EDID read (reply
+    // dispatch drops the unfinished line with it).
     void endReadBack();
 };
 

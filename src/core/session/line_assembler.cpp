@@ -23,4 +23,9 @@ std::optional<std::string> LineAssembler::append(char byte) {
     return line;
 }
 
+void LineAssembler::reset() {
+    buffer_.clear();
+    overflowed_ = false;
+}
+
 } // namespace mc

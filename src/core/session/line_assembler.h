@@ -30,22 +30,25 @@ inline constexpr char kLineFeed = '\n';
 // shorter reply. The same happens to a line from which bytes were lost
 // upstream (discardCurrentLine()).
 //
-// The buffer itself is the console window's reply line buffer: it outlives
-// the port, so an unfinished line is joined to the bytes received later.
+// The unfinished line outlives a burst, so it is joined to the bytes received
+// later; reset() ends it together with its mark when the link closes, so
+// nothing of one connection reaches into the next.
 class LineAssembler {
 public:
-    explicit LineAssembler(std::string& buffer) : buffer_(buffer) {}
-
     // Appends one byte; returns the complete line when the byte is LF.
     std::optional<std::string> append(char byte);
 
     // The line now being collected has lost bytes: discard it at its LF.
     void discardCurrentLine() { overflowed_ = true; }
+    // Drops the unfinished line and its mark.
+    void reset();
 
+    // The bytes of the unfinished line.
+    [[nodiscard]] const std::string& pending() const { return buffer_; }
     [[nodiscard]] std::size_t discardedLines() const { return discardedLines_; }
 
 private:
-    std::string& buffer_;
+    std::string buffer_;
     bool overflowed_ = false;
     std::size_t discardedLines_ = 0;
 };

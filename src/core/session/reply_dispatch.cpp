@@ -10,7 +10,12 @@ constexpr std::int16_t kGap = -1;
 } // namespace
 
 ReplyDispatch::ReplyDispatch(ConsoleState& state, const ReplyViews& views, EdidFiles& files)
-    : state_(state), lines_(state.replyLine), parser_(state, views), capture_(state, views, files) {
+    : state_(state), parser_(state, views), capture_(state, views, files) {
+}
+
+void ReplyDispatch::endReadBack() {
+    state_.endReadBack();
+    lines_.reset();
 }
 
 void ReplyDispatch::receive(std::uint8_t byte) {

@@ -22,8 +22,9 @@ inline constexpr std::size_t kDeferredByteLimit = std::size_t{64} * 1024;
 // the EDID-to-file parser while an EDID read is pending, else to the text
 // reply parser.
 //
-// Re-entrancy: handling a line may show a modal message whose event loop
-// delivers further bytes, i.e. calls receive() again before the line is done.
+// Re-entrancy: handling a line may show a modal message whose event loop runs
+// while the line is handled. The console's hand-over delivers nothing then,
+// but any other caller may call receive() again before the line is done.
 // Such bytes are queued and handled, in order, once the outer handling ends,
 // so the line being handled is never disturbed and later lines see the mode
 // the finished line left behind. The queue is bounded: bytes past
@@ -36,6 +37,14 @@ public:
     // One received byte that the connection has admitted (right port, no port
     // error); it is handled now, or after the line being handled.
     void receive(std::uint8_t byte);
+
+    // At a close of the link or a new search: ends a pending EDID read and
+    // drops the unfinished line with its over-long mark, so nothing received
+    // on a later connection can complete it (a half EDID line would be saved
+    // as an EDID) or be discarded for it.
+    void endReadBack();
+    // The bytes of the line not yet ended by its LF.
+    [[nodiscard]] const std::string& pendingLine() const { return lines_.pending(); }
 
     // Sees every byte as it is handled and every line with its mark; nullptr
     // detaches.

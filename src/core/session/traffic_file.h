@@ -20,7 +20,7 @@ struct TrafficFileLimits {
     // Rows and bytes waiting for the writer; beyond either, rows are dropped
     // and counted.
     std::size_t queueRows = 10000;
-    std::size_t queueBytes = 8 * 1024 * 1024;
+    std::size_t queueBytes = std::size_t{8} * 1024 * 1024;
     // The longest the destructor waits for the writer to finish; then it
     // leaves it behind rather than hold up the program's exit.
     std::chrono::milliseconds finishWait{2000};

@@ -5,51 +5,54 @@
 
 namespace mc {
 
-namespace {
-
-// The local calendar time of a point, its milliseconds and the zone's
-// offset from UTC in seconds then.
-struct LocalTime {
-    std::tm fields{};
-    int milliseconds = 0;
-    long offsetSeconds = 0;
-};
-
 LocalTime localTime(std::chrono::system_clock::time_point time) {
-    const auto sinceEpoch = std::chrono::floor<std::chrono::seconds>(time.time_since_epoch());
-    const std::time_t seconds = static_cast<std::time_t>(sinceEpoch.count());
-    LocalTime local;
-    local.milliseconds = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch() - sinceEpoch).count());
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
+    if (ms < 0) {
+        ms += 1000;
+    }
+    LocalTime local{};
 #ifdef _WIN32
-    localtime_s(&local.fields, &seconds);
-    // The local fields read as if they were UTC, less the real instant.
-    std::tm copy = local.fields;
-    local.offsetSeconds = static_cast<long>(_mkgmtime(&copy) - seconds);
+    localtime_s(&local.calendar, &seconds);
 #else
-    localtime_r(&seconds, &local.fields);
-    local.offsetSeconds = local.fields.tm_gmtoff;
+    localtime_r(&seconds, &local.calendar);
 #endif
+    local.milliseconds = static_cast<int>(ms);
     return local;
 }
-
-} // namespace
 
 std::string formatTrafficTime(std::chrono::system_clock::time_point time) {
     const LocalTime local = localTime(time);
     char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.fields.tm_hour, local.fields.tm_min,
-                  local.fields.tm_sec, local.milliseconds);
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.calendar.tm_hour, local.calendar.tm_min,
+                  local.calendar.tm_sec, local.milliseconds);
     return text;
 }
 
+namespace {
+
+// The zone's offset from UTC, in seconds, at the moment `local` shows.
+long offsetFromUtc(std::chrono::system_clock::time_point time, const LocalTime& local) {
+#ifdef _WIN32
+    // The local fields read as if they were UTC, less the real instant.
+    std::tm copy = local.calendar;
+    return static_cast<long>(_mkgmtime(&copy) - std::chrono::system_clock::to_time_t(time));
+#else
+    static_cast<void>(time);
+    return local.calendar.tm_gmtoff;
+#endif
+}
+
+} // namespace
+
 std::string formatTrafficTimestamp(std::chrono::system_clock::time_point time) {
     const LocalTime local = localTime(time);
-    const long offsetMinutes = (local.offsetSeconds < 0 ? -local.offsetSeconds : local.offsetSeconds) / 60;
+    const long offsetSeconds = offsetFromUtc(time, local);
+    const long offsetMinutes = (offsetSeconds < 0 ? -offsetSeconds : offsetSeconds) / 60;
     char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", local.fields.tm_year + 1900,
-                  local.fields.tm_mon + 1, local.fields.tm_mday, local.fields.tm_hour, local.fields.tm_min,
-                  local.fields.tm_sec, local.milliseconds, local.offsetSeconds < 0 ? '-' : '+', offsetMinutes / 60,
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", local.calendar.tm_year + 1900,
+                  local.calendar.tm_mon + 1, local.calendar.tm_mday, local.calendar.tm_hour, local.calendar.tm_min,
+                  local.calendar.tm_sec, local.milliseconds, offsetSeconds < 0 ? '-' : '+', offsetMinutes / 60,
                   offsetMinutes % 60);
     return text;
 }

@@ -3,12 +3,20 @@
 #include "session/traffic.h"
 
 #include <chrono>
+#include <ctime>
 #include <string>
 #include <string_view>
 
 // The text form of traffic rows, the same in the monitor, the --log file and
 // `matrix-ctl monitor`.
 namespace mc {
+
+// A moment in local time, to the millisecond.
+struct LocalTime {
+    std::tm calendar;
+    int milliseconds;
+};
+[[nodiscard]] LocalTime localTime(std::chrono::system_clock::time_point time);
 
 // hh:mm:ss.mmm in local time.
 [[nodiscard]] std::string formatTrafficTime(std::chrono::system_clock::time_point time);

@@ -163,7 +163,7 @@ void IpSettingsPage::readControls() {
     dhcp_ = dhcpBox_->isChecked();
     // One byte per character, as the switcher's single-byte command set has
     // it, so the field limits hold for the bytes too.
-    tcpPortText_ = firstLine(tcpPortEdit_->text().toLatin1().toStdString());
+    tcpPortText_ = shownTcpPort();
     macText_ = firstLine(macEdit_->text().toLatin1().toStdString());
 }
 
@@ -206,6 +206,10 @@ void IpSettingsPage::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+std::string IpSettingsPage::shownTcpPort() const {
+    return firstLine(tcpPortEdit_->text().toLatin1().toStdString());
 }
 
 } // namespace mc

@@ -44,6 +44,8 @@ public:
 
     [[nodiscard]] bool dhcp() const { return dhcp_; }
     [[nodiscard]] const std::string& tcpPortText() const { return tcpPortText_; }
+    // The TCP port as the edit shows it now, edited or not.
+    [[nodiscard]] std::string shownTcpPort() const;
     [[nodiscard]] const std::string& macText() const { return macText_; }
 
 protected:

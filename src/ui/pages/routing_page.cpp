@@ -69,8 +69,9 @@ void RoutingPage::buildRow(int row) {
     const DialogUnits du(font());
     const int output = outputOfRow(row);
 
-    // The first row's caption carries a trailing blank, as the switcher's own
-    // console has it.
+    // The first row's caption carries a trailing blank: the page's texts are
+    // kept letter for letter (see console_window.cpp), and screen readers
+    // and tests find the group by it.
     QString title = QString::fromLatin1(kOutputPrefix) + QString::number(output);
     if (row == 0) {
         title += QLatin1Char(' ');
@@ -91,8 +92,8 @@ void RoutingPage::buildRow(int row) {
         // output as their context; the layout's coordinates are the page's.
         radio->setGeometry(
             du.rect(x, radioY(row, input), kRadioWidth[input], kRadioHeight).translated(-boxRect.topLeft()));
-        // No tab stop, as on the switcher's own console: a row is entered with
-        // the mouse and its arrow keys.
+        // No tab stop: 16 stops a row would take the keyboard through 128
+        // radios per page; a row is entered with the mouse and its arrow keys.
         radio->setFocusPolicy(Qt::ClickFocus);
         group->addButton(radio, input);
         // clicked, not toggled: a click on the checked radio routes again.

@@ -6,8 +6,7 @@
 
 namespace mc {
 
-// A drop-down with an edit field, as the switcher's console has them. Its
-// selection is the item whose text the edit field holds, letter for letter:
+// A drop-down with an edit field. Its selection is the item whose text the edit field holds, letter for letter:
 // text typed there that names no item is no selection, whatever item was
 // picked before. Typed text is never completed, so what the operator typed is
 // what counts.

@@ -9,8 +9,9 @@ namespace mc {
 // Converts the dialog-unit coordinates of the console's layout into pixels
 // with the base units of the dialog font: a horizontal unit is a quarter of
 // the font's average character width, a vertical unit an eighth of its height.
-// Laying every window out through one converter keeps the original proportions
-// whatever font the platform substitutes.
+// Laying every window out through one converter keeps the layout's
+// proportions (controls neither overlap nor clip their texts) whatever font
+// the platform substitutes.
 class DialogUnits {
 public:
     explicit DialogUnits(const QFont& font);

@@ -20,6 +20,16 @@ ByteHandover::ByteHandover(ByteHandler handler, std::size_t capacity, QObject* p
 }
 
 ByteHandover::ByteHandover(FlaggedByteHandler handler, PortErrorProbe portError, std::size_t capacity, QObject* parent)
+    : ByteHandover(BurstHandler([handler = std::move(handler)](std::span<const std::uint8_t> bytes, int linkNumber,
+                                                               bool portErrorAtReceipt) {
+                       for (const std::uint8_t byte : bytes) {
+                           handler(byte, linkNumber, portErrorAtReceipt);
+                       }
+                   }),
+                   std::move(portError), capacity, parent) {
+}
+
+ByteHandover::ByteHandover(BurstHandler handler, PortErrorProbe portError, std::size_t capacity, QObject* parent)
     : QObject(parent), handler_(std::move(handler)), portError_(std::move(portError)),
       ring_(std::max<std::size_t>(capacity, 1)) {
 }
@@ -73,8 +83,18 @@ void ByteHandover::deliver() {
             size_ -= count;
         }
         roomFreed_.notify_all();
-        for (std::size_t i = 0; i < count && !cancelled_; ++i) {
-            handler_(batch[i].byte, batch[i].linkNumber, batch[i].portError);
+        // Runs of one link and one flag go over in one call.
+        std::array<std::uint8_t, kDeliveryBatch> bytes{};
+        for (std::size_t start = 0; start < count && !cancelled_;) {
+            std::size_t end = start;
+            while (end < count && batch[end].linkNumber == batch[start].linkNumber &&
+                   batch[end].portError == batch[start].portError) {
+                bytes[end - start] = batch[end].byte;
+                ++end;
+            }
+            handler_(std::span<const std::uint8_t>(bytes.data(), end - start), batch[start].linkNumber,
+                     batch[start].portError);
+            start = end;
         }
     }
 }

@@ -18,14 +18,12 @@ namespace mc {
 // channel asks its worker to stop. So the window thread may close or reopen
 // the port at any time without pumping events, and no hand-over can deadlock.
 //
-// Contract: every byte is handled on the window thread, one at a time, in
-// arrival order. The worker appends each burst to the queue and wakes the
-// window thread once; while the queue is full the worker waits, so it never
-// runs more than the queue ahead. Only one delivery is posted at a time, and
-// it stays marked as posted until it has emptied the queue: so a handler that
-// opens a nested event loop (a modal message box) is never re-entered, and
-// bytes arriving meanwhile wait in the queue and follow in order once it
-// returns.
+// Contract: every byte is handled on the window thread, in arrival order, in
+// runs of bytes from one link with one port error flag (a session's receive()). The worker appends each burst to the
+// queue and wakes the window thread once; while the queue is full the worker waits, so it never runs more than the
+// queue ahead. Only one delivery is posted at a time, and it stays marked as posted until it has emptied the queue: so
+// a handler that opens a nested event loop (a modal message box) is never re-entered, and bytes arriving meanwhile wait
+// in the queue and follow in order once it returns.
 //
 // Port error: the window thread gets to a byte only after the worker has
 // queued it, by which time the worker may have met a failure and raised the
@@ -38,6 +36,9 @@ public:
     using ByteHandler = std::function<void(std::uint8_t byte, int linkNumber)>;
     // portErrorAtReceipt: what the port error probe said as the byte came in.
     using FlaggedByteHandler = std::function<void(std::uint8_t byte, int linkNumber, bool portErrorAtReceipt)>;
+    // The bytes of one run, with their link number and the flag.
+    using BurstHandler =
+        std::function<void(std::span<const std::uint8_t> bytes, int linkNumber, bool portErrorAtReceipt)>;
     // Called on the port worker at each burst.
     using PortErrorProbe = std::function<bool()>;
 
@@ -46,6 +47,8 @@ public:
     // Lives on the window thread; the handler runs there.
     explicit ByteHandover(ByteHandler handler, std::size_t capacity = kDefaultCapacity, QObject* parent = nullptr);
     ByteHandover(FlaggedByteHandler handler, PortErrorProbe portError, std::size_t capacity = kDefaultCapacity,
+                 QObject* parent = nullptr);
+    ByteHandover(BurstHandler handler, PortErrorProbe portError, std::size_t capacity = kDefaultCapacity,
                  QObject* parent = nullptr);
     ~ByteHandover() override;
     ByteHandover(const ByteHandover&) = delete;
@@ -73,7 +76,7 @@ private:
 
     void deliver();
 
-    FlaggedByteHandler handler_;
+    BurstHandler handler_;
     PortErrorProbe portError_;
     mutable std::mutex mutex_;
     std::condition_variable_any roomFreed_;

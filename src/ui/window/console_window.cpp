@@ -17,7 +17,6 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -29,6 +28,10 @@ namespace mc {
 
 namespace {
 
+// The window's texts, the About box's and the pages' are kept letter for
+// letter on purpose, even where they read oddly ("8X8" on a 16-port switcher,
+// trailing blanks): operators' instructions, screenshots and the tests that
+// find controls by their text rely on them. Change none of them by accident.
 constexpr char kCaption[] = "RUVI 2.0(18Z)Evavoz16:16 V1.0";
 constexpr char kCommLabel[] = "Comm:";
 constexpr char kSearchMachine[] = "Search Machine";
@@ -57,13 +60,25 @@ ConsoleWindow::ConsoleWindow(QWidget* parent) : QDialog(parent) {
     setFont(dialogFont());
     setFixedSize(DialogUnits(font()).size(599, 334));
 
+    handover_ = std::make_unique<ByteHandover>(
+        ByteHandover::BurstHandler([this](std::span<const std::uint8_t> bytes, int link, bool portError) {
+            session_->receive(bytes, link, portError);
+        }),
+        // Port worker thread: the session exists whenever a worker runs.
+        [this] { return session_->channel().portError(); });
+    ConnectionView& view = *this;
+    session_ = std::make_unique<Session>(*handover_, view, edidFiles_);
+    buildPages();
+    session_->showRepliesOn(PageViews{{*routing1_, *routing2_}, *edidPage_, *ipSettingsPage_, *audioPage_});
+    buildPortControls();
     // The tab control comes first in the window's control order, so it takes
     // the first focus and Enter at start opens nothing; the port controls follow.
-    buildPages();
-    buildPortControls();
+    setTabOrder(tabs_, portButton_);
+    setTabOrder(portButton_, comSelector_);
+    setTabOrder(comSelector_, searchButton_);
     buildNetworkAction();
     buildAboutAction();
-    buildPortLink();
+    wirePortControls();
     addressBook_ = loadAddressBook(".", [this](std::string_view text) { showMessage(text); });
 }
 
@@ -71,7 +86,7 @@ ConsoleWindow::~ConsoleWindow() {
     // The window is going away: a worker waiting to hand over bytes is
     // released, not waited for, and the port closes.
     handover_->cancel();
-    channel_->closeLink();
+    session_->channel().closeLink();
     // The monitor reads the traffic log, which goes before the child widgets.
     delete trafficMonitor_;
     trafficMonitor_ = nullptr;
@@ -108,7 +123,7 @@ void ConsoleWindow::buildPortControls() {
     for (int n = kFirstComPort; n <= kLastComPort; ++n) {
         comSelector_->addItem(QString::fromStdString(comPortItemText(n)));
     }
-    comSelector_->setCurrentIndex(state_.comPort - kFirstComPort);
+    comSelector_->setCurrentIndex(state().comPort - kFirstComPort);
     commLabel->setBuddy(comSelector_);
 
     statusLine_ = new QLabel(this);
@@ -123,34 +138,21 @@ void ConsoleWindow::buildPortControls() {
     searchButton_->setGeometry(du.rect(7, 57, 101, 22));
 }
 
-void ConsoleWindow::buildPortLink() {
-    handover_ = std::make_unique<ByteHandover>(
-        [this](std::uint8_t byte, int comPort, bool portErrorAtReceipt) {
-            handleReceivedByte(byte, comPort, portErrorAtReceipt);
-        },
-        // Port worker thread: the channel exists whenever a worker runs.
-        [this] { return channel_->portError(); });
-    channel_ = std::make_unique<LinkChannel>();
-    ConnectionView& view = *this;
-    connection_ = std::make_unique<Connection>(state_, *channel_, *handover_, view);
-    ConsoleView& console = *this;
-    const ReplyViews views{{*routing1_, *routing2_}, *edidPage_, *ipSettingsPage_, *audioPage_, console, *connection_};
-    replies_ = std::make_unique<ReplyDispatch>(state_, views, edidFiles_);
-
+void ConsoleWindow::wirePortControls() {
     searchTimer_ = new QTimer(this);
     searchTimer_->setObjectName(QStringLiteral("searchTimer"));
     errorCloseTimer_ = new QTimer(this);
     errorCloseTimer_->setObjectName(QStringLiteral("errorCloseTimer"));
-    connect(searchTimer_, &QTimer::timeout, this, [this] { connection_->timerFired(ConsoleTimer::Search); });
-    connect(errorCloseTimer_, &QTimer::timeout, this, [this] { connection_->timerFired(ConsoleTimer::ErrorClose); });
+    connect(searchTimer_, &QTimer::timeout, this, [this] { connection().timerFired(ConsoleTimer::Search); });
+    connect(errorCloseTimer_, &QTimer::timeout, this, [this] { connection().timerFired(ConsoleTimer::ErrorClose); });
 
-    connect(portButton_, &QPushButton::clicked, this, [this] { connection_->portButtonClicked(); });
+    connect(portButton_, &QPushButton::clicked, this, [this] { connection().portButtonClicked(); });
     // A change of selection, not a pick: choosing the selected port again
     // leaves the link alone. Selections made by the search confirmation are
     // made with signals blocked.
     connect(comSelector_, &QComboBox::currentIndexChanged, this,
-            [this](int index) { connection_->comSelectionChanged(index); });
-    connect(searchButton_, &QPushButton::clicked, this, [this] { connection_->searchMachineClicked(); });
+            [this](int index) { connection().comSelectionChanged(index); });
+    connect(searchButton_, &QPushButton::clicked, this, [this] { connection().searchMachineClicked(); });
 }
 
 void ConsoleWindow::buildPages() {
@@ -159,11 +161,12 @@ void ConsoleWindow::buildPages() {
     tabs_->setObjectName(QStringLiteral("pageTabs"));
     tabs_->setGeometry(du.rect(112, 7, 468, 320));
 
-    routing1_ = new RoutingPage(RoutingPage::FirstBank, *this);
-    routing2_ = new RoutingPage(RoutingPage::SecondBank, *this);
-    edidPage_ = new EdidPage(*this, state_);
-    ipSettingsPage_ = new IpSettingsPage(*this, state_);
-    audioPage_ = new AudioPage(*this);
+    Session& session = *session_;
+    routing1_ = new RoutingPage(RoutingPage::FirstBank, session);
+    routing2_ = new RoutingPage(RoutingPage::SecondBank, session);
+    edidPage_ = new EdidPage(session, session.state());
+    ipSettingsPage_ = new IpSettingsPage(session, session.state());
+    audioPage_ = new AudioPage(session);
 
     QWidget* const pages[] = {routing1_, routing2_, edidPage_, ipSettingsPage_, audioPage_};
     static_assert(std::size(pages) == std::size(kTabTexts));
@@ -174,8 +177,7 @@ void ConsoleWindow::buildPages() {
 }
 
 void ConsoleWindow::buildAboutAction() {
-    // Windows puts this item on the system menu; elsewhere it is the window's
-    // context menu, and F1.
+    // The window's context menu (right click), with Ctrl+M and F1.
     auto* monitor = new QAction(QString::fromLatin1(kTrafficMonitorMenuText), this);
     monitor->setObjectName(QStringLiteral("trafficMonitorAction"));
     monitor->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
@@ -202,15 +204,14 @@ void ConsoleWindow::buildNetworkAction() {
 
 void ConsoleWindow::showNetworkDialog() {
     // The port as the IP Setting page shows it now, edited or not.
-    const auto* portEdit = ipSettingsPage_->findChild<QLineEdit*>(QStringLiteral("tcpPortEdit"));
-    NetworkDialog dialog(portEdit != nullptr ? portEdit->text().toStdString() : ipSettingsPage_->tcpPortText(), this);
+    NetworkDialog dialog(ipSettingsPage_->shownTcpPort(), this);
     if (dialog.exec() == QDialog::Accepted && dialog.address()) {
         connectOverNetwork(*dialog.address());
     }
 }
 
 void ConsoleWindow::connectOverNetwork(const TcpLinkAddress& address) {
-    connection_->connectNetwork(address);
+    connection().connectNetwork(address);
 }
 
 void ConsoleWindow::showLinkPeer(std::string_view text) {
@@ -265,11 +266,10 @@ void ConsoleWindow::showTrafficMonitor() {
 void ConsoleWindow::updateTrafficObserver() {
     const bool on = trafficRecording_ || (trafficMonitor_ != nullptr && trafficMonitor_->isVisible());
     TrafficObserver* observer = on ? &trafficLog() : nullptr;
-    if (on && channel_->isOpen()) {
-        trafficLog().setCurrentLink(connection_->linkName());
+    if (on && channel().isOpen()) {
+        trafficLog().setCurrentLink(connection().linkName());
     }
-    connection_->setTrafficObserver(observer);
-    replies_->setTrafficObserver(observer);
+    session_->setTrafficObserver(observer);
 }
 
 void ConsoleWindow::showPortIcon(bool open) {
@@ -309,16 +309,6 @@ void ConsoleWindow::stopConsoleTimer(ConsoleTimer which) {
 void ConsoleWindow::pauseWindowThread(std::chrono::milliseconds duration) {
     // Bytes that arrive meanwhile wait in the hand-over.
     QThread::msleep(static_cast<unsigned long>(duration.count()));
-}
-
-void ConsoleWindow::handleReceivedByte(std::uint8_t byte, int comPort, bool portErrorAtReceipt) {
-    if (connection_->admitReceivedByte(comPort, portErrorAtReceipt)) {
-        replies_->receive(byte);
-    }
-}
-
-bool ConsoleWindow::send(const TextCommand& command) {
-    return connection_->send(command);
 }
 
 } // namespace mc

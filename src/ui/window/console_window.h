@@ -5,8 +5,8 @@
 #include "session/connection.h"
 #include "session/console_state.h"
 #include "session/edid_capture.h"
-#include "session/reply_dispatch.h"
 #include "session/reply_views.h"
+#include "session/session.h"
 #include "session/traffic_log.h"
 
 #include <QDialog>
@@ -26,32 +26,26 @@ class ByteHandover;
 class EdidPage;
 class IpSettingsPage;
 class RoutingPage;
-class LinkChannel;
 class TrafficMonitor;
 
 // The console's single window: the COM port controls on the left, the five
-// pages in a tab widget on the right. It owns the shared state and is the
-// sender every page hands its commands to. Owns the serial channel; every
-// received byte comes to handleReceivedByte on this window's thread, and what
-// the replies report goes straight to the pages, each through its own view;
-// the window shows only the port controls and the status line.
-class ConsoleWindow : public QDialog, public CommandSender, private ConnectionView {
+// pages in a tab widget on the right. It builds the widgets and wires them to
+// the core session, which owns the state, the link and reply dispatch: the
+// hand-over brings received bytes to the session on this window's thread,
+// the session shows the replies on the pages through their views, and the
+// pages send their commands through the session. The window itself shows
+// only the port controls and the status line.
+class ConsoleWindow : public QDialog, private ConnectionView {
     Q_OBJECT
 public:
     explicit ConsoleWindow(QWidget* parent = nullptr);
     ~ConsoleWindow() override;
 
-    bool send(const TextCommand& command) override;
-
-    [[nodiscard]] ConsoleState& state() { return state_; }
-    [[nodiscard]] const ConsoleState& state() const { return state_; }
-
-    // Reply dispatch of one received byte, in arrival order, on this thread.
-    // portErrorAtReceipt: the channel's port error flag as the byte came in.
-    void handleReceivedByte(std::uint8_t byte, int comPort, bool portErrorAtReceipt);
-
-    [[nodiscard]] LinkChannel& channel() { return *channel_; }
-    [[nodiscard]] Connection& connection() { return *connection_; }
+    [[nodiscard]] Session& session() { return *session_; }
+    [[nodiscard]] ConsoleState& state() { return session_->state(); }
+    [[nodiscard]] const ConsoleState& state() const { return session_->state(); }
+    [[nodiscard]] LinkChannel& channel() { return session_->channel(); }
+    [[nodiscard]] Connection& connection() { return session_->connection(); }
     [[nodiscard]] const AddressBook& addressBook() const { return addressBook_; }
 
     [[nodiscard]] RoutingPage* routingPage(int bank) const { return bank == 0 ? routing1_ : routing2_; }
@@ -88,7 +82,7 @@ private:
     void buildNetworkAction();
     // Feeds the traffic log only while a monitor is shown or --log records.
     void updateTrafficObserver();
-    void buildPortLink();
+    void wirePortControls();
     [[nodiscard]] QTimer* timer(ConsoleTimer which) const;
 
     // ConnectionView, and the ConsoleView the replies use
@@ -102,14 +96,11 @@ private:
     void pauseWindowThread(std::chrono::milliseconds duration) override;
     void showLinkPeer(std::string_view text) override;
 
-    ConsoleState state_;
-    // Declared in this order so that the channel, and with it the port
-    // worker, ends before the hand-over it delivers to.
+    // Declared in this order so that the session, and with it the port
+    // worker, ends before the hand-over it delivers to and the files it saves in.
     std::unique_ptr<ByteHandover> handover_;
-    std::unique_ptr<LinkChannel> channel_;
-    std::unique_ptr<Connection> connection_;
     DirectoryEdidFiles edidFiles_;
-    std::unique_ptr<ReplyDispatch> replies_;
+    std::unique_ptr<Session> session_;
     AddressBook addressBook_;
     QTimer* searchTimer_ = nullptr;
     QTimer* errorCloseTimer_ = nullptr;

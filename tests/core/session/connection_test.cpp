@@ -27,6 +27,8 @@ constexpr std::string_view kProbeLine = "\r\nGET STA\r\n";
 
 class ConnectionTest : public ::testing::Test {
 protected:
+    // A close ends the unfinished line in reply dispatch, as the session wires it.
+    ConnectionTest() { connection_.setReplyDispatch(&replies_); }
     void SetUp() override { ports_.exportToEnvironment(); }
 
     std::unique_ptr<PtyPeer> peerAt(int comPort) {
@@ -270,7 +272,7 @@ TEST_F(ConnectionTest, lateAnswerFromAPortTheSearchHasLeftDoesNotConfirmTheNext)
     pumpUntil([] { return false; }, 50ms);
     EXPECT_TRUE(state_.searchInProgress);
     EXPECT_FALSE(state_.portOpen);
-    EXPECT_TRUE(state_.replyLine.empty());
+    EXPECT_TRUE(replies_.pendingLine().empty());
 
     ASSERT_TRUE(com2->write("\n"));
     EXPECT_TRUE(pumpUntil([&] { return state_.portOpen; }));
@@ -307,14 +309,14 @@ TEST_F(ConnectionTest, hangUpDuringAnEdidReadEndsTheReadAndDropsTheHalfLine) {
     state_.edidFileName = "Matrix_EDID_out1_%02d.bin";
     state_.edidToFile = true;
     ASSERT_TRUE(peer->write("OUT1 EDID DATA 00 ff ff"));
-    ASSERT_TRUE(pumpUntil([&] { return state_.replyLine.size() == 23; }));
+    ASSERT_TRUE(pumpUntil([&] { return replies_.pendingLine().size() == 23; }));
     peer->hangUp();
     ASSERT_TRUE(pumpUntil([&] { return view_.isRunning(ConsoleTimer::ErrorClose); }));
     connection_.timerFired(ConsoleTimer::ErrorClose);
     expectClosed(kOpenPortText);
 
     EXPECT_FALSE(state_.edidToFile);
-    EXPECT_TRUE(state_.replyLine.empty());
+    EXPECT_TRUE(replies_.pendingLine().empty());
     for (const char byte : std::string_view(" ff ff ff 00 4c 2d\r\n")) {
         replies_.receive(static_cast<std::uint8_t>(byte));
     }
@@ -330,10 +332,10 @@ TEST_F(ConnectionTest, closingThePortOrSearchingEndsAPendingEdidRead) {
     connection_.portButtonClicked();
     state_.edidToFile = true;
     ASSERT_TRUE(com1->write("OUT1 EDID DATA 00"));
-    ASSERT_TRUE(pumpUntil([&] { return !state_.replyLine.empty(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !replies_.pendingLine().empty(); }));
     connection_.portButtonClicked();
     EXPECT_FALSE(state_.edidToFile);
-    EXPECT_TRUE(state_.replyLine.empty());
+    EXPECT_TRUE(replies_.pendingLine().empty());
 
     // Read ordered with the port closed: nothing went out, nothing will come.
     state_.edidToFile = true;

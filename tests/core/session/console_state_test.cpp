@@ -11,7 +11,6 @@ TEST(ConsoleState, startsClosedOnCom1WithTheFixedLineSettings) {
     EXPECT_FALSE(state.searchInProgress);
     EXPECT_FALSE(state.edidToFile);
     EXPECT_TRUE(state.edidFileName.empty());
-    EXPECT_TRUE(state.replyLine.empty());
     EXPECT_EQ(state.comPort, 1);
     EXPECT_EQ(state.line.baudRate, 57600);
     EXPECT_EQ(state.line.parity, 'N');

@@ -17,36 +17,36 @@ std::vector<std::string> feed(LineAssembler& assembler, std::string_view bytes) 
 }
 
 TEST(LineAssembler, aLineIsEverythingUpToAndIncludingLf) {
-    std::string buffer;
-    LineAssembler assembler(buffer);
+    LineAssembler assembler;
     EXPECT_EQ(feed(assembler, "\r\nOUT3 VS IN5\r\nOUT4"), (std::vector<std::string>{"\r\n", "OUT3 VS IN5\r\n"}));
-    EXPECT_EQ(buffer, "OUT4");
+    EXPECT_EQ(assembler.pending(), "OUT4");
 }
 
 TEST(LineAssembler, bufferIsEmptyWhileTheLineIsHandedOut) {
-    std::string buffer;
-    LineAssembler assembler(buffer);
+    LineAssembler assembler;
     feed(assembler, "OUT3");
     const auto line = assembler.append('\n');
     ASSERT_TRUE(line);
     EXPECT_EQ(*line, "OUT3\n");
-    EXPECT_TRUE(buffer.empty());
+    EXPECT_TRUE(assembler.pending().empty());
 }
 
-// The buffer belongs to the console window and outlives a port close.
-TEST(LineAssembler, unfinishedLineIsJoinedToLaterBytes) {
-    std::string buffer;
-    {
-        LineAssembler first(buffer);
-        feed(first, "OUT3 VS");
-    }
-    LineAssembler second(buffer);
-    EXPECT_EQ(feed(second, " IN5\r\n"), std::vector<std::string>{"OUT3 VS IN5\r\n"});
+// The unfinished line waits for the bytes of later bursts; a reset ends it
+// together with the mark of an over-long line.
+TEST(LineAssembler, unfinishedLineIsJoinedToLaterBytesUntilAReset) {
+    LineAssembler assembler;
+    feed(assembler, "OUT3 VS");
+    EXPECT_EQ(feed(assembler, " IN5\r\n"), std::vector<std::string>{"OUT3 VS IN5\r\n"});
+
+    feed(assembler, std::string(kReplyLineLimit + 1, 'x'));
+    assembler.reset();
+    EXPECT_TRUE(assembler.pending().empty());
+    EXPECT_EQ(feed(assembler, "OUT4 VS IN1\r\n"), std::vector<std::string>{"OUT4 VS IN1\r\n"});
+    EXPECT_EQ(assembler.discardedLines(), 0U);
 }
 
 TEST(LineAssembler, lineOfExactlyTheLimitIsHandled) {
-    std::string buffer;
-    LineAssembler assembler(buffer);
+    LineAssembler assembler;
     const std::string line = std::string(kReplyLineLimit - 1, 'x') + "\n";
     EXPECT_EQ(feed(assembler, line), std::vector<std::string>{line});
     EXPECT_EQ(assembler.discardedLines(), 0U);
@@ -64,19 +64,17 @@ TEST(LineAssembler, aLineOf4096BytesWithItsLfIsHandedOutAndOneByteMoreIsDiscarde
 
 TEST(LineAssembler, overLongLineIsDiscardedWholeAndTheNextLineIsIntact) {
     for (const std::size_t length : {kReplyLineLimit, kReplyLineLimit + 1, 5 * kReplyLineLimit}) {
-        std::string buffer;
-        LineAssembler assembler(buffer);
+        LineAssembler assembler;
         const std::string longLine = std::string(length, 'x') + "\n";
         EXPECT_TRUE(feed(assembler, longLine).empty()) << length;
-        EXPECT_LE(buffer.capacity(), 2 * kReplyLineLimit) << "buffer grew past its bound";
+        EXPECT_LE(assembler.pending().capacity(), 2 * kReplyLineLimit) << "buffer grew past its bound";
         EXPECT_EQ(assembler.discardedLines(), 1U);
         EXPECT_EQ(feed(assembler, "OUT3 VS IN5\r\n"), std::vector<std::string>{"OUT3 VS IN5\r\n"}) << length;
     }
 }
 
 TEST(LineAssembler, lineThatLostBytesIsDiscardedAtItsLf) {
-    std::string buffer;
-    LineAssembler assembler(buffer);
+    LineAssembler assembler;
     feed(assembler, "OUT3 V");
     assembler.discardCurrentLine();
     EXPECT_TRUE(feed(assembler, "S IN5\r\n").empty());

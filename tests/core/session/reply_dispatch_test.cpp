@@ -71,7 +71,7 @@ TEST_F(ReplyDispatchTest, bytesArrivingInsideAMessageFollowTheLineBeingHandled) 
     EXPECT_EQ(target.calls, (Calls{"showMessage(Save to file: Matrix_EDID_out1_00.bin)", "showCapturedEdid",
                                    "setOutputSelection(3,4)", "redrawRouting"}));
     EXPECT_EQ(files.saved.at("Matrix_EDID_out1_00.bin"), image);
-    EXPECT_EQ(state.replyLine, "OUT4 V");
+    EXPECT_EQ(dispatch.pendingLine(), "OUT4 V");
 
     target.calls.clear();
     receive("S IN6\r\n");
@@ -121,6 +121,23 @@ TEST_F(ReplyDispatchTest, aFloodInsideAMessageIsBoundedAndTheLineCutByTheGapDisc
     receive("5 VS IN7\r\nOUT6 VS IN8\r\n");
     EXPECT_EQ(target.calls, (Calls{"setOutputSelection(6,7)", "redrawRouting"}));
     EXPECT_EQ(dispatch.discardedLines(), 1U);
+}
+
+} // namespace
+} // namespace mc
+
+namespace mc {
+namespace {
+
+// An over-long line cut off by a close left its mark behind, and the first
+// complete line of the next connection was silently discarded in its place.
+TEST_F(ReplyDispatchTest, aLineCutOffByACloseCostsTheNextConnectionNoLine) {
+    receive(std::string(kReplyLineLimit + 1, 'x'));
+    dispatch.endReadBack(); // the link closes
+    EXPECT_TRUE(dispatch.pendingLine().empty());
+    receive("OUT3 VS IN5\r\n");
+    EXPECT_EQ(target.calls, (Calls{"setOutputSelection(3,4)", "redrawRouting"}));
+    EXPECT_EQ(dispatch.discardedLines(), 0U);
 }
 
 } // namespace

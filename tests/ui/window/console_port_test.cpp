@@ -120,13 +120,13 @@ private slots:
 
         // Senders go through the window, which tests the flag.
         const auto command = *mc::TextCommand::fromBytes("\r\nGET OUT1 VS\r\n");
-        QVERIFY(w.send(command));
+        QVERIFY(w.session().send(command));
         QCOMPARE(QString::fromStdString(peer->read(command.size(), 5s)), QStringLiteral("\r\nGET OUT1 VS\r\n"));
 
         portButton(w)->click();
         QCOMPARE(portButton(w)->text(), QStringLiteral("Turn on Port"));
         QCOMPARE(iconState(w), QStringLiteral("Port closed"));
-        QVERIFY(!w.send(command));
+        QVERIFY(!w.session().send(command));
     }
 
     void comSelectionOpensWhenClosedAndHoldsWhenOpen() {
@@ -254,7 +254,7 @@ private slots:
         QVERIFY(w.state().portOpen);
         QCOMPARE(w.channel().state(), mc::LinkChannel::State::Running);
         const auto command = *mc::TextCommand::fromBytes("\r\nGET OUT1 VS\r\n");
-        QVERIFY(w.send(command));
+        QVERIFY(w.session().send(command));
         QCOMPARE(QString::fromStdString(com1->read(command.size(), 5s)), QStringLiteral("\r\nGET OUT1 VS\r\n"));
         QVERIFY(messages_.isEmpty());
     }
