@@ -382,7 +382,9 @@ std::optional<Command> commandOf(std::string_view first, std::string_view second
 ParseResult error(std::string message, std::optional<Command> command) {
     ParseResult result;
     result.outcome = ParseResult::Error;
-    result.text = "matrix-ctl: " + std::move(message) + "\n" + usageLine(command) + "\n";
+    result.text = "matrix-ctl: " + message + "\n" + usageLine(command) + "\n";
+    result.message = std::move(message);
+    result.command = command;
     return result;
 }
 
@@ -561,17 +563,17 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     }
     if (words.empty()) {
         if (help) {
-            return {ParseResult::Help, inv, toolHelp()};
+            return {ParseResult::Help, inv, toolHelp(), {}, std::nullopt};
         }
         return error("no COMMAND given", std::nullopt);
     }
     if (words.front() == "help") {
         if (words.size() == 1) {
-            return {ParseResult::Help, inv, toolHelp()};
+            return {ParseResult::Help, inv, toolHelp(), {}, std::nullopt};
         }
         bool usedSecond = false;
         if (const auto command = commandOf(words[1], words.size() > 2 ? words[2] : "", usedSecond)) {
-            return {ParseResult::Help, inv, commandHelp(*command)};
+            return {ParseResult::Help, inv, commandHelp(*command), {}, std::nullopt};
         }
         return error("unknown command \"" + words[1] + "\"", std::nullopt);
     }
@@ -582,7 +584,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
             const std::string sub = words.size() > 1 ? words[1] : "";
             const std::string choices = words[0] == "edid" ? "set, copy, read, write or decode" : "show or set";
             if (help && sub.empty()) {
-                return {ParseResult::Help, inv, toolHelp()};
+                return {ParseResult::Help, inv, toolHelp(), {}, std::nullopt};
             }
             return error(words[0] +
                              (sub.empty() ? " needs a subcommand: " : ": unknown subcommand \"" + sub + "\"; use ") +
@@ -593,7 +595,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     }
     inv.command = *command;
     if (help) {
-        return {ParseResult::Help, inv, commandHelp(*command)};
+        return {ParseResult::Help, inv, commandHelp(*command), {}, std::nullopt};
     }
     words.erase(words.begin(), words.begin() + (usedSecond ? 2 : 1));
     Parser parser(std::move(words), *command);
@@ -601,7 +603,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     if (!parser.ok()) {
         return error(parser.error(), *command);
     }
-    return {ParseResult::Run, std::move(inv), {}};
+    return {ParseResult::Run, std::move(inv), {}, {}, std::nullopt};
 }
 
 } // namespace mc::ctl

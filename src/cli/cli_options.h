@@ -86,6 +86,9 @@ struct ParseResult {
     Invocation invocation;
     // Help: the text to print. Error: what is wrong, then the usage line.
     std::string text;
+    // Error: what is wrong alone, and the command when it could be told.
+    std::string message;
+    std::optional<Command> command;
 };
 
 // args: argv without the program name.

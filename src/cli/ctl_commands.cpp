@@ -496,4 +496,15 @@ Json jsonDocument(const Invocation& invocation, const Outcome& outcome, std::str
     return doc;
 }
 
+Json usageErrorDocument(std::optional<Command> command, std::string_view message) {
+    Json doc = Json::object();
+    doc.set("command", command ? Json(commandName(*command)) : Json());
+    doc.set("ok", false);
+    doc.set("exit", kExitUsage);
+    doc.set("link", Json());
+    doc.set("error", Json(message));
+    doc.set("result", Json::object());
+    return doc;
+}
+
 } // namespace mc::ctl

@@ -40,5 +40,8 @@ struct Environment {
 // The JSON document as printed: command, ok, exit, link, error, then the
 // command's own members.
 [[nodiscard]] Json jsonDocument(const Invocation& invocation, const Outcome& outcome, std::string_view link);
+// The same for a command line that was refused (exit status 2): the command
+// when it could be told, else null.
+[[nodiscard]] Json usageErrorDocument(std::optional<Command> command, std::string_view message);
 
 } // namespace mc::ctl

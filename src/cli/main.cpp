@@ -6,6 +6,7 @@
 #include "serial_link.h"
 #include "version.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -168,6 +169,11 @@ int main(int argc, char* argv[]) {
         write(stdout, parsed.text);
         return kExitOk;
     case ParseResult::Error:
+        // --json asks for a document even when the rest of the line is refused.
+        if (std::find(args.begin(), std::find(args.begin(), args.end(), "--"), "--json") !=
+            std::find(args.begin(), args.end(), "--")) {
+            writeOutput(usageErrorDocument(parsed.command, parsed.message).dump() + "\n");
+        }
         write(stderr, parsed.text);
         return kExitUsage;
     case ParseResult::Run:
@@ -193,8 +199,7 @@ int main(int argc, char* argv[]) {
         std::string error;
         const auto address = resolveLink(inv, error);
         if (!address) {
-            write(stderr, "matrix-ctl: " + error + "\n");
-            return kExitUsage;
+            return finish(inv, Outcome{kExitUsage, {}, Json::object(), error}, {});
         }
         link = openLink(*address, error);
         if (!link) {

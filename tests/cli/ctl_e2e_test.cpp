@@ -302,6 +302,28 @@ TEST_F(CtlE2e, badArgumentsSendNothingAndExitTwoWithTheUsageLine) {
     EXPECT_TRUE(sim->receivedLines().empty());
 }
 
+TEST_F(CtlE2e, withJsonAUsageErrorIsOneDocumentToo) {
+    auto sim = startSwitcher(1);
+    for (const auto& [args, command] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--json", "--link", "COM1", "route", "0", "5"}, "route"},
+             {{"--link", "COM1", "jump", "--json"}, ""},
+             {{"--json", "status"}, "status"}, // no link given
+             {{"--json", "--link", "nowhere:x", "status"}, ""}}) {
+        const Result run = ctl(args);
+        EXPECT_EQ(run.status, 2) << args[1];
+        const JsonValue doc = document(run);
+        EXPECT_EQ(at(doc, "exit").number, 2);
+        EXPECT_FALSE(at(doc, "ok").boolean);
+        EXPECT_FALSE(at(doc, "error").string.empty());
+        if (command.empty()) {
+            EXPECT_EQ(at(doc, "command").type, JsonValue::Null) << run.out;
+        } else {
+            EXPECT_EQ(at(doc, "command").string, command) << run.out;
+        }
+    }
+    EXPECT_TRUE(sim->receivedLines().empty());
+}
+
 TEST_F(CtlE2e, audioAndEdidChoicesAreConfirmedInTextAndJson) {
     auto sim = startSwitcher(1);
     const Result mute = ctl({"--link", "COM1", "audio", "16", "mute"});
@@ -662,7 +684,6 @@ TEST_F(CtlE2e, sendJoinsItsWordsAndReportsAnInterruptionAsOne) {
     EXPECT_EQ(send.err.find("no reply"), std::string::npos) << send.err;
 }
 
-
 TEST_F(CtlE2e, aSilentSwitcherGivesExitThreeWithinTheTimeoutNamingTheCommand) {
     auto sim = startSwitcher(1, "silent");
     for (const std::vector<std::string>& args : {std::vector<std::string>{"route", "3", "5"},
@@ -765,8 +786,12 @@ TEST_F(CtlE2e, aClosedOutputEndsMonitorAtOnceWithoutAMessage) {
     // A flood follows; the first row that cannot be written ends the program.
     std::atomic<bool> stop{false};
     std::thread flood([&] {
+        // Never blocked on a full line, so the test ends once the program has.
+        pollfd line{peer->masterFd(), POLLOUT, 0};
         while (!stop) {
-            peer->write("OUT1 VS IN1\r\n");
+            if (::poll(&line, 1, 10) > 0 && (line.revents & POLLOUT) != 0) {
+                peer->write("OUT1 VS IN1\r\n");
+            }
         }
     });
     const auto start = Clock::now();
