@@ -75,22 +75,18 @@ bool changesState(ReplyTopic::Kind kind) {
 
 } // namespace
 
-Switchboard::Switchboard(SwitchboardWires& wires) : wires_(wires) {
-    replyLines_.emplace(replyBuffer_);
-}
+Switchboard::Switchboard(SwitchboardWires& wires) : wires_(wires) {}
 
 void Switchboard::linkUp(SteadyClock::time_point now) {
     linkUp_ = true;
-    replyBuffer_.clear();
-    replyLines_.emplace(replyBuffer_);
+    replyLines_.reset();
     poll(now);
 }
 
 void Switchboard::linkDown(std::string_view reason) {
     const bool wasUp = linkUp_;
     linkUp_ = false;
-    replyBuffer_.clear();
-    replyLines_.emplace(replyBuffer_);
+    replyLines_.reset();
     dropAll("link down: " + std::string(reason));
     state_.linkLost();
     if (wasUp || !stateStale_) {
@@ -229,7 +225,7 @@ void Switchboard::pump(SteadyClock::time_point now) {
 
 void Switchboard::linkBytes(std::string_view bytes, SteadyClock::time_point now) {
     for (const char byte : bytes) {
-        if (auto line = replyLines_->append(byte)) {
+        if (auto line = replyLines_.append(byte)) {
             handleLine(*line, now);
         }
     }

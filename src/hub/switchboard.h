@@ -169,10 +169,9 @@ private:
     const Site* site_ = nullptr;
     bool linkUp_ = false;
     bool stateStale_ = true;
-    std::string replyBuffer_;
-    // Rebuilt at each link change, so no half line of one connection joins the
+    // Reset at each link change, so no half line of one connection joins the
     // next.
-    std::optional<LineAssembler> replyLines_;
+    LineAssembler replyLines_;
 };
 
 } // namespace mc::hub

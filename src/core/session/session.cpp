@@ -20,9 +20,9 @@ public:
             traffic_->linkEvent(link, event, detail);
         }
     }
-    void commandSent(std::string_view link, std::string_view bytes) override {
+    void commandSent(std::string_view link, std::string_view bytes, std::string_view note) override {
         if (traffic_ != nullptr) {
-            traffic_->commandSent(link, bytes);
+            traffic_->commandSent(link, bytes, note);
         }
     }
     void partialByteReceived(char byte) override {

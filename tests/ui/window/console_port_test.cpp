@@ -178,8 +178,8 @@ private slots:
         farEnd.join();
         QVERIFY(written);
         QVERIFY2(selectionMs >= 200, QByteArray::number(selectionMs).constData());
-        QVERIFY(w.state().replyLine.empty()); // handed over, not handled yet
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(w.state().replyLine), QStringLiteral("OUT3 VS"), kTimeoutMs);
+        QVERIFY(w.session().replies()->pendingLine().empty()); // handed over, not handled yet
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(w.session().replies()->pendingLine()), QStringLiteral("OUT3 VS"), kTimeoutMs);
     }
 
     void searchFindsTheThirdPortThatOpensAfterTheTwoWaits() {
