@@ -1,6 +1,7 @@
 #include "edid_reply.h"
 
 #include "session/edid_capture.h"
+#include "session/hex_digit.h"
 #include "session/traffic_format.h"
 
 namespace mc::ctl {
@@ -11,19 +12,6 @@ constexpr std::size_t kBlockBytes = 128;
 constexpr std::size_t kExtensionCountByte = 126;
 // How much of a foreign line an error message repeats.
 constexpr std::size_t kQuotedLength = 40;
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 std::string quoted(std::string_view text) {
     const bool cut = text.size() > kQuotedLength;
@@ -58,8 +46,8 @@ EdidReply checkEdidReply(std::string_view line, const EdidReadPort& port) {
     }
     std::size_t count = 0;
     while (!pairs.empty()) {
-        const int high = hexValue(pairs[0]);
-        const int low = pairs.size() > 1 ? hexValue(pairs[1]) : -1;
+        const int high = hexDigitValue(pairs[0]);
+        const int low = pairs.size() > 1 ? hexDigitValue(pairs[1]) : -1;
         if (high < 0 || low < 0 || (pairs.size() > 2 && pairs[2] != ' ')) {
             return refused("the EDID of " + portName + " holds " + quoted(pairs.substr(0, 3)) + " at byte " +
                            std::to_string(count) + ", not a hex pair");

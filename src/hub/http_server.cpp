@@ -2,6 +2,7 @@
 
 #include "http_api.h"
 #include "http_token.h"
+#include "listener.h"
 #include "session/log_hook.h"
 #include "web_assets.h"
 
@@ -64,19 +65,7 @@ public:
         : io_(io), api_(api), token_(std::move(token)), acceptor_(io), heartbeat_(io) {}
 
     bool listen(const ListenAddress& where) {
-        boost::system::error_code error;
-        const auto address = asio::ip::make_address(where.host, error);
-        const tcp::endpoint endpoint(address, where.port);
-        if (!error) {
-            acceptor_.open(endpoint.protocol(), error);
-        }
-        if (!error) {
-            acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
-            acceptor_.bind(endpoint, error);
-        }
-        if (!error) {
-            acceptor_.listen(asio::socket_base::max_listen_connections, error);
-        }
+        boost::system::error_code error = openListener(acceptor_, where);
         if (error) {
             log(LogLevel::Error, "cannot listen for HTTP on " + formatListenAddress(where) + ": " + error.message());
             return false;

@@ -4,6 +4,7 @@
 #include "http_server.h"
 #include "http_token.h"
 #include "link_owner.h"
+#include "listener.h"
 #include "session/log_hook.h"
 #include "site/site_file.h"
 #include "switchboard.h"
@@ -292,17 +293,7 @@ private:
     // --- text clients -----------------------------------------------------
 
     bool listen(const ListenAddress& where) {
-        boost::system::error_code error;
-        const auto address = asio::ip::make_address(where.host, error);
-        tcp::endpoint endpoint(address, where.port);
-        acceptor_.open(endpoint.protocol(), error);
-        if (!error) {
-            acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
-            acceptor_.bind(endpoint, error);
-        }
-        if (!error) {
-            acceptor_.listen(asio::socket_base::max_listen_connections, error);
-        }
+        boost::system::error_code error = openListener(acceptor_, where);
         if (error) {
             log(LogLevel::Error,
                 "cannot listen for text clients on " + formatListenAddress(where) + ": " + error.message());

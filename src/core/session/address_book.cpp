@@ -1,5 +1,6 @@
 #include "session/address_book.h"
 
+#include "session/hex_digit.h"
 #include "session/new_file.h"
 
 #include <fstream>
@@ -15,19 +16,6 @@ constexpr std::string_view kLineEnd = "\r\n";
 // The white space that "%x" skips.
 bool isWhiteSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 std::filesystem::file_type fileType(const std::filesystem::path& path) {
@@ -65,13 +53,13 @@ AddressBook parseAddressBook(std::string_view content) {
         while (pos < end && isWhiteSpace(content[pos])) {
             ++pos;
         }
-        if (pos >= end || hexValue(content[pos]) < 0) {
+        if (pos >= end || hexDigitValue(content[pos]) < 0) {
             break;
         }
         std::uint16_t value = 0;
-        for (; pos < end && hexValue(content[pos]) >= 0; ++pos) {
+        for (; pos < end && hexDigitValue(content[pos]) >= 0; ++pos) {
             // Shifting out the high digits keeps the last four.
-            value = static_cast<std::uint16_t>((value << 4U) | static_cast<unsigned>(hexValue(content[pos])));
+            value = static_cast<std::uint16_t>((value << 4U) | static_cast<unsigned>(hexDigitValue(content[pos])));
         }
         entry.address = value;
     }

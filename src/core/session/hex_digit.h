@@ -1,0 +1,20 @@
+#pragma once
+
+namespace mc {
+
+// The value of one hexadecimal digit of either case; -1 for any other
+// character. Text from the wire and from files is read with it.
+[[nodiscard]] constexpr int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+} // namespace mc
