@@ -934,7 +934,7 @@ TEST_F(CtlE2e, throughTheHubEveryCommandWorksAsOnTheSwitchersOwnPort) {
 
     const Result net = ctl({"--link", link, "--json", "net", "set", "--tcp-port", "4001"});
     ASSERT_EQ(net.status, 0) << net.err;
-    EXPECT_EQ(at(at(at(document(net), "result"), "network"), "tcp_port").string, "4001");
+    EXPECT_EQ(at(at(at(document(net), "result"), "network"), "tcp_port").number, 4001);
 
     // The status request and the refusal come back whole, to the asker.
     const Result all = ctl({"--link", link, "send", "GET STA"});

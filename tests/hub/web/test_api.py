@@ -379,9 +379,11 @@ class TokenTest(unittest.TestCase):
                 self.assertEqual(len(printed), 64)
                 status, response, body = hub.request("GET", "/api/v1/state")
                 self.assertEqual(status, 401)
+                # The token with its last digit changed (never the same digit).
+                wrong = printed[:-1] + ("1" if printed[-1] == "0" else "0")
                 self.assertIn("Bearer", response.getheader("WWW-Authenticate"))
                 self.assertEqual(hub.request("GET", "/api/v1/state",
-                                             headers={"Authorization": "Bearer " + printed[:-1] + "0"})[0], 401)
+                                             headers={"Authorization": "Bearer " + wrong})[0], 401)
                 self.assertEqual(hub.request("GET", "/api/v1/state",
                                              headers={"Authorization": "Bearer " + printed})[0], 200)
                 events = hubweb.EventReader(address, hub.http_port)
