@@ -134,7 +134,7 @@ public:
     }
 
 private:
-    [[gnu::format(printf, 4, 5)]] void add(EdidSeverity severity, std::size_t offset, const char* format, ...) {
+    [[gnu::format(MC_PRINTF_FORMAT, 4, 5)]] void add(EdidSeverity severity, std::size_t offset, const char* format, ...) {
         EdidFinding finding{severity, offset, {}};
         std::va_list args;
         va_start(args, format);

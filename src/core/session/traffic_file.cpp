@@ -105,7 +105,7 @@ OpenedFile openRegular(const std::string& path, std::string& error) {
 
 // Whether path still names the open file (false once it was moved or
 // removed), and its size now (a truncation shows here).
-bool stillAtPath(const std::string& path, const OpenedFile& opened, std::uint64_t& size) {
+bool stillAtPath(const std::string& path, [[maybe_unused]] const OpenedFile& opened, std::uint64_t& size) {
 #ifdef _WIN32
     // An open file cannot be moved or removed here; its size is all that changes.
     std::error_code ec;
