@@ -9,9 +9,11 @@
 #include "session/address_book.h"
 #include "session/edid_capture.h"
 #include "session/reply_dispatch.h"
+#include "session/reply_marks.h"
 #include "session/reply_parser.h"
 #include "session/reply_views.h"
 #include "session/traffic.h"
+#include "session/traffic_format.h"
 
 #include <algorithm>
 #include <cstddef>
