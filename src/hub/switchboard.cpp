@@ -75,7 +75,8 @@ bool changesState(ReplyTopic::Kind kind) {
 
 } // namespace
 
-Switchboard::Switchboard(SwitchboardWires& wires) : wires_(wires) {}
+Switchboard::Switchboard(SwitchboardWires& wires) : wires_(wires) {
+}
 
 void Switchboard::linkUp(SteadyClock::time_point now) {
     linkUp_ = true;
@@ -210,6 +211,13 @@ void Switchboard::pump(SteadyClock::time_point now) {
         if (held_.front().expectation.kind == CommandExpectation::EdidData && edidReadWaiting()) {
             return;
         }
+        // The status answer starts with output 1's route line and holds a
+        // line for every output: behind an unanswered route or audio command
+        // its lines would read as that command's answer. It goes when nothing
+        // else waits, so every line until its last is its own.
+        if (held_.front().expectation.kind == CommandExpectation::Status && !waiting_.empty()) {
+            return;
+        }
         Command command = std::move(held_.front());
         held_.pop_front();
         if (!wires_.writeToLink(command.bytes)) {
@@ -235,8 +243,7 @@ void Switchboard::handleLine(const std::string& line, SteadyClock::time_point no
     const ReplyTopic topic = replyTopic(line);
     ClientId owner = kHubItself;
     bool answeredOne = false;
-    const auto match = std::find_if(waiting_.begin(), waiting_.end(),
-                                    [&](const Waiting& waiting) { return answers(waiting.expectation, topic); });
+    const auto match = answeredBy(topic);
     AnswerHandler handler;
     if (match != waiting_.end()) {
         owner = match->owner;
@@ -270,6 +277,22 @@ void Switchboard::handleLine(const std::string& line, SteadyClock::time_point no
     if (answeredOne) {
         pump(now);
     }
+}
+
+std::deque<Switchboard::Waiting>::iterator Switchboard::answeredBy(const ReplyTopic& topic) {
+    const auto match = std::find_if(waiting_.begin(), waiting_.end(), [&](const Waiting& waiting) {
+        return !waiting.passedOver && answers(waiting.expectation, topic);
+    });
+    if (match != waiting_.end()) {
+        for (auto earlier = waiting_.begin(); earlier != match; ++earlier) {
+            if (!earlier->passedOver) {
+                earlier->passedOver = true;
+                log(LogLevel::Debug, "the switcher answered a later command first: one sent before it will not be "
+                                     "answered any more");
+            }
+        }
+    }
+    return match;
 }
 
 void Switchboard::broadcast(std::string_view bytes) {

@@ -133,6 +133,10 @@ private:
         int linesLeft = 1;
         SteadyClock::time_point deadline;
         AnswerHandler onAnswer;
+        // The switcher answered a later command: it answers in the order it
+        // was asked, so no line can answer this one any more. It stays until
+        // its deadline, then counts as unanswered.
+        bool passedOver = false;
     };
     struct Client {
         std::string name;
@@ -151,6 +155,9 @@ private:
     void enqueue(Command command, SteadyClock::time_point now);
     void pump(SteadyClock::time_point now);
     void handleLine(const std::string& line, SteadyClock::time_point now);
+    // The command a reply line answers: the oldest one still answerable that
+    // the line fits; the ones before it are passed over.
+    std::deque<Waiting>::iterator answeredBy(const ReplyTopic& topic);
     void broadcast(std::string_view bytes);
     void dropAll(std::string_view failure);
     void startRecallStep(SteadyClock::time_point now);

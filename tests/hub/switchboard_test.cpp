@@ -249,6 +249,66 @@ TEST_F(SwitchboardTest, aSilentSwitcherHoldsBackCommandsBeyondTheOnesInFlightInO
     EXPECT_EQ(wires.link.back(), route(1 + 39 % 16, 2));
 }
 
+// What a command for the hub itself got back: the answering line, or the
+// failure.
+struct Outcome {
+    bool done = false;
+    std::optional<std::string> line;
+    std::string failure;
+};
+
+Switchboard::CommandDone recordInto(Outcome& outcome) {
+    return [&outcome](const std::optional<std::string>& line, std::string_view failure) {
+        outcome = Outcome{true, line, std::string(failure)};
+    };
+}
+
+TEST_F(SwitchboardTest, aPollWaitsBehindAnUnansweredRouteSoItsStatusLinesAreNotTakenForTheAnswer) {
+    bringUp();
+    Outcome routed;
+    board.command(route(1, 5), recordInto(routed), now);
+    board.poll(now);
+    // The status answer would start with "OUT1 VS IN1": not asked for yet.
+    EXPECT_EQ(wires.link, std::vector<std::string>{route(1, 5)});
+    board.expire(now + kAnswerTimeout);
+    ASSERT_TRUE(routed.done);
+    EXPECT_FALSE(routed.line);
+    EXPECT_EQ(routed.failure, kNoConfirmation);
+    ASSERT_EQ(wires.link.size(), 2U);
+    EXPECT_EQ(wires.link[1], probeCommand().bytes());
+
+    // A command asked for while the status is answered keeps its place behind
+    // it: the status lines about its output are the status's, not its answer.
+    Outcome audio;
+    board.command(std::string(audioCommand(16, AudioState::Mute)->bytes()), recordInto(audio), now);
+    answer(statusAnswer());
+    EXPECT_FALSE(audio.done);
+    answer("OUT16 EXA DIS\r\n");
+    ASSERT_TRUE(audio.done);
+    EXPECT_EQ(audio.line, "OUT16 EXA DIS\r\n");
+}
+
+TEST_F(SwitchboardTest, aCommandPassedOverByALaterAnswerTakesNoLaterLineAsItsOwn) {
+    bringUp();
+    Outcome first;
+    Outcome other;
+    Outcome again;
+    board.command(route(2, 5), recordInto(first), now);
+    board.command(route(3, 4), recordInto(other), now);
+    // The switcher answers in order: output 3's answer means output 2's
+    // first command got none.
+    answer("OUT3 VS IN4\r\n");
+    EXPECT_TRUE(other.done);
+    board.command(route(2, 6), recordInto(again), now);
+    answer("OUT2 VS IN6\r\n");
+    ASSERT_TRUE(again.done);
+    EXPECT_EQ(again.line, "OUT2 VS IN6\r\n");
+    EXPECT_FALSE(first.done);
+    board.expire(now + kAnswerTimeout);
+    ASSERT_TRUE(first.done);
+    EXPECT_FALSE(first.line);
+}
+
 // A preset of the site, planned against what the switchboard holds.
 RecallPlan plan(Site& site, const Switchboard& board, std::vector<PresetRoute> routes) {
     EXPECT_TRUE(site.savePreset(Preset{"Lecture", std::move(routes)}).ok());

@@ -272,20 +272,26 @@ class ApiTest(unittest.TestCase):
 
 
 class UnansweredTest(unittest.TestCase):
-    def test_an_unconfirmed_route_answers_504(self):
-        # No polling: a status answer's route lines would otherwise come in
-        # while the route waits.
+    def test_an_unconfirmed_route_answers_504_while_the_hub_polls(self):
+        # The hub polls every second, so a status answer falls into the wait;
+        # its first line, output 1's route, is no answer to the route.
         with hubweb.temporary_directory() as directory:
-            sim = hubweb.Emulator(directory, extra=["--unanswered-output", "9"])
-            hub = hubweb.Hub(f"127.0.0.1:{sim.port}", directory, extra=["--poll", "0"])
+            sim = hubweb.Emulator(directory, extra=["--unanswered-output", "1"])
+            hub = hubweb.Hub(f"127.0.0.1:{sim.port}", directory)
             try:
                 hub.wait_state(lambda s: not s["stale"])
                 started = time.monotonic()
-                status, _, body = hub.request("POST", "/api/v1/outputs/9/route", {"input": 3})
+                status, _, body = hub.request("POST", "/api/v1/outputs/1/route", {"input": 3})
                 self.assertEqual(status, 504, body)
                 self.assertEqual(body["error"]["code"], "no_confirmation")
                 self.assertGreater(time.monotonic() - started, 1.5)
-                self.assertTrue(sim.wait_received(hubweb.route_bytes(9, 3)))
+                self.assertTrue(sim.wait_received(hubweb.route_bytes(1, 3)))
+                # The polls go on once the route is given up.
+                polls = len(sim.received()) - len(sim.commands())
+                deadline = time.monotonic() + 3
+                while len(sim.received()) - len(sim.commands()) == polls and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                self.assertGreater(len(sim.received()) - len(sim.commands()), polls)
             finally:
                 hub.stop()
                 sim.stop()
