@@ -1,102 +1,86 @@
 #include "json.h"
 
-#include <array>
+#include <utility>
 
 namespace mc::ctl {
 namespace {
 
-void writeString(std::string& out, std::string_view text) {
-    static constexpr std::array<char, 16> kHex = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                                  '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
-    out.push_back('"');
-    for (const char c : text) {
+// A reply line may hold any byte: each one becomes the code point of its
+// value (as in Latin-1), so the string is valid UTF-8 whatever came in.
+std::string asCodePoints(std::string_view bytes) {
+    constexpr unsigned kFirstNonAscii = 0x80;
+    std::string text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            out.append("\\\"");
-            continue;
-        case '\\':
-            out.append("\\\\");
-            continue;
-        case '\n':
-            out.append("\\n");
-            continue;
-        case '\r':
-            out.append("\\r");
-            continue;
-        case '\t':
-            out.append("\\t");
-            continue;
-        default:
-            break;
+        if (byte < kFirstNonAscii) {
+            text.push_back(c);
+        } else {
+            text.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+            text.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
         }
-        if (byte < 0x20 || byte >= 0x7F) {
-            out.append("\\u00");
-            out.push_back(kHex.at(byte >> 4));
-            out.push_back(kHex.at(byte & 0xF));
+    }
+    return text;
+}
+
+// The library writes backspace and form feed as \b and \f and DEL as it is;
+// matrix-ctl has always written all three as \u00XX, and scripts compare the
+// documents byte for byte.
+std::string withEveryControlAsCodePoint(const std::string& dumped) {
+    std::string out;
+    out.reserve(dumped.size());
+    for (std::size_t at = 0; at < dumped.size(); ++at) {
+        const char c = dumped[at];
+        if (c == '\x7f') {
+            out.append("\\u007f");
+        } else if (c == '\\' && at + 1 < dumped.size()) {
+            const char escaped = dumped[++at];
+            if (escaped == 'b') {
+                out.append("\\u0008");
+            } else if (escaped == 'f') {
+                out.append("\\u000c");
+            } else {
+                out.push_back(c);
+                out.push_back(escaped);
+            }
         } else {
             out.push_back(c);
         }
     }
-    out.push_back('"');
+    return out;
 }
 
 } // namespace
 
+Json::Json(std::string_view value) : value_(asCodePoints(value)) {
+}
+
+Json Json::object() {
+    Json json;
+    json.value_ = nlohmann::ordered_json::object();
+    return json;
+}
+
+Json Json::array() {
+    Json json;
+    json.value_ = nlohmann::ordered_json::array();
+    return json;
+}
+
 Json& Json::set(std::string_view key, Json value) {
-    auto& members = std::get<Object>(value_);
-    for (auto& [name, member] : members) {
-        if (name == key) {
-            member = std::move(value);
-            return *this;
-        }
-    }
-    members.emplace_back(std::string(key), std::move(value));
+    value_[asCodePoints(key)] = std::move(value.value_);
     return *this;
 }
 
 Json& Json::push(Json value) {
-    std::get<Array>(value_).push_back(std::move(value));
+    value_.push_back(std::move(value.value_));
     return *this;
 }
 
 std::string Json::dump() const {
-    std::string out;
-    write(out);
-    return out;
-}
-
-void Json::write(std::string& out) const {
-    if (std::holds_alternative<std::nullptr_t>(value_)) {
-        out.append("null");
-    } else if (const auto* b = std::get_if<bool>(&value_)) {
-        out.append(*b ? "true" : "false");
-    } else if (const auto* n = std::get_if<std::int64_t>(&value_)) {
-        out.append(std::to_string(*n));
-    } else if (const auto* s = std::get_if<std::string>(&value_)) {
-        writeString(out, *s);
-    } else if (const auto* a = std::get_if<Array>(&value_)) {
-        out.push_back('[');
-        for (std::size_t i = 0; i < a->size(); ++i) {
-            if (i > 0) {
-                out.push_back(',');
-            }
-            (*a)[i].write(out);
-        }
-        out.push_back(']');
-    } else {
-        const auto& o = std::get<Object>(value_);
-        out.push_back('{');
-        for (std::size_t i = 0; i < o.size(); ++i) {
-            if (i > 0) {
-                out.push_back(',');
-            }
-            writeString(out, o[i].first);
-            out.push_back(':');
-            o[i].second.write(out);
-        }
-        out.push_back('}');
-    }
+    constexpr int kCompact = -1;
+    constexpr bool kAsciiOnly = true;
+    return withEveryControlAsCodePoint(value_.dump(kCompact, ' ', kAsciiOnly));
 }
 
 } // namespace mc::ctl

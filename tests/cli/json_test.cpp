@@ -36,6 +36,48 @@ TEST(JsonWriter, escapesEveryByteAStringCannotHoldAsItIs) {
     EXPECT_EQ(back.size(), 128U + 2U * 128U);
 }
 
+TEST(JsonWriter, writesEachByteExactlyAsScriptsHaveAlwaysReadIt) {
+    // The documents are compared byte for byte by scripts: the five short
+    // escapes, and \u00XX (lower-case hex) for every other control byte, DEL
+    // and every byte above it, in strings and in member names alike.
+    std::string every;
+    std::string expected = "{\"";
+    for (int byte = 0; byte < 256; ++byte) {
+        every.push_back(static_cast<char>(byte));
+    }
+    std::string escaped;
+    for (int byte = 0; byte < 256; ++byte) {
+        static constexpr std::string_view kHex = "0123456789abcdef";
+        switch (byte) {
+        case '"':
+            escaped += "\\\"";
+            break;
+        case '\\':
+            escaped += "\\\\";
+            break;
+        case '\n':
+            escaped += "\\n";
+            break;
+        case '\r':
+            escaped += "\\r";
+            break;
+        case '\t':
+            escaped += "\\t";
+            break;
+        default:
+            if (byte < 0x20 || byte >= 0x7F) {
+                escaped += std::string("\\u00") + kHex[byte >> 4] + kHex[byte & 0xF];
+            } else {
+                escaped.push_back(static_cast<char>(byte));
+            }
+        }
+    }
+    expected += escaped + "\":\"" + escaped + "\",\"n\":-7,\"t\":false,\"e\":{},\"l\":[]}";
+    Json doc = Json::object();
+    doc.set(every, every).set("n", -7).set("t", false).set("e", Json::object()).set("l", Json::array());
+    EXPECT_EQ(doc.dump(), expected);
+}
+
 TEST(JsonReader, refusesWhatIsNotOneValue) {
     for (const char* bad : {"", "{", "{\"a\":1,}", "[1 2]", "{\"a\":1}{}", "\"\x01\"", "{\"a\":1,\"a\":2}", "tru"}) {
         EXPECT_FALSE(mc::test::parseJson(bad)) << bad;
