@@ -444,8 +444,11 @@ private:
 } // namespace
 
 int runHub(const HubOptions& options) {
-    // A client that vanishes mid-write must not end the hub.
+#ifndef _WIN32
+    // A client that vanishes mid-write must not end the hub. (Winsock reports
+    // it as an error of the write; Windows has no SIGPIPE.)
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     Hub hub(options);
     return hub.run();
 }

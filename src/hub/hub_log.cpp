@@ -28,7 +28,11 @@ std::string localTime() {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm parts{};
+#ifdef _WIN32
+    localtime_s(&parts, &seconds);
+#else
     ::localtime_r(&seconds, &parts);
+#endif
     char text[40];
     const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
     char out[48];

@@ -4,7 +4,9 @@
 #include "link/tcp_backend.h"
 #include "session/log_hook.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 namespace mc::hub {
 namespace {
@@ -108,12 +110,18 @@ std::optional<std::string> LinkOwner::devicePath() const {
 }
 
 std::string LinkOwner::deviceIdentity() const {
+#ifdef _WIN32
+    // A COM port has no device node whose identity would tell that an
+    // adapter was plugged back: the retries' backoff alone finds it again.
+    return {};
+#else
     const auto path = devicePath();
     struct stat info {};
     if (!path || ::stat(path->c_str(), &info) != 0) {
         return {};
     }
     return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" + std::to_string(info.st_rdev);
+#endif
 }
 
 bool LinkOwner::deviceReturned() {
@@ -157,8 +165,17 @@ void LinkOwner::open() {
         if (backend) {
             backend = std::make_unique<ConnectReporting>(std::move(backend), upLater);
         }
-    } else if (const auto path = devicePath()) {
-        backend = makeSerialDeviceBackend(*path);
+    } else {
+#ifdef _WIN32
+        // Windows opens serial ports by their COM number ("\\.\COMn" too).
+        if (const auto& serial = std::get<SerialLinkAddress>(address_); serial.comPort > 0) {
+            backend = makeSerialBackend(serial.comPort);
+        }
+#else
+        if (const auto path = devicePath()) {
+            backend = makeSerialDeviceBackend(*path);
+        }
+#endif
     }
     setStatus(LinkStatus::Connecting, {});
     // The channel keeps its error flag until told: each attempt starts clean.

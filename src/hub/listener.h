@@ -7,9 +7,9 @@
 
 namespace mc::hub {
 
-// Opens `acceptor` listening on `where`; the address is reused at once, so a
-// restarted hub gets its port back while old connections linger. The error
-// says why it could not.
+// Opens `acceptor` listening on `where`; on POSIX the address is reused at
+// once, so a restarted hub gets its port back while old connections linger.
+// The error says why it could not.
 inline boost::system::error_code openListener(boost::asio::ip::tcp::acceptor& acceptor, const ListenAddress& where) {
     using boost::asio::ip::tcp;
     boost::system::error_code error;
@@ -19,9 +19,13 @@ inline boost::system::error_code openListener(boost::asio::ip::tcp::acceptor& ac
     }
     const tcp::endpoint endpoint(address, where.port);
     acceptor.open(endpoint.protocol(), error);
+#ifndef _WIN32
+    // On Windows the same option would let another program bind the port
+    // beside the hub and take its clients: not set there.
     if (!error) {
         acceptor.set_option(tcp::acceptor::reuse_address(true), error);
     }
+#endif
     if (!error) {
         acceptor.bind(endpoint, error);
     }

@@ -5,9 +5,10 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace mc::hub {
 namespace {
@@ -42,8 +43,9 @@ TEST(HttpOptions, printTokenNeedsNoLinkAndBadAddressesNameTheOption) {
 class TokenFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/hub-token-XXXXXX";
-        directory = ::mkdtemp(pattern);
+        // A fresh token names a folder nobody else uses.
+        directory = std::filesystem::temp_directory_path() / ("hub-token-" + freshToken().substr(0, 12));
+        ASSERT_TRUE(std::filesystem::create_directory(directory));
         file = directory / "conf" / "http-token";
     }
     void TearDown() override { std::filesystem::remove_all(directory); }
@@ -58,14 +60,32 @@ TEST_F(TokenFileTest, AMissingFileIsMadeOwnerOnlyWithARandomTokenThatIsKept) {
     const std::string token = std::get<0>(first);
     EXPECT_EQ(token.size(), kTokenLength);
     EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);
+#ifndef _WIN32
     struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777U, 0600U);
+#endif
     EXPECT_EQ(std::get<0>(loadOrCreateToken(file)), token);
     std::filesystem::remove(file);
     EXPECT_NE(std::get<0>(loadOrCreateToken(file)), token);
 }
 
+TEST_F(TokenFileTest, AFileWithoutATokenIsRefusedAndOneWithATokenRead) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << "short\n";
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const auto refused = loadOrCreateToken(file);
+    ASSERT_EQ(refused.index(), 1U);
+    EXPECT_NE(std::get<1>(refused).find(file.string()), std::string::npos) << std::get<1>(refused);
+    std::ofstream(file) << "0123456789abcdef 0123\n";
+    EXPECT_EQ(loadOrCreateToken(file).index(), 1U);
+    std::ofstream(file) << "0123456789abcdef0123\r\n";
+    EXPECT_EQ(std::get<0>(loadOrCreateToken(file)), "0123456789abcdef0123");
+}
+
+#ifndef _WIN32
+// Who may read the file is its mode on POSIX; on Windows the access list the
+// hub gives the file when it makes it.
 TEST_F(TokenFileTest, AFileOthersMayReadOrThatHoldsNoTokenIsRefused) {
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file) << "0123456789abcdef0123\n";
@@ -79,6 +99,7 @@ TEST_F(TokenFileTest, AFileOthersMayReadOrThatHoldsNoTokenIsRefused) {
     std::ofstream(file) << "short\n";
     EXPECT_EQ(loadOrCreateToken(file).index(), 1U);
 }
+#endif
 
 TEST(TokenCompare, OnlyTheSameTokenMatches) {
     EXPECT_TRUE(sameToken("abcdef", "abcdef"));
