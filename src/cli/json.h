@@ -13,7 +13,7 @@ namespace mc::ctl {
 
 class Json {
 public:
-    Json() = default; // null
+    Json() : value_(nullptr) {} // null
     Json(std::nullptr_t) {}
     Json(bool value) : value_(value) {}
     Json(int value) : value_(static_cast<std::int64_t>(value)) {}
