@@ -8,7 +8,7 @@ MC_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     g++-mingw-w64-x86-64 googletest wine64 wine
-    edid-decode socat ccache
+    edid-decode socat ccache curl
     libboost-dev ser2net nlohmann-json3-dev
     chromium chromium-driver python3-selenium python3-jsonschema
 )
