@@ -37,6 +37,7 @@ constexpr char kCommLabel[] = "Comm:";
 constexpr char kSearchMachine[] = "Search Machine";
 constexpr char kAboutMenuText[] = "&About 4K 8X8 matrix...";
 constexpr char kTrafficMonitorMenuText[] = "&Traffic Monitor...";
+constexpr char kRefreshStatusMenuText[] = "&Refresh Status";
 
 // Tabs in their order; the tab index is the page's place in the tab widget.
 constexpr const char* kTabTexts[] = {"Matrix Out1 ~ Out8", "Matrix Out9 ~ Out16", "EDID Management", "IP Setting",
@@ -77,6 +78,7 @@ ConsoleWindow::ConsoleWindow(QWidget* parent) : QDialog(parent) {
     setTabOrder(portButton_, comSelector_);
     setTabOrder(comSelector_, searchButton_);
     buildNetworkAction();
+    buildRefreshAction();
     buildAboutAction();
     wirePortControls();
     addressBook_ = loadAddressBook(".", [this](std::string_view text) { showMessage(text); });
@@ -202,6 +204,18 @@ void ConsoleWindow::buildNetworkAction() {
     addAction(action);
 }
 
+void ConsoleWindow::buildRefreshAction() {
+    // The pages keep the operator's last clicks and the replies since; this
+    // asks the switcher for all of it again (after a close, or changes made
+    // at the front panel or by another program).
+    refreshAction_ = new QAction(QString::fromLatin1(kRefreshStatusMenuText), this);
+    refreshAction_->setObjectName(QStringLiteral("refreshStatusAction"));
+    refreshAction_->setShortcut(QKeySequence(Qt::Key_F5));
+    refreshAction_->setEnabled(state().portOpen);
+    connect(refreshAction_, &QAction::triggered, this, [this] { session_->requestStatus(); });
+    addAction(refreshAction_);
+}
+
 void ConsoleWindow::showNetworkDialog() {
     // The port as the IP Setting page shows it now, edited or not.
     NetworkDialog dialog(ipSettingsPage_->shownTcpPort(), this);
@@ -219,6 +233,25 @@ void ConsoleWindow::showLinkPeer(std::string_view text) {
     portIcon_->setToolTip(peer);
     portButton_->setToolTip(peer);
     portButton_->setAccessibleDescription(peer);
+}
+
+void ConsoleWindow::showNetworkItem(std::string_view peer) {
+    const QSignalBlocker quiet(comSelector_);
+    const QString text = QString::fromStdString(std::string(peer));
+    if (peer.empty()) {
+        if (comSelector_->count() > kNetworkItemIndex) {
+            comSelector_->removeItem(kNetworkItemIndex);
+        }
+    } else if (comSelector_->count() > kNetworkItemIndex) {
+        comSelector_->setItemText(kNetworkItemIndex, text);
+    } else {
+        comSelector_->addItem(text);
+    }
+    if (!peer.empty()) {
+        comSelector_->setCurrentIndex(kNetworkItemIndex);
+    }
+    // A long host name does not fit the closed selector: the tip has it whole.
+    comSelector_->setToolTip(text);
 }
 
 void ConsoleWindow::keyPressEvent(QKeyEvent* event) {
@@ -275,6 +308,11 @@ void ConsoleWindow::updateTrafficObserver() {
 void ConsoleWindow::showPortIcon(bool open) {
     portIcon_->setPixmap((open ? openPortIcon() : closedPortIcon()).pixmap(kPortIconPixels, kPortIconPixels));
     portIcon_->setAccessibleDescription(open ? tr("Port open") : tr("Port closed"));
+    // The icon follows every open and close; so does the one action that
+    // needs an open port.
+    if (refreshAction_ != nullptr) {
+        refreshAction_->setEnabled(open);
+    }
 }
 
 void ConsoleWindow::setPortButtonText(std::string_view text) {

@@ -1,9 +1,11 @@
 #include "link/link_channel.h"
 #include "support/pty_peer.h"
+#include "support/tcp_peer.h"
 #include "widgets/message_box.h"
 #include "window/console_window.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -312,6 +314,63 @@ private slots:
         w.reset();
         finished = true;
         watchdog.join();
+    }
+
+    // The selector says which link is in use, and the port button opens what
+    // it says: the peer while the network link is chosen, lost or not.
+    void theSelectorShowsTheNetworkPeerAndTheButtonOpensWhatItShows() {
+        auto com2 = peerAt(2);
+        mc::test::TcpPeer peer;
+        QVERIFY(peer.listening());
+        const QString peerText = QStringLiteral("127.0.0.1:%1").arg(peer.port());
+        ConsoleWindow w;
+        comSelector(w)->setCurrentIndex(2); // COM3, absent
+        messages_.clear();
+        w.connectOverNetwork({"127.0.0.1", peer.port()});
+        QCOMPARE(comSelector(w)->currentText(), peerText);
+        QCOMPARE(comSelector(w)->count(), 100);
+        QCOMPARE(comSelector(w)->itemText(98), QStringLiteral("COM99"));
+        QVERIFY(peer.accept(5s));
+        QCOMPARE(peer.receive(11, 5s), std::string("\r\nGET STA\r\n"));
+
+        peer.closeClient();
+        QTRY_COMPARE_WITH_TIMEOUT(portButton(w)->text(), QStringLiteral("Open port"), kTimeoutMs);
+        QCOMPARE(comSelector(w)->currentText(), peerText);
+        portButton(w)->click();
+        QVERIFY(peer.accept(5s));
+        QCOMPARE(w.channel().linkNumber(), mc::kNetworkLinkNumber);
+
+        // Picking a COM port leaves the network: the peer's item goes.
+        comSelector(w)->setCurrentIndex(1);
+        QCOMPARE(comSelector(w)->count(), 99);
+        QCOMPARE(comSelector(w)->currentText(), QStringLiteral("COM2"));
+        QCOMPARE(w.channel().linkNumber(), 2);
+        QVERIFY(w.state().portOpen);
+        QVERIFY(messages_.isEmpty());
+    }
+
+    // F5 asks the switcher for its status again; without an open port there
+    // is nothing to ask.
+    void refreshStatusSendsTheStatusRequestWhileThePortIsOpen() {
+        auto peer = peerAt(1);
+        ConsoleWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto* refresh = w.findChild<QAction*>(QStringLiteral("refreshStatusAction"));
+        QVERIFY(refresh);
+        QCOMPARE(refresh->text(), QStringLiteral("&Refresh Status"));
+        QVERIFY(w.actions().contains(refresh));
+        QVERIFY(!refresh->isEnabled());
+
+        portButton(w)->click();
+        QVERIFY(refresh->isEnabled());
+        QTest::keyClick(&w, Qt::Key_F5);
+        QCOMPARE(QString::fromStdString(peer->read(11, 5s)), kProbe);
+
+        portButton(w)->click();
+        QVERIFY(!refresh->isEnabled());
+        QTest::keyClick(&w, Qt::Key_F5);
+        QCOMPARE(QString::fromStdString(peer->read(1, 300ms)), QString());
     }
 };
 
