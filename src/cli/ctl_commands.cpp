@@ -147,6 +147,8 @@ Outcome Runner::run() {
         return edidWrite();
     case Command::EdidDecode:
         return edidDecode();
+    case Command::EdidList:
+        return edidList();
     case Command::NetShow:
         return netShow();
     case Command::NetSet:
@@ -241,6 +243,23 @@ Outcome Runner::edidChoice(int expectedItem) {
                         " presents " + itemText + ", not EDID " + std::to_string(expectedItem + 1) + " " +
                         itemName(expectedItem);
     }
+    return outcome;
+}
+
+Outcome Runner::edidList() const {
+    Outcome outcome;
+    Json items = Json::array();
+    char row[64];
+    for (int item = 0; item < kInputEdidItemCount; ++item) {
+        const std::string name = itemName(item);
+        std::snprintf(row, sizeof row, "%2d  %s\n", item + 1, name.c_str());
+        outcome.text += row;
+        Json entry = Json::object();
+        entry.set("edid", item + 1);
+        entry.set("edid_name", name);
+        items.push(std::move(entry));
+    }
+    outcome.json.set("items", std::move(items));
     return outcome;
 }
 

@@ -593,6 +593,30 @@ TEST_F(CtlE2e, edidDecodeNeedsNoLinkAndReportsUnreadableFiles) {
     EXPECT_EQ(at(at(document(json), "result"), "files").array.size(), 1U);
 }
 
+TEST_F(CtlE2e, edidListNamesEveryChoiceAsEdidSetTakesIt) {
+    const Result run = ctl({"edid", "list"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 49) << run.out;
+    EXPECT_EQ(run.out.find(" 1  1080P_2CH(PCM)\n 2  1080P_ audio5.1\n"), 0U) << run.out;
+    EXPECT_NE(run.out.find("\n31  User EDID1\n"), std::string::npos);
+    EXPECT_NE(run.out.find("\n49  From Out16\n"), std::string::npos);
+
+    const Result json = ctl({"--json", "edid", "list"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const JsonValue doc = document(json);
+    const auto& items = at(at(doc, "result"), "items").array;
+    ASSERT_EQ(items.size(), 49U);
+    EXPECT_EQ(at(items.at(1), "edid").number, 2);
+    EXPECT_EQ(at(items.at(1), "edid_name").string, "1080P_ audio5.1");
+    EXPECT_EQ(at(items.at(0), "edid_name").string, "1080P_2CH(PCM)") << "without the trailing blank";
+
+    // A name typed loosely reaches the switcher as its number.
+    auto sim = startSwitcher(1);
+    const Result set = ctl({"--link", "COM1", "edid", "set", "4", "1080p_ audio5.1"});
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(set.out, "input 4 presents EDID 2 1080P_ audio5.1\n");
+}
+
 TEST_F(CtlE2e, netSetChangesOnlyWhatIsGivenAndShowsTheConfirmedValues) {
     auto sim = startSwitcher(1);
     const Result run = ctl({"--link", "COM1", "--json", "net", "set", "--host", "10.1.2.3", "--tcp-port", "4001"});
