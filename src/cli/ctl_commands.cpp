@@ -461,6 +461,10 @@ std::string timeStamp() {
 } // namespace
 
 Outcome Runner::monitor() {
+    if (env_.notice) {
+        env_.notice("matrix-ctl: watching " + visibleBytes(env_.link->name()) +
+                    " for the lines the switcher sends; press Ctrl+C to end\n");
+    }
     std::string line;
     std::size_t count = 0;
     while (true) {

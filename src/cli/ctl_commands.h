@@ -33,6 +33,9 @@ struct Environment {
     LineLink* link = nullptr; // open link for the commands that need one
     ComOpener openCom;        // search
     LineWriter stream;        // monitor
+    // Standard error while it is a terminal, for what a person at it needs
+    // to know that a script does not (monitor: what it watches, how to end it).
+    LineWriter notice;
 };
 
 [[nodiscard]] Outcome runCommand(const Invocation& invocation, const Environment& environment);

@@ -181,7 +181,8 @@ private slots:
         QVERIFY(written);
         QVERIFY2(selectionMs >= 200, QByteArray::number(selectionMs).constData());
         QVERIFY(w.session().replies()->pendingLine().empty()); // handed over, not handled yet
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(w.session().replies()->pendingLine()), QStringLiteral("OUT3 VS"), kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(w.session().replies()->pendingLine()),
+                                  QStringLiteral("OUT3 VS"), kTimeoutMs);
     }
 
     void searchFindsTheThirdPortThatOpensAfterTheTwoWaits() {
