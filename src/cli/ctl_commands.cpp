@@ -356,13 +356,45 @@ Outcome Runner::netSet() {
     return outcome;
 }
 
+namespace {
+
+// The ports a search could not open although they are there, by reason:
+// "in use by another program: COM2, COM4; permission denied: COM5 (add ...)".
+std::string refusedPortsText(const std::vector<std::pair<int, PortRefusal>>& refused) {
+    std::string text;
+    for (const auto& [kind, what] : {std::pair{PortRefusal::InUse, "in use by another program"},
+                                     std::pair{PortRefusal::PermissionDenied, "permission denied"}}) {
+        std::string ports;
+        for (const auto& [port, refusal] : refused) {
+            if (refusal == kind) {
+                ports += (ports.empty() ? "" : ", ") + std::string("COM") + std::to_string(port);
+            }
+        }
+        if (ports.empty()) {
+            continue;
+        }
+        text += "; " + std::string(what) + ": " + ports;
+        if (kind == PortRefusal::PermissionDenied) {
+            text += " " + std::string(kSerialPermissionHint);
+        }
+    }
+    return text;
+}
+
+} // namespace
+
 Outcome Runner::search() {
     bool first = true;
     int opened = 0;
+    // A port held by another program may be the switcher's: the user is told.
+    std::vector<std::pair<int, PortRefusal>> refused;
     for (int n = kFirstComPort; n <= kLastComPort && !interruptRequested(); ++n) {
-        std::string error;
-        const std::unique_ptr<LineLink> link = env_.openCom(n, error);
+        OpenFailure failed;
+        const std::unique_ptr<LineLink> link = env_.openCom(n, failed);
         if (!link) {
+            if (failed.refusal != PortRefusal::None) {
+                refused.emplace_back(n, failed.refusal);
+            }
             continue;
         }
         ++opened;
@@ -385,10 +417,10 @@ Outcome Runner::search() {
         return failure(kExitLink, "search: interrupted");
     }
     if (opened == 0) {
-        return failure(kExitLink, "search: no port from COM1 to COM99 can be opened");
+        return failure(kExitLink, "search: no port from COM1 to COM99 can be opened" + refusedPortsText(refused));
     }
     return failure(kExitNoReply, "search: no switcher answered on the " + std::to_string(opened) +
-                                     " port(s) that opened from COM1 to COM99");
+                                     " port(s) that opened from COM1 to COM99" + refusedPortsText(refused));
 }
 
 Outcome Runner::sendText() {

@@ -209,10 +209,10 @@ int main(int argc, char* argv[]) {
     installSignals();
 
     Environment env;
-    env.openCom = [](int comPort, std::string& error) -> std::unique_ptr<LineLink> {
+    env.openCom = [](int comPort, OpenFailure& failure) -> std::unique_ptr<LineLink> {
         auto link = std::make_unique<SerialLink>();
         if (!link->open(comPort)) {
-            error = link->error();
+            failure = {link->error(), link->refusal()};
             return nullptr;
         }
         return link;

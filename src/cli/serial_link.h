@@ -77,6 +77,10 @@ public:
     [[nodiscard]] std::string name() const override {
         return name_;
     }
+    // After a failed open: whether the port is there but held or forbidden.
+    [[nodiscard]] PortRefusal refusal() const {
+        return channel_->lastRefusal();
+    }
 
 private:
     // After the channel opened the line: sets it up and starts the worker.

@@ -694,11 +694,22 @@ TEST_F(CtlE2e, searchFindsTheSwitcherBehindASilentPort) {
     EXPECT_EQ(at(at(document(json), "result"), "found").string, "COM3");
 }
 
-TEST_F(CtlE2e, searchWithoutAnAnsweringSwitcherExitsThree) {
+TEST_F(CtlE2e, searchWithoutAnAnsweringSwitcherExitsThreeNamingThePortsInUse) {
     auto sim = startSwitcher(4, "silent");
+    // COM2 is held by another program, as a console or a terminal would.
+    auto held = PtyPeer::create();
+    ASSERT_TRUE(held && held->linkAs(ports_.path(), 2));
+    const int holder = ::open(ports_.portPath(2).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
     const Result run = ctl({"search"});
+    ::close(holder);
     EXPECT_EQ(run.status, 3);
-    EXPECT_NE(run.err.find("no switcher answered"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("search: no switcher answered on the 1 port(s) that opened from COM1 to COM99; "
+                           "in use by another program: COM2\n"),
+              std::string::npos)
+        << run.err;
+    fs::remove(fs::path(ports_.path()) / "com2");
     fs::remove(fs::path(ports_.path()) / "com4");
     const Result none = ctl({"search"});
     EXPECT_EQ(none.status, 1);
