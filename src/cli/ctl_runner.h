@@ -65,7 +65,7 @@ private:
     Outcome edidRead();
     Outcome edidWrite();
     Outcome edidDecode();
-    Outcome edidList() const;
+    [[nodiscard]] Outcome edidList() const;
     Outcome netShow();
     Outcome netSet();
     Outcome search();
