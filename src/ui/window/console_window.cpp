@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
@@ -238,20 +240,40 @@ void ConsoleWindow::showLinkPeer(std::string_view text) {
 void ConsoleWindow::showNetworkItem(std::string_view peer) {
     const QSignalBlocker quiet(comSelector_);
     const QString text = QString::fromStdString(std::string(peer));
+    comSelector_->setToolTip(text);
+    comSelector_->setAccessibleDescription(text);
     if (peer.empty()) {
         if (comSelector_->count() > kNetworkItemIndex) {
             comSelector_->removeItem(kNetworkItemIndex);
         }
-    } else if (comSelector_->count() > kNetworkItemIndex) {
-        comSelector_->setItemText(kNetworkItemIndex, text);
+        return;
+    }
+    // Most peers are wider than the selector's field: the host is shortened
+    // at its end, with an ellipsis, and the port kept whole ("192.16...:5000");
+    // cut off instead, "192.168.1.100:5000" would read as "192.168.1.1". The
+    // tooltip and the description hold it whole.
+    QStyleOptionComboBox option;
+    option.initFrom(comSelector_);
+    const int room = comSelector_->style()
+                         ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, comSelector_)
+                         .width() -
+                     2;
+    const QFontMetrics metrics = comSelector_->fontMetrics();
+    QString shown = text;
+    if (metrics.horizontalAdvance(text) > room) {
+        const QString port = text.mid(text.lastIndexOf(QLatin1Char(':')));
+        shown = metrics.elidedText(text.left(text.size() - port.size()), Qt::ElideRight,
+                                   room - metrics.horizontalAdvance(port)) +
+                port;
+    }
+    if (comSelector_->count() > kNetworkItemIndex) {
+        comSelector_->setItemText(kNetworkItemIndex, shown);
     } else {
-        comSelector_->addItem(text);
+        comSelector_->addItem(shown);
     }
-    if (!peer.empty()) {
-        comSelector_->setCurrentIndex(kNetworkItemIndex);
-    }
-    // A long host name does not fit the closed selector: the tip has it whole.
-    comSelector_->setToolTip(text);
+    comSelector_->setItemData(kNetworkItemIndex, text, Qt::ToolTipRole);
+    comSelector_->setItemData(kNetworkItemIndex, text, Qt::AccessibleTextRole);
+    comSelector_->setCurrentIndex(kNetworkItemIndex);
 }
 
 void ConsoleWindow::keyPressEvent(QKeyEvent* event) {

@@ -328,15 +328,24 @@ private slots:
         comSelector(w)->setCurrentIndex(2); // COM3, absent
         messages_.clear();
         w.connectOverNetwork({"127.0.0.1", peer.port()});
-        QCOMPARE(comSelector(w)->currentText(), peerText);
         QCOMPARE(comSelector(w)->count(), 100);
+        QCOMPARE(comSelector(w)->currentIndex(), 99);
+        QCOMPARE(comSelector(w)->toolTip(), peerText);
+        QCOMPARE(comSelector(w)->accessibleDescription(), peerText);
+        QCOMPARE(comSelector(w)->itemData(99, Qt::AccessibleTextRole).toString(), peerText);
+        // What the selector shows: the whole peer, or the host's start and an
+        // ellipsis where the field is too narrow, and the whole port.
+        const QString shown = comSelector(w)->currentText();
+        const QString port = QStringLiteral(":%1").arg(peer.port());
+        QVERIFY2(shown == peerText || (shown.startsWith(QStringLiteral("1")) && shown.endsWith(QChar(0x2026) + port)),
+                 qPrintable(shown));
         QCOMPARE(comSelector(w)->itemText(98), QStringLiteral("COM99"));
         QVERIFY(peer.accept(5s));
         QCOMPARE(peer.receive(11, 5s), std::string("\r\nGET STA\r\n"));
 
         peer.closeClient();
         QTRY_COMPARE_WITH_TIMEOUT(portButton(w)->text(), QStringLiteral("Open port"), kTimeoutMs);
-        QCOMPARE(comSelector(w)->currentText(), peerText);
+        QCOMPARE(comSelector(w)->currentText(), shown);
         portButton(w)->click();
         QVERIFY(peer.accept(5s));
         QCOMPARE(w.channel().linkNumber(), mc::kNetworkLinkNumber);
@@ -345,6 +354,7 @@ private slots:
         comSelector(w)->setCurrentIndex(1);
         QCOMPARE(comSelector(w)->count(), 99);
         QCOMPARE(comSelector(w)->currentText(), QStringLiteral("COM2"));
+        QCOMPARE(comSelector(w)->toolTip(), QString());
         QCOMPARE(w.channel().linkNumber(), 2);
         QVERIFY(w.state().portOpen);
         QVERIFY(messages_.isEmpty());
