@@ -1,4 +1,5 @@
 #include "link/link_channel.h"
+#include "pages/routing_page.h"
 #include "support/pty_peer.h"
 #include "support/tcp_peer.h"
 #include "widgets/message_box.h"
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QtTest>
 #include <algorithm>
 #include <atomic>
@@ -375,8 +377,19 @@ private slots:
 
         portButton(w)->click();
         QVERIFY(refresh->isEnabled());
+        // A click shows at once and stays while no reply says otherwise
+        // (another program may have routed output 1 since).
+        QRadioButton* in3 = w.routingPage(0)->radio(0, 2);
+        in3->click();
+        QCOMPARE(QString::fromStdString(peer->read(21, 5s)), QStringLiteral("\r\nSET OUT1  VS IN3 \r\n"));
+        QTest::qWait(50);
+        QVERIFY(in3->isChecked());
+
         QTest::keyClick(&w, Qt::Key_F5);
         QCOMPARE(QString::fromStdString(peer->read(11, 5s)), kProbe);
+        peer->write("\r\nOUT1 VS IN5\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(w.routingPage(0)->radio(0, 4)->isChecked(), kTimeoutMs);
+        QVERIFY(!in3->isChecked());
 
         portButton(w)->click();
         QVERIFY(!refresh->isEnabled());
