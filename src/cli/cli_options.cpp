@@ -28,8 +28,12 @@ constexpr std::array kCommands = {
     CommandHelp{Command::Audio, "audio", "audio OUTPUT on|mute",
                 "Switches the de-embedded audio of OUTPUT (1 to 16) on or mutes it."},
     CommandHelp{Command::EdidSet, "edid set", "edid set INPUT ITEM",
-                "Chooses the EDID INPUT presents: ITEM by number (1 to 49, as the EDID page lists\n"
-                "them) or by its exact name, e.g. \"4K60HZ_3D_2CH_HDR\" or \"From Out3\"."},
+                "Chooses the EDID INPUT presents: ITEM by number (1 to 49, as edid list shows\n"
+                "them) or by its name, e.g. \"4K60HZ_3D_2CH_HDR\", \"4k60hz_3d_2ch_hdr\" or \"From Out3\"."},
+    CommandHelp{Command::EdidList, "edid list", "edid list",
+                "Lists the EDID choices by number and name, as edid set and edid read take them.\n"
+                "A name may be typed in any case and with any run of blanks for a blank, or\n"
+                "none, where that leaves one choice. Needs no link."},
     CommandHelp{Command::EdidCopy, "edid copy", "edid copy INPUT OUTPUT",
                 "INPUT presents the EDID of the display on OUTPUT (the \"From OutN\" choice)."},
     CommandHelp{Command::EdidRead, "edid read", "edid read out N|in N [ITEM] -o FILE [--force]",
@@ -231,7 +235,7 @@ void parseEdidRead(Parser& p, Invocation& inv) {
         } else if (!inv.readOutput && !inv.readSource && (*word).rfind("-", 0) != 0) {
             inv.readSource = parseEdidItem(*word, kLastEdidSourceIndex);
             if (!inv.readSource) {
-                p.fail("ITEM must be an EDID source 1 to 33 or its name, not \"" + *word + "\"");
+                p.fail("ITEM must be an EDID source 1 to 33 or its name (see edid list), not \"" + *word + "\"");
             }
         } else {
             p.fail("unexpected argument \"" + *word + "\"");
@@ -284,6 +288,7 @@ void parseCommand(Parser& p, Invocation& inv) {
     case Command::NetShow:
     case Command::Search:
     case Command::Monitor:
+    case Command::EdidList:
         break;
     case Command::Route:
         if (const auto out = p.port("OUTPUT")) {
@@ -312,7 +317,7 @@ void parseCommand(Parser& p, Invocation& inv) {
                 if (const auto choice = parseEdidItem(*item, kLastEdidChoice)) {
                     inv.item = *choice;
                 } else {
-                    p.fail("ITEM must be 1 to 49 or a name the EDID page lists, not \"" + *item + "\"");
+                    p.fail("ITEM must be 1 to 49 or a name edid list shows, not \"" + *item + "\"");
                 }
             }
         }
@@ -391,7 +396,7 @@ ParseResult error(std::string message, std::optional<Command> command) {
 } // namespace
 
 bool needsLink(Command command) {
-    return command != Command::EdidDecode && command != Command::Search;
+    return command != Command::EdidDecode && command != Command::EdidList && command != Command::Search;
 }
 
 std::string_view commandName(Command command) {
@@ -471,10 +476,53 @@ std::optional<int> parseEdidItem(std::string_view text, int lastChoice) {
         }
         return std::nullopt;
     }
-    for (int i = 0; i <= lastChoice; ++i) {
-        const std::string_view name = kInputEdidItems.at(static_cast<std::size_t>(i));
-        if (name == text || (!text.empty() && trimTrailingBlanks(name) == text)) {
-            return i;
+    return matchItemName(std::span(kInputEdidItems).first(static_cast<std::size_t>(lastChoice) + 1), text);
+}
+
+namespace {
+
+// A name as a person may type it: lower case, and each run of blanks one
+// blank (or none) with none at either end.
+std::string foldName(std::string_view name, bool keepBlanks) {
+    std::string folded;
+    bool blank = false;
+    for (const char c : name) {
+        if (c == ' ' || c == '\t') {
+            blank = true;
+            continue;
+        }
+        if (blank && keepBlanks && !folded.empty()) {
+            folded.push_back(' ');
+        }
+        blank = false;
+        folded.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    }
+    return folded;
+}
+
+} // namespace
+
+std::optional<int> matchItemName(std::span<const std::string_view> names, std::string_view text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == text || trimTrailingBlanks(names[i]) == text) {
+            return static_cast<int>(i);
+        }
+    }
+    for (const bool keepBlanks : {true, false}) {
+        const std::string wanted = foldName(text, keepBlanks);
+        std::optional<int> found;
+        int matches = 0;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (foldName(names[i], keepBlanks) == wanted) {
+                found = static_cast<int>(i);
+                ++matches;
+            }
+        }
+        if (matches > 0) {
+            return matches == 1 ? found : std::nullopt;
         }
     }
     return std::nullopt;
@@ -582,7 +630,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     if (!command) {
         if (words[0] == "edid" || words[0] == "net") {
             const std::string sub = words.size() > 1 ? words[1] : "";
-            const std::string choices = words[0] == "edid" ? "set, copy, read, write or decode" : "show or set";
+            const std::string choices = words[0] == "edid" ? "list, set, copy, read, write or decode" : "show or set";
             if (help && sub.empty()) {
                 return {ParseResult::Help, inv, toolHelp(), {}, std::nullopt};
             }

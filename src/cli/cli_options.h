@@ -4,6 +4,7 @@
 #include "link/link_address.h"
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,7 @@ enum class Command {
     EdidRead,
     EdidWrite,
     EdidDecode,
+    EdidList,
     NetShow,
     NetSet,
     Search,
@@ -99,8 +101,14 @@ struct ParseResult {
 [[nodiscard]] std::optional<Ipv4Address> parseIpv4(std::string_view text);
 [[nodiscard]] std::optional<std::string> normaliseMac(std::string_view text);
 // An input EDID choice by 1-based number (1..49) or by its name as the EDID
-// page lists it (trailing blanks of the list need not be typed); 0-based.
+// page lists it (see matchItemName); 0-based.
 [[nodiscard]] std::optional<int> parseEdidItem(std::string_view text, int lastChoice);
+// The index of the name `text` stands for: the name letter for letter (its
+// trailing blanks need not be typed), else the one name that matches ignoring
+// case and runs of blanks ("1080p_ audio5.1", "1080p_audio5.1" for
+// "1080P_ audio5.1"). nullopt when none does, or when more than one does at
+// the first of those steps that finds any.
+[[nodiscard]] std::optional<int> matchItemName(std::span<const std::string_view> names, std::string_view text);
 [[nodiscard]] std::string dottedDecimal(const Ipv4Address& address);
 
 [[nodiscard]] std::string toolHelp();

@@ -147,6 +147,8 @@ Outcome Runner::run() {
         return edidWrite();
     case Command::EdidDecode:
         return edidDecode();
+    case Command::EdidList:
+        return edidList();
     case Command::NetShow:
         return netShow();
     case Command::NetSet:
@@ -244,6 +246,23 @@ Outcome Runner::edidChoice(int expectedItem) {
     return outcome;
 }
 
+Outcome Runner::edidList() const {
+    Outcome outcome;
+    Json items = Json::array();
+    char row[64];
+    for (int item = 0; item < kInputEdidItemCount; ++item) {
+        const std::string name = itemName(item);
+        std::snprintf(row, sizeof row, "%2d  %s\n", item + 1, name.c_str());
+        outcome.text += row;
+        Json entry = Json::object();
+        entry.set("edid", item + 1);
+        entry.set("edid_name", name);
+        items.push(std::move(entry));
+    }
+    outcome.json.set("items", std::move(items));
+    return outcome;
+}
+
 Outcome Runner::netShow() {
     SwitcherState s;
     if (auto failed =
@@ -337,13 +356,45 @@ Outcome Runner::netSet() {
     return outcome;
 }
 
+namespace {
+
+// The ports a search could not open although they are there, by reason:
+// "in use by another program: COM2, COM4; permission denied: COM5 (add ...)".
+std::string refusedPortsText(const std::vector<std::pair<int, PortRefusal>>& refused) {
+    std::string text;
+    for (const auto& [kind, what] : {std::pair{PortRefusal::InUse, "in use by another program"},
+                                     std::pair{PortRefusal::PermissionDenied, "permission denied"}}) {
+        std::string ports;
+        for (const auto& [port, refusal] : refused) {
+            if (refusal == kind) {
+                ports += (ports.empty() ? "" : ", ") + std::string("COM") + std::to_string(port);
+            }
+        }
+        if (ports.empty()) {
+            continue;
+        }
+        text += "; " + std::string(what) + ": " + ports;
+        if (kind == PortRefusal::PermissionDenied) {
+            text += " " + std::string(kSerialPermissionHint);
+        }
+    }
+    return text;
+}
+
+} // namespace
+
 Outcome Runner::search() {
     bool first = true;
     int opened = 0;
+    // A port held by another program may be the switcher's: the user is told.
+    std::vector<std::pair<int, PortRefusal>> refused;
     for (int n = kFirstComPort; n <= kLastComPort && !interruptRequested(); ++n) {
-        std::string error;
-        const std::unique_ptr<LineLink> link = env_.openCom(n, error);
+        OpenFailure failed;
+        const std::unique_ptr<LineLink> link = env_.openCom(n, failed);
         if (!link) {
+            if (failed.refusal != PortRefusal::None) {
+                refused.emplace_back(n, failed.refusal);
+            }
             continue;
         }
         ++opened;
@@ -366,10 +417,10 @@ Outcome Runner::search() {
         return failure(kExitLink, "search: interrupted");
     }
     if (opened == 0) {
-        return failure(kExitLink, "search: no port from COM1 to COM99 can be opened");
+        return failure(kExitLink, "search: no port from COM1 to COM99 can be opened" + refusedPortsText(refused));
     }
     return failure(kExitNoReply, "search: no switcher answered on the " + std::to_string(opened) +
-                                     " port(s) that opened from COM1 to COM99");
+                                     " port(s) that opened from COM1 to COM99" + refusedPortsText(refused));
 }
 
 Outcome Runner::sendText() {
@@ -442,6 +493,10 @@ std::string timeStamp() {
 } // namespace
 
 Outcome Runner::monitor() {
+    if (env_.notice) {
+        env_.notice("matrix-ctl: watching " + visibleBytes(env_.link->name()) +
+                    " for the lines the switcher sends; press Ctrl+C to end\n");
+    }
     std::string line;
     std::size_t count = 0;
     while (true) {

@@ -3,6 +3,7 @@
 #include "cli_options.h"
 #include "json.h"
 #include "line_link.h"
+#include "link/link_backend.h"
 
 #include <functional>
 #include <memory>
@@ -23,8 +24,13 @@ struct Outcome {
     std::string diagnostics = {};
 };
 
-// Opens COMn for the device search; nullptr (and why in error) when it cannot.
-using ComOpener = std::function<std::unique_ptr<LineLink>(int comPort, std::string& error)>;
+// Why COMn did not open for the device search.
+struct OpenFailure {
+    std::string reason;
+    PortRefusal refusal = PortRefusal::None; // a port that is there but held or forbidden
+};
+// Opens COMn for the device search; nullptr (and why in failure) when it cannot.
+using ComOpener = std::function<std::unique_ptr<LineLink>(int comPort, OpenFailure& failure)>;
 // Where monitor (and nothing else) writes as lines arrive; false once the
 // output cannot be written, which ends the monitor.
 using LineWriter = std::function<bool(std::string_view)>;
@@ -33,6 +39,9 @@ struct Environment {
     LineLink* link = nullptr; // open link for the commands that need one
     ComOpener openCom;        // search
     LineWriter stream;        // monitor
+    // Standard error while it is a terminal, for what a person at it needs
+    // to know that a script does not (monitor: what it watches, how to end it).
+    LineWriter notice;
 };
 
 [[nodiscard]] Outcome runCommand(const Invocation& invocation, const Environment& environment);

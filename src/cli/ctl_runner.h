@@ -65,6 +65,7 @@ private:
     Outcome edidRead();
     Outcome edidWrite();
     Outcome edidDecode();
+    [[nodiscard]] Outcome edidList() const;
     Outcome netShow();
     Outcome netSet();
     Outcome search();

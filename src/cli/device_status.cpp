@@ -73,14 +73,16 @@ std::string itemName(int item) {
 }
 
 std::string statusText(const SwitcherState& s) {
-    std::string text = "Port  Input shown  Audio  EDID presented\n";
+    // Port N is output N for the route and the audio but input N for the
+    // EDID: the headings say which.
+    std::string text = "Port  Output N shows input  Output N audio  Input N presents EDID\n";
     char row[160];
     for (int port = kFirstPort; port <= kLastPort; ++port) {
         const PortRow r = portRow(s, port);
         const std::string inputText = !r.input ? "-" : std::to_string(*r.input + 1);
         const std::string itemText =
             !r.item ? " -" : (*r.item < 9 ? " " : "") + std::to_string(*r.item + 1) + " " + itemName(*r.item);
-        std::snprintf(row, sizeof row, "%4d  %11s  %-5s  %s\n", port, inputText.c_str(), r.audio.c_str(),
+        std::snprintf(row, sizeof row, "%4d  %20s  %-14s  %s\n", port, inputText.c_str(), r.audio.c_str(),
                       itemText.c_str());
         text += row;
     }

@@ -11,7 +11,7 @@
 // null.
 namespace mc::ctl {
 
-// The table of every port ("Port  Input shown  Audio  EDID presented") and
+// The table of every port ("Port  Output N shows input  Output N audio  Input N presents EDID") and
 // the network block after it; the state must be complete().
 [[nodiscard]] std::string statusText(const SwitcherState& s);
 // The members "outputs" and "inputs" of the status document; complete() too.

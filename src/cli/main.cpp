@@ -15,20 +15,28 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <pthread.h>
+#include <unistd.h>
 #endif
 
 namespace {
 
 using namespace mc::ctl;
 
+#ifdef _WIN32
+// The C runtime calls it on a thread of its own, not inside another's code,
+// so it may wake the waits as any thread does.
 extern "C" void onStopSignal(int /*signal*/) {
     requestInterrupt();
 }
+#endif
 
 #ifdef _WIN32
 void installSignals() {
@@ -37,12 +45,30 @@ void installSignals() {
     std::signal(SIGTERM, onStopSignal);
 }
 #else
+// SIGINT and SIGTERM are taken by a thread of their own rather than a
+// handler: an interrupt then wakes the waits it ends (which a handler may not
+// do), so no wait needs a clock to notice one. A second stop signal ends the
+// program at once, even one stuck writing to a reader that does not read.
+void watchStopSignals(sigset_t stops) {
+    int number = 0;
+    while (sigwait(&stops, &number) != 0) {
+    }
+    requestInterrupt();
+    while (sigwait(&stops, &number) != 0) {
+    }
+    std::signal(number, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+    std::raise(number);
+}
+
 void installSignals() {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    // Before any other thread starts, so that every one inherits the mask.
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    std::thread(watchStopSignals, stops).detach();
     // A closed standard output ends the program through the failed write
     // (see writeOutput), not SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
@@ -183,15 +209,26 @@ int main(int argc, char* argv[]) {
     installSignals();
 
     Environment env;
-    env.openCom = [](int comPort, std::string& error) -> std::unique_ptr<LineLink> {
+    env.openCom = [](int comPort, OpenFailure& failure) -> std::unique_ptr<LineLink> {
         auto link = std::make_unique<SerialLink>();
         if (!link->open(comPort)) {
-            error = link->error();
+            failure = {link->error(), link->refusal()};
             return nullptr;
         }
         return link;
     };
     env.stream = writeOutput;
+#ifdef _WIN32
+    const bool errorsToTerminal = _isatty(_fileno(stderr)) != 0;
+#else
+    const bool errorsToTerminal = ::isatty(STDERR_FILENO) != 0;
+#endif
+    if (errorsToTerminal) {
+        env.notice = [](std::string_view text) {
+            write(stderr, text);
+            return true;
+        };
+    }
 
     std::unique_ptr<LineLink> link;
     std::string linkName;

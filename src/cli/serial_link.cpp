@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -16,17 +18,42 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 
-// Waits are cut into slices this long so an interrupt ends them soon.
-constexpr auto kWaitSlice = std::chrono::milliseconds(50);
+// A worker held back by a full queue looks for a stop this often.
+constexpr auto kFullQueueSlice = std::chrono::milliseconds(50);
+
+// The queues a reader may be waiting on, for an interrupt to wake.
+std::mutex queuesMutex;
+std::vector<ByteQueue*> liveQueues;
 
 } // namespace
 
 void requestInterrupt() {
     interrupted.store(true);
+    const std::lock_guard lock(queuesMutex);
+    for (ByteQueue* queue : liveQueues) {
+        queue->wake();
+    }
 }
 
 bool interruptRequested() {
     return interrupted.load();
+}
+
+ByteQueue::ByteQueue(const LinkChannel& channel) : channel_(channel) {
+    const std::lock_guard lock(queuesMutex);
+    liveQueues.push_back(this);
+}
+
+ByteQueue::~ByteQueue() {
+    const std::lock_guard lock(queuesMutex);
+    liveQueues.erase(std::remove(liveQueues.begin(), liveQueues.end(), this), liveQueues.end());
+}
+
+void ByteQueue::wake() {
+    // Under the queue's lock: a reader between its test and its wait cannot
+    // miss the notice.
+    const std::lock_guard lock(mutex_);
+    changed_.notify_all();
 }
 
 void ByteQueue::receiveBytes(std::span<const std::uint8_t> bytes, int /*linkNumber*/, std::stop_token stop) {
@@ -35,7 +62,7 @@ void ByteQueue::receiveBytes(std::span<const std::uint8_t> bytes, int /*linkNumb
     const bool failed = channel_.portError();
     std::unique_lock lock(mutex_);
     while (bytes_.size() + bytes.size() > kLimit && !stop.stop_requested()) {
-        changed_.wait_for(lock, kWaitSlice);
+        changed_.wait_for(lock, kFullQueueSlice);
     }
     if (stop.stop_requested()) {
         return;
@@ -50,13 +77,7 @@ void ByteQueue::receiveBytes(std::span<const std::uint8_t> bytes, int /*linkNumb
 
 std::string ByteQueue::take(Clock::time_point deadline, bool& failed) {
     std::unique_lock lock(mutex_);
-    while (bytes_.empty() && !failed_ && !interruptRequested()) {
-        const auto now = Clock::now();
-        if (now >= deadline) {
-            break;
-        }
-        changed_.wait_until(lock, std::min(deadline, now + kWaitSlice));
-    }
+    changed_.wait_until(lock, deadline, [this] { return !bytes_.empty() || failed_ || interruptRequested(); });
     failed = failed_;
     std::string out;
     out.swap(bytes_);

@@ -23,15 +23,22 @@ class ByteQueue final : public ByteSink {
 public:
     static constexpr std::size_t kLimit = std::size_t{64} * 1024;
 
-    explicit ByteQueue(const LinkChannel& channel) : channel_(channel) {}
+    explicit ByteQueue(const LinkChannel& channel);
+    ~ByteQueue() override;
+    ByteQueue(const ByteQueue&) = delete;
+    ByteQueue& operator=(const ByteQueue&) = delete;
 
     // Port worker thread.
     void receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) override;
 
-    // Main thread. Moves out what is queued, waiting until the deadline (in
-    // short slices, so an interrupt is seen). failed is set when the channel
-    // flagged a port error; such bytes are dropped, as the console drops them.
+    // Main thread. Moves out what is queued, waiting until the deadline, the
+    // worker's next hand-over or an interrupt, whichever comes first: an idle
+    // link costs no wake-ups. failed is set when the channel flagged a port
+    // error; such bytes are dropped, as the console drops them.
     std::string take(Clock::time_point deadline, bool& failed);
+    // Ends a wait in take() to let it see an interrupt; any thread but a
+    // signal handler's.
+    void wake();
 
 private:
     const LinkChannel& channel_;
@@ -69,6 +76,10 @@ public:
     }
     [[nodiscard]] std::string name() const override {
         return name_;
+    }
+    // After a failed open: whether the port is there but held or forbidden.
+    [[nodiscard]] PortRefusal refusal() const {
+        return channel_->lastRefusal();
     }
 
 private:

@@ -1,7 +1,10 @@
 // The command line of matrix-ctl: what it takes, and that everything else is
 // refused as a usage error before anything could be sent.
 #include "cli_options.h"
+#include "edid/edid_choices.h"
 
+#include <array>
+#include <cctype>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -108,8 +111,47 @@ TEST(CommandLine, edidSetTakesTheOneBasedNumberOrTheNameAsListed) {
     EXPECT_EQ(parseCommandLine({"edid", "set", "7", "1080P_2CH(PCM)"}).invocation.item, 0);
     EXPECT_EQ(parseCommandLine({"edid", "set", "7", "1080P_2CH(PCM) "}).invocation.item, 0);
     EXPECT_EQ(parseCommandLine({"edid", "set", "7", "From Out3"}).invocation.item, 35);
-    // Names are exact: no case folding.
-    EXPECT_EQ(parseCommandLine({"edid", "set", "7", "from out3"}).outcome, ParseResult::Error);
+    // Any case, any run of blanks for a blank, or none.
+    EXPECT_EQ(parseCommandLine({"edid", "set", "7", "from out3"}).invocation.item, 35);
+    EXPECT_EQ(parseCommandLine({"edid", "set", "7", "1080p_ audio5.1"}).invocation.item, 1);
+    EXPECT_EQ(parseCommandLine({"edid", "set", "7", " 1080P_   AUDIO5.1 "}).invocation.item, 1);
+    EXPECT_EQ(parseCommandLine({"edid", "set", "7", "1080p_audio5.1"}).invocation.item, 1);
+    EXPECT_EQ(parseCommandLine({"edid", "set", "7", "1080p_audio5.1_hdr"}).invocation.item, 16);
+    EXPECT_EQ(parseCommandLine({"edid", "set", "7", "fromout16"}).invocation.item, 48);
+    // Only the sources where an output's copy is no choice.
+    EXPECT_EQ(parseCommandLine({"edid", "read", "in", "2", "user edid2", "-o", "f"}).invocation.readSource, 31);
+    EXPECT_EQ(parseCommandLine({"edid", "read", "in", "2", "from out1", "-o", "f"}).outcome, ParseResult::Error);
+    EXPECT_EQ(parseCommandLine({"edid", "set", "7", "1080p audio5.1"}).outcome, ParseResult::Error);
+    EXPECT_EQ(parseCommandLine({"edid", "set", "7", "   "}).outcome, ParseResult::Error);
+}
+
+TEST(CommandLine, aNameMatchesWhereThatLeavesOneChoiceAndTheExactNameFirst) {
+    const std::array<std::string_view, 4> names{"Mode A", "MODE a", "Mode  B ", "modeb"};
+    EXPECT_EQ(matchItemName(names, "MODE a"), 1) << "letter for letter first";
+    EXPECT_EQ(matchItemName(names, "Mode  B"), 2);
+    EXPECT_FALSE(matchItemName(names, "mode a")) << "two names fold alike: no guess";
+    EXPECT_EQ(matchItemName(names, "mode b"), 2) << "blanks kept before blanks dropped";
+    EXPECT_EQ(matchItemName(names, "MODEB"), 3);
+    EXPECT_FALSE(matchItemName(names, "mode"));
+    EXPECT_FALSE(matchItemName(names, ""));
+    // Every listed name is found as listed and in lower case with blanks dropped.
+    for (int item = 0; item < kInputEdidItemCount; ++item) {
+        std::string typed;
+        for (const char c : kInputEdidItems.at(static_cast<std::size_t>(item))) {
+            if (c != ' ') {
+                typed.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+            }
+        }
+        EXPECT_EQ(matchItemName(kInputEdidItems, typed), item) << typed;
+    }
+}
+
+TEST(CommandLine, edidListNeedsNoLinkAndTakesNoArgument) {
+    const ParseResult r = parse("edid list");
+    ASSERT_EQ(r.outcome, ParseResult::Run) << r.text;
+    EXPECT_EQ(r.invocation.command, Command::EdidList);
+    EXPECT_FALSE(needsLink(Command::EdidList));
+    EXPECT_EQ(parse("edid list 3").outcome, ParseResult::Error);
 }
 
 TEST(CommandLine, edidReadOfAnInputTakesAnOptionalSourceAndForce) {

@@ -45,7 +45,8 @@ constexpr auto kRunLimit = 20s;
 // matrix-ctl as a child process with its standard output and error caught.
 class CtlProcess {
 public:
-    explicit CtlProcess(std::vector<std::string> args) {
+    // `errorTerminal`: a terminal device standard error goes to instead of a pipe.
+    explicit CtlProcess(std::vector<std::string> args, const std::string& errorTerminal = {}) {
         int out[2];
         int err[2];
         if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
@@ -60,7 +61,11 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+        if (errorTerminal.empty()) {
+            posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorTerminal.c_str(), O_RDWR | O_NOCTTY, 0);
+        }
         started_ = Clock::now();
         if (::posix_spawn(&pid_, MC_CTL_EXECUTABLE, &actions, nullptr, argv.data(), environ) != 0) {
             pid_ = -1;
@@ -70,6 +75,10 @@ public:
         ::close(err[1]);
         out_ = out[0];
         err_ = err[0];
+        if (!errorTerminal.empty()) {
+            ::close(err_);
+            err_ = -1;
+        }
     }
     ~CtlProcess() {
         if (pid_ > 0) {
@@ -92,6 +101,21 @@ public:
     }
 
     void signal(int number) const { ::kill(pid_, number); }
+
+    // Voluntary context switches of all its threads so far: how often it
+    // woke up to wait again.
+    [[nodiscard]] long wakeUps() const {
+        long total = 0;
+        for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/task")) {
+            std::ifstream status(task.path() / "status");
+            for (std::string line; std::getline(status, line);) {
+                if (line.rfind("voluntary_ctxt_switches:", 0) == 0) {
+                    total += std::stol(line.substr(line.find(':') + 1));
+                }
+            }
+        }
+        return total;
+    }
 
     // The reader of its standard output goes away, as `| head -1` does.
     void closeOutput() {
@@ -235,8 +259,10 @@ TEST_F(CtlE2e, statusPrintsSixteenRowsAndTheNetworkAndItsJsonFollowsTheSchema) {
     const Result text = ctl({"--link", "COM2", "status"});
     ASSERT_EQ(text.status, 0) << text.err;
     EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 1 + 16 + 1 + 6) << text.out;
-    EXPECT_NE(text.out.find("Port  Input shown  Audio  EDID presented\n"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("\n  16           16  on     16 1080P_2CH_HDR\n"), std::string::npos) << text.out;
+    // Port N is output N for the route and audio, input N for the EDID.
+    EXPECT_EQ(text.out.find("Port  Output N shows input  Output N audio  Input N presents EDID\n"), 0U) << text.out;
+    EXPECT_NE(text.out.find("\n  16                    16  on              16 1080P_2CH_HDR\n"), std::string::npos)
+        << text.out;
     EXPECT_NE(text.out.find("Host      192.168.0.100\n"), std::string::npos);
     EXPECT_NE(text.out.find("MAC       00:1A:2B:3C:4D:5E\n"), std::string::npos);
     EXPECT_EQ(sim->receivedLines(), std::vector<std::string>{"\r\nGET STA\r\n"});
@@ -272,7 +298,7 @@ TEST_F(CtlE2e, routeSendsTheRoutingCommandAndReportsTheConfirmedInput) {
 
     // The switcher keeps it: a status shows it.
     const Result status = ctl({"--link", "COM1", "status"});
-    EXPECT_NE(status.out.find("\n   3            5  on "), std::string::npos) << status.out;
+    EXPECT_NE(status.out.find("\n   3                     5  on "), std::string::npos) << status.out;
 }
 
 TEST_F(CtlE2e, quietPrintsNothingOnSuccess) {
@@ -593,6 +619,30 @@ TEST_F(CtlE2e, edidDecodeNeedsNoLinkAndReportsUnreadableFiles) {
     EXPECT_EQ(at(at(document(json), "result"), "files").array.size(), 1U);
 }
 
+TEST_F(CtlE2e, edidListNamesEveryChoiceAsEdidSetTakesIt) {
+    const Result run = ctl({"edid", "list"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 49) << run.out;
+    EXPECT_EQ(run.out.find(" 1  1080P_2CH(PCM)\n 2  1080P_ audio5.1\n"), 0U) << run.out;
+    EXPECT_NE(run.out.find("\n31  User EDID1\n"), std::string::npos);
+    EXPECT_NE(run.out.find("\n49  From Out16\n"), std::string::npos);
+
+    const Result json = ctl({"--json", "edid", "list"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const JsonValue doc = document(json);
+    const auto& items = at(at(doc, "result"), "items").array;
+    ASSERT_EQ(items.size(), 49U);
+    EXPECT_EQ(at(items.at(1), "edid").number, 2);
+    EXPECT_EQ(at(items.at(1), "edid_name").string, "1080P_ audio5.1");
+    EXPECT_EQ(at(items.at(0), "edid_name").string, "1080P_2CH(PCM)") << "without the trailing blank";
+
+    // A name typed loosely reaches the switcher as its number.
+    auto sim = startSwitcher(1);
+    const Result set = ctl({"--link", "COM1", "edid", "set", "4", "1080p_ audio5.1"});
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(set.out, "input 4 presents EDID 2 1080P_ audio5.1\n");
+}
+
 TEST_F(CtlE2e, netSetChangesOnlyWhatIsGivenAndShowsTheConfirmedValues) {
     auto sim = startSwitcher(1);
     const Result run = ctl({"--link", "COM1", "--json", "net", "set", "--host", "10.1.2.3", "--tcp-port", "4001"});
@@ -644,11 +694,22 @@ TEST_F(CtlE2e, searchFindsTheSwitcherBehindASilentPort) {
     EXPECT_EQ(at(at(document(json), "result"), "found").string, "COM3");
 }
 
-TEST_F(CtlE2e, searchWithoutAnAnsweringSwitcherExitsThree) {
+TEST_F(CtlE2e, searchWithoutAnAnsweringSwitcherExitsThreeNamingThePortsInUse) {
     auto sim = startSwitcher(4, "silent");
+    // COM2 is held by another program, as a console or a terminal would.
+    auto held = PtyPeer::create();
+    ASSERT_TRUE(held && held->linkAs(ports_.path(), 2));
+    const int holder = ::open(ports_.portPath(2).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
     const Result run = ctl({"search"});
+    ::close(holder);
     EXPECT_EQ(run.status, 3);
-    EXPECT_NE(run.err.find("no switcher answered"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("search: no switcher answered on the 1 port(s) that opened from COM1 to COM99; "
+                           "in use by another program: COM2\n"),
+              std::string::npos)
+        << run.err;
+    fs::remove(fs::path(ports_.path()) / "com2");
     fs::remove(fs::path(ports_.path()) / "com4");
     const Result none = ctl({"search"});
     EXPECT_EQ(none.status, 1);
@@ -812,7 +873,7 @@ TEST_F(CtlE2e, aRouteWhoseOutputCannotBeWrittenIsDoneAndExitsOne) {
     EXPECT_EQ(route.err, "");
     EXPECT_EQ(sim->receivedLines(), std::vector<std::string>{"\r\nSET OUT3  VS IN6 \r\n"});
     const Result status = ctl({"--link", "COM1", "status"});
-    EXPECT_NE(status.out.find("\n   3            6  on "), std::string::npos) << status.out;
+    EXPECT_NE(status.out.find("\n   3                     6  on "), std::string::npos) << status.out;
 }
 
 // A TCP peer on the loopback that answers the first command line with the
@@ -1002,6 +1063,35 @@ TEST_F(CtlE2e, monitorStampsEveryLineUntilInterruptedAndEndsOnAHangUp) {
     peer->hangUp();
     EXPECT_EQ(json.wait(), 1);
     EXPECT_NE(json.err.find("the line failed"), std::string::npos) << json.err;
+}
+
+TEST_F(CtlE2e, monitorOnATerminalSaysWhatItWatchesAndIdlesWithoutWakingUp) {
+    auto peer = PtyPeer::create();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(peer->linkAs(ports_.path(), 1));
+    auto terminal = PtyPeer::create();
+    ASSERT_TRUE(terminal);
+    CtlProcess monitor({"--link", "COM1", "monitor"}, terminal->slavePath());
+    std::string said;
+    for (auto until = Clock::now() + 5s; said.find('\n') == std::string::npos && Clock::now() < until;) {
+        said += terminal->read(1, 100ms);
+    }
+    EXPECT_EQ(said, "matrix-ctl: watching COM1 for the lines the switcher sends; press Ctrl+C to end\n");
+
+    // Idle: it waits on the link, not on a clock (a 50 ms slice was 20
+    // wake-ups a second).
+    std::this_thread::sleep_for(300ms);
+    const long before = monitor.wakeUps();
+    std::this_thread::sleep_for(2s);
+    EXPECT_LE(monitor.wakeUps() - before, 4);
+
+    // An interrupt still ends the wait at once, and a line still comes.
+    peer->write("OUT3 VS IN5\r\n");
+    ASSERT_TRUE(monitor.waitForOutput("[output 3 -> input 5]\n", 5s)) << monitor.out;
+    const auto interrupted = Clock::now();
+    monitor.signal(SIGTERM);
+    EXPECT_EQ(monitor.wait(), 0);
+    EXPECT_LT(Clock::now() - interrupted, 1s);
 }
 
 TEST_F(CtlE2e, versionAndHelpNeedNoLink) {

@@ -112,15 +112,16 @@ private slots:
         auto w = showConsole();
         QVERIFY(w);
         const QList<QAction*> actions = w->actions();
-        // "Connect over Network..." first, then the monitor, the separator and About.
-        QCOMPARE(actions.size(), 4);
+        // "Connect over Network...", "Refresh Status", the monitor, the separator and About.
+        QCOMPARE(actions.size(), 5);
         QCOMPARE(actions[0]->objectName(), QStringLiteral("networkAction"));
-        QCOMPARE(actions[1]->objectName(), QStringLiteral("trafficMonitorAction"));
-        QCOMPARE(actions[1]->text(), QStringLiteral("&Traffic Monitor..."));
-        QVERIFY(actions[2]->isSeparator());
-        QCOMPARE(actions[3]->objectName(), QStringLiteral("aboutAction"));
+        QCOMPARE(actions[1]->objectName(), QStringLiteral("refreshStatusAction"));
+        QCOMPARE(actions[2]->objectName(), QStringLiteral("trafficMonitorAction"));
+        QCOMPARE(actions[2]->text(), QStringLiteral("&Traffic Monitor..."));
+        QVERIFY(actions[3]->isSeparator());
+        QCOMPARE(actions[4]->objectName(), QStringLiteral("aboutAction"));
 
-        actions[1]->trigger();
+        actions[2]->trigger();
         TrafficMonitor* monitor = w->trafficMonitor();
         QVERIFY(monitor && monitor->isVisible());
         QCOMPARE(monitor->windowModality(), Qt::NonModal);

@@ -26,6 +26,12 @@ public:
     void stopConsoleTimer(ConsoleTimer timer) override { running.erase(timer); }
     void pauseWindowThread(std::chrono::milliseconds duration) override { pauses.push_back(duration); }
     void showLinkPeer(std::string_view text) override { linkPeer = text; }
+    void showNetworkItem(std::string_view peer) override {
+        networkItem = peer;
+        if (!peer.empty()) {
+            selectedItem = kNetworkItemIndex;
+        }
+    }
 
     [[nodiscard]] bool isRunning(ConsoleTimer timer) const { return running.count(timer) != 0; }
 
@@ -38,6 +44,7 @@ public:
     std::vector<std::pair<ConsoleTimer, std::chrono::milliseconds>> started;
     std::vector<std::chrono::milliseconds> pauses;
     std::string linkPeer;
+    std::string networkItem; // the selector's peer item; empty when it has none
 };
 
 } // namespace mc::test

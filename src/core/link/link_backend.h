@@ -15,6 +15,15 @@ namespace mc {
 // permission: on Linux the serial devices belong to the group dialout.
 inline constexpr char kSerialPermissionHint[] = "(add your user to the dialout group, then log in again)";
 
+// Why a device could not be opened, where that tells a port that is there but
+// held or forbidden from one that is absent (or failed for another reason):
+// a search names the first kind.
+enum class PortRefusal {
+    None,
+    InUse,            // another program holds it
+    PermissionDenied, // this user may not open it
+};
+
 // What woke the port worker, in priority order: a stop request first, then
 // the line, then a pending write.
 enum class LinkWake {
@@ -91,6 +100,9 @@ public:
     // "read: Input/output error". Read by the channel on the thread that made
     // the failing call.
     [[nodiscard]] virtual std::string failure() const = 0;
+    // After a failed open(): whether the device is there but held or
+    // forbidden.
+    [[nodiscard]] virtual PortRefusal refusal() const { return PortRefusal::None; }
 };
 
 // Makes the backend for link number n (COMn); nullptr when n names no device.

@@ -55,7 +55,7 @@ public:
         line_ = line;
         const std::lock_guard lock(portLock_);
         if (!backend->open()) {
-            recordFailure(backend->failure());
+            recordFailure(backend->failure(), backend->refusal());
             return false;
         }
         backend_ = std::move(backend);
@@ -113,13 +113,18 @@ public:
         const std::lock_guard lock(failureLock_);
         return lastFailure_;
     }
+    [[nodiscard]] PortRefusal lastRefusal() const {
+        const std::lock_guard lock(failureLock_);
+        return lastRefusal_;
+    }
     [[nodiscard]] State state() const { return state_.load(); }
     [[nodiscard]] int linkNumber() const { return linkNumber_.load(); }
 
 private:
-    void recordFailure(std::string reason) {
+    void recordFailure(std::string reason, PortRefusal refusal = PortRefusal::None) {
         const std::lock_guard lock(failureLock_);
         lastFailure_ = std::move(reason);
+        lastRefusal_ = refusal;
     }
 
     // A failed call on the open link: its reason, then the flag, so whoever
@@ -276,6 +281,7 @@ private:
     std::atomic<int> linkNumber_{0};
     mutable std::mutex failureLock_;
     std::string lastFailure_;
+    PortRefusal lastRefusal_ = PortRefusal::None;
     ByteSink* owner_ = nullptr;
     LineSettings line_;
     PendingCommands pending_;
@@ -315,6 +321,9 @@ void LinkChannel::clearPortError() {
 }
 std::string LinkChannel::lastFailure() const {
     return impl_->lastFailure();
+}
+PortRefusal LinkChannel::lastRefusal() const {
+    return impl_->lastRefusal();
 }
 LinkChannel::State LinkChannel::state() const {
     return impl_->state();

@@ -94,6 +94,9 @@ public:
     // failed open leaves the error flag alone but still records its reason.
     // Any thread.
     [[nodiscard]] std::string lastFailure() const;
+    // With the last failure: whether it was an open refused by a port that is
+    // there (held by another program, or forbidden), None otherwise. Any thread.
+    [[nodiscard]] PortRefusal lastRefusal() const;
 
     [[nodiscard]] State state() const;
     [[nodiscard]] bool isOpen() const { return state() != State::Closed; }

@@ -32,7 +32,9 @@ public:
         }
         const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
-            failure_ = serialOpenFailure(path_, errno);
+            const int error = errno;
+            failure_ = serialOpenFailure(path_, error);
+            refusal_ = serialOpenRefusal(error);
             return false;
         }
         // A link to a plain file or another non-terminal would take writes
@@ -47,6 +49,7 @@ public:
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK) {
                 failure_ = "open " + path_ + ": in use by another program";
+                refusal_ = PortRefusal::InUse;
             } else {
                 failed("lock");
             }
@@ -165,6 +168,7 @@ public:
     void purgeAll() override { ::tcflush(fd_, TCIOFLUSH); }
 
     [[nodiscard]] std::string failure() const override { return failure_; }
+    [[nodiscard]] PortRefusal refusal() const override { return refusal_; }
 
 private:
     // Records "<call> <device><detail>: <system reason>" from errno (no
@@ -186,6 +190,7 @@ private:
     int fd_ = -1;
     PosixWakeups wakeups_;
     std::string failure_;
+    PortRefusal refusal_ = PortRefusal::None;
 };
 
 } // namespace

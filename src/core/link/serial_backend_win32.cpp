@@ -54,6 +54,7 @@ public:
         port_ = ::CreateFileA(deviceName_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
         if (port_ == INVALID_HANDLE_VALUE) {
+            refusal_ = ::GetLastError() == ERROR_ACCESS_DENIED ? PortRefusal::InUse : PortRefusal::None;
             return failed("open");
         }
         return true;
@@ -93,6 +94,7 @@ public:
     void purgeInput() override { ::PurgeComm(port_, kPurgeInput); }
     void purgeAll() override { ::PurgeComm(port_, kPurgeAll); }
     [[nodiscard]] std::string failure() const override { return failure_; }
+    [[nodiscard]] PortRefusal refusal() const override { return refusal_; }
 
     void wakeForStop() override { ::SetEvent(stopEvent_); }
     void wakeForWrite() override { ::SetEvent(writeEvent_); }
@@ -223,6 +225,7 @@ private:
     DWORD events_ = 0;
     bool waitPending_ = false;
     std::string failure_;
+    PortRefusal refusal_ = PortRefusal::None;
 };
 
 } // namespace

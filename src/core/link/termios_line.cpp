@@ -99,6 +99,16 @@ std::string serialOpenFailure(const std::string& path, int error) {
     return text;
 }
 
+PortRefusal serialOpenRefusal(int error) {
+    if (error == EBUSY) {
+        return PortRefusal::InUse;
+    }
+    if (error == EACCES || error == EPERM) {
+        return PortRefusal::PermissionDenied;
+    }
+    return PortRefusal::None;
+}
+
 speed_t termiosSpeed(int baudRate) {
     for (const auto& [baud, speed] : kSpeeds) {
         if (baud == baudRate) {

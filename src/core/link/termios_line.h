@@ -3,6 +3,7 @@
 #ifndef _WIN32
 
 #include "link/line_settings.h"
+#include "link/link_backend.h"
 
 #include <string>
 #include <termios.h>
@@ -17,6 +18,9 @@ bool applyLineSettings(termios& tio, const LineSettings& line);
 // Why a serial device could not be opened: "open <path>: <system reason>",
 // with the dialout hint when permission was denied.
 std::string serialOpenFailure(const std::string& path, int error);
+// Whether that open failed on a device that is there but held (EBUSY: another
+// user's program holds it exclusively) or forbidden.
+PortRefusal serialOpenRefusal(int error);
 
 // The termios speed constant for a baud rate; B0 when there is none.
 speed_t termiosSpeed(int baudRate);

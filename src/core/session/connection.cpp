@@ -62,12 +62,13 @@ void Connection::connectNetwork(const TcpLinkAddress& address, std::chrono::mill
     closeChannel();
     endReadBack();
     network_ = address;
+    view_.showNetworkItem(formatLinkAddress(address));
     networkConnected_ = std::make_shared<std::atomic<bool>>(false);
     if (!channel_.openLink(owner_, kNetworkLinkNumber, makeTcpBackend(address, bound, networkConnected_),
                            state_.line)) {
         const std::string reason = channel_.lastFailure();
         logMessage(LogLevel::Warning, kLogSource, formatLinkAddress(address) + " cannot be opened: " + reason);
-        network_.reset();
+        forgetNetworkPeer();
         if (traffic_ != nullptr) {
             traffic_->linkEvent(formatLinkAddress(address), LinkEvent::OpenFailed, reason);
         }
@@ -94,9 +95,15 @@ bool Connection::closeNetworkLink() {
     view_.showLinkPeer({});
     state_.portOpen = false;
     closeChannel(); // named as the network link in the traffic rows
-    network_.reset();
+    forgetNetworkPeer();
     endReadBack();
     return true;
+}
+
+void Connection::forgetNetworkPeer() {
+    network_.reset();
+    view_.showNetworkItem({});
+    view_.selectComItem(state_.comPort - kFirstComPort);
 }
 
 void Connection::endReadBack() {
@@ -152,13 +159,23 @@ void Connection::portButtonClicked() {
 }
 
 void Connection::comSelectionChanged(int index) {
+    if (index < 0 || index >= kNetworkItemIndex) {
+        // Only the network peer's item is there: picked while its link is
+        // not open, it connects again, as the port button would.
+        if (index == kNetworkItemIndex && network_ && !state_.portOpen) {
+            const TcpLinkAddress peer = *network_;
+            connectNetwork(peer);
+        }
+        return;
+    }
     channel_.clearPortError();
+    // Before the network link goes: the selector keeps the port just picked.
+    state_.comPort = index + kFirstComPort;
     closeNetworkLink();
     if (channel_.isOpen()) {
         closeChannel();
         endReadBack();
     }
-    state_.comPort = index + kFirstComPort;
     if (!openPort(state_.comPort)) {
         view_.showPortIcon(false);
         view_.showMessage(kPortUnavailableMessage);

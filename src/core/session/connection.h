@@ -37,6 +37,10 @@ inline constexpr std::chrono::milliseconds kErrorClosePeriod{1};
 // Pause after a COM selection has opened a port.
 inline constexpr std::chrono::milliseconds kSelectionPause{200};
 
+// The COM selector's item that names the network peer while a network link is
+// chosen: right after COM99, so the COM items keep their indexes.
+inline constexpr int kNetworkItemIndex = kLastComPort - kFirstComPort + 1;
+
 // What the connection logic shows and drives in the console window, besides
 // the status line and the messages.
 class ConnectionView : public ConsoleView {
@@ -53,6 +57,12 @@ public:
     // The network peer the link is open to ("Connected to 127.0.0.1:5000"),
     // shown beside the port controls; empty when no network link is open.
     virtual void showLinkPeer(std::string_view /*text*/) {}
+    // While a network link is chosen (open, connecting, or lost and not yet
+    // replaced) the COM selector shows the peer ("127.0.0.1:5000") as its
+    // item kNetworkItemIndex, selected without a selection-changed notice, so
+    // the selector names what the port button opens. Empty removes the item;
+    // the connection then selects the COM port's item.
+    virtual void showNetworkItem(std::string_view /*peer*/) {}
 };
 
 // What a failed network connect says: the host, the TCP port and why.
@@ -69,7 +79,8 @@ public:
     Connection(ConsoleState& state, LinkChannel& channel, ByteSink& owner, ConnectionView& view);
 
     void portButtonClicked();
-    // `index` is the COM selector's item: 0 for COM1.
+    // `index` is the COM selector's item: 0 for COM1; kNetworkItemIndex is
+    // the network peer, which a pick connects to again when it is not open.
     void comSelectionChanged(int index);
     void searchMachineClicked();
     void timerFired(ConsoleTimer timer);
@@ -118,6 +129,8 @@ private:
     void endSearchWithoutDevice(int comPort);
     // Closes a network link (the COM controls take over); false if none.
     bool closeNetworkLink();
+    // The network link is no longer chosen: the selector shows the COM port.
+    void forgetNetworkPeer();
 
     ConsoleState& state_;
     LinkChannel& channel_;

@@ -1,5 +1,7 @@
 #include "session/session.h"
 
+#include "link/commands.h"
+
 #include <utility>
 
 namespace mc {
@@ -74,6 +76,10 @@ void Session::receive(std::span<const std::uint8_t> bytes, int link, bool portEr
 
 bool Session::send(const TextCommand& command) {
     return connection_.send(command);
+}
+
+bool Session::requestStatus() {
+    return connection_.send(probeCommand());
 }
 
 void Session::setTrafficObserver(TrafficObserver* observer) {

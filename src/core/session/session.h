@@ -60,6 +60,10 @@ public:
 
     // CommandSender: sends only while the port is open.
     bool send(const TextCommand& command) override;
+    // Asks the switcher for its whole status again, so every page shows what
+    // it reports now (after a close, or changes made elsewhere); false while
+    // no port is open.
+    bool requestStatus();
 
     // Sees the commands, lines and link events; nullptr detaches.
     void setTrafficObserver(TrafficObserver* observer);

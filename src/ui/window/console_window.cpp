@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
@@ -37,6 +39,7 @@ constexpr char kCommLabel[] = "Comm:";
 constexpr char kSearchMachine[] = "Search Machine";
 constexpr char kAboutMenuText[] = "&About 4K 8X8 matrix...";
 constexpr char kTrafficMonitorMenuText[] = "&Traffic Monitor...";
+constexpr char kRefreshStatusMenuText[] = "&Refresh Status";
 
 // Tabs in their order; the tab index is the page's place in the tab widget.
 constexpr const char* kTabTexts[] = {"Matrix Out1 ~ Out8", "Matrix Out9 ~ Out16", "EDID Management", "IP Setting",
@@ -77,6 +80,7 @@ ConsoleWindow::ConsoleWindow(QWidget* parent) : QDialog(parent) {
     setTabOrder(portButton_, comSelector_);
     setTabOrder(comSelector_, searchButton_);
     buildNetworkAction();
+    buildRefreshAction();
     buildAboutAction();
     wirePortControls();
     addressBook_ = loadAddressBook(".", [this](std::string_view text) { showMessage(text); });
@@ -202,6 +206,18 @@ void ConsoleWindow::buildNetworkAction() {
     addAction(action);
 }
 
+void ConsoleWindow::buildRefreshAction() {
+    // The pages keep the operator's last clicks and the replies since; this
+    // asks the switcher for all of it again (after a close, or changes made
+    // at the front panel or by another program).
+    refreshAction_ = new QAction(QString::fromLatin1(kRefreshStatusMenuText), this);
+    refreshAction_->setObjectName(QStringLiteral("refreshStatusAction"));
+    refreshAction_->setShortcut(QKeySequence(Qt::Key_F5));
+    refreshAction_->setEnabled(state().portOpen);
+    connect(refreshAction_, &QAction::triggered, this, [this] { session_->requestStatus(); });
+    addAction(refreshAction_);
+}
+
 void ConsoleWindow::showNetworkDialog() {
     // The port as the IP Setting page shows it now, edited or not.
     NetworkDialog dialog(ipSettingsPage_->shownTcpPort(), this);
@@ -219,6 +235,45 @@ void ConsoleWindow::showLinkPeer(std::string_view text) {
     portIcon_->setToolTip(peer);
     portButton_->setToolTip(peer);
     portButton_->setAccessibleDescription(peer);
+}
+
+void ConsoleWindow::showNetworkItem(std::string_view peer) {
+    const QSignalBlocker quiet(comSelector_);
+    const QString text = QString::fromStdString(std::string(peer));
+    comSelector_->setToolTip(text);
+    comSelector_->setAccessibleDescription(text);
+    if (peer.empty()) {
+        if (comSelector_->count() > kNetworkItemIndex) {
+            comSelector_->removeItem(kNetworkItemIndex);
+        }
+        return;
+    }
+    // Most peers are wider than the selector's field: the host is shortened
+    // at its end, with an ellipsis, and the port kept whole ("192.16...:5000");
+    // cut off instead, "192.168.1.100:5000" would read as "192.168.1.1". The
+    // tooltip and the description hold it whole.
+    QStyleOptionComboBox option;
+    option.initFrom(comSelector_);
+    const int room = comSelector_->style()
+                         ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, comSelector_)
+                         .width() -
+                     2;
+    const QFontMetrics metrics = comSelector_->fontMetrics();
+    QString shown = text;
+    if (metrics.horizontalAdvance(text) > room) {
+        const QString port = text.mid(text.lastIndexOf(QLatin1Char(':')));
+        shown = metrics.elidedText(text.left(text.size() - port.size()), Qt::ElideRight,
+                                   room - metrics.horizontalAdvance(port)) +
+                port;
+    }
+    if (comSelector_->count() > kNetworkItemIndex) {
+        comSelector_->setItemText(kNetworkItemIndex, shown);
+    } else {
+        comSelector_->addItem(shown);
+    }
+    comSelector_->setItemData(kNetworkItemIndex, text, Qt::ToolTipRole);
+    comSelector_->setItemData(kNetworkItemIndex, text, Qt::AccessibleTextRole);
+    comSelector_->setCurrentIndex(kNetworkItemIndex);
 }
 
 void ConsoleWindow::keyPressEvent(QKeyEvent* event) {
@@ -275,6 +330,11 @@ void ConsoleWindow::updateTrafficObserver() {
 void ConsoleWindow::showPortIcon(bool open) {
     portIcon_->setPixmap((open ? openPortIcon() : closedPortIcon()).pixmap(kPortIconPixels, kPortIconPixels));
     portIcon_->setAccessibleDescription(open ? tr("Port open") : tr("Port closed"));
+    // The icon follows every open and close; so does the one action that
+    // needs an open port.
+    if (refreshAction_ != nullptr) {
+        refreshAction_->setEnabled(open);
+    }
 }
 
 void ConsoleWindow::setPortButtonText(std::string_view text) {

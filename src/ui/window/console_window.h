@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -80,6 +81,7 @@ private:
     void buildPages();
     void buildAboutAction();
     void buildNetworkAction();
+    void buildRefreshAction();
     // Feeds the traffic log only while a monitor is shown or --log records.
     void updateTrafficObserver();
     void wirePortControls();
@@ -95,6 +97,7 @@ private:
     void stopConsoleTimer(ConsoleTimer which) override;
     void pauseWindowThread(std::chrono::milliseconds duration) override;
     void showLinkPeer(std::string_view text) override;
+    void showNetworkItem(std::string_view peer) override;
 
     // Declared in this order so that the session, and with it the port
     // worker, ends before the hand-over it delivers to and the files it saves in.
@@ -111,6 +114,7 @@ private:
     QLabel* statusLine_ = nullptr;
     QPushButton* searchButton_ = nullptr;
     QTabWidget* tabs_ = nullptr;
+    QAction* refreshAction_ = nullptr;
 
     RoutingPage* routing1_ = nullptr;
     RoutingPage* routing2_ = nullptr;

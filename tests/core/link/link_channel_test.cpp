@@ -364,6 +364,9 @@ TEST_F(LinkChannelTest, failuresKeepTheCallAndTheSystemsReason) {
     RecordingSink otherSink;
     EXPECT_FALSE(other.openLink(otherSink, 19, LineSettings{}));
     EXPECT_EQ(other.lastFailure(), "open " + ports_.portPath(19) + ": in use by another program");
+    EXPECT_EQ(other.lastRefusal(), PortRefusal::InUse);
+    EXPECT_FALSE(other.openLink(otherSink, 18, LineSettings{}));
+    EXPECT_EQ(other.lastRefusal(), PortRefusal::None) << "an absent port is no refusal";
 
     ASSERT_TRUE(channel_.startPortWorker());
     peer->hangUp();
@@ -378,6 +381,15 @@ TEST(SerialOpenFailure, aDeniedSerialDeviceEndsWithTheDialoutHint) {
     EXPECT_EQ(serialOpenFailure("/dev/ttyUSB0", EACCES),
               std::string("open /dev/ttyUSB0: Permission denied ") + kSerialPermissionHint);
     EXPECT_EQ(serialOpenFailure("/dev/ttyS4", ENOENT), "open /dev/ttyS4: No such file or directory");
+}
+
+TEST(SerialOpenFailure, aHeldOrForbiddenDeviceIsARefusalAnAbsentOneIsNot) {
+    EXPECT_EQ(serialOpenRefusal(EBUSY), PortRefusal::InUse);
+    EXPECT_EQ(serialOpenRefusal(EACCES), PortRefusal::PermissionDenied);
+    EXPECT_EQ(serialOpenRefusal(EPERM), PortRefusal::PermissionDenied);
+    for (const int absent : {ENOENT, ENXIO, ENODEV, EIO}) {
+        EXPECT_EQ(serialOpenRefusal(absent), PortRefusal::None) << absent;
+    }
 }
 
 } // namespace

@@ -123,6 +123,8 @@ TEST_F(ConnectionNetworkTest, TheComSelectorAndTheSearchFirstCloseTheNetworkLink
     connection_.comSelectionChanged(2);
     EXPECT_FALSE(connection_.networkPeer());
     EXPECT_EQ(view_.linkPeer, "");
+    EXPECT_EQ(view_.networkItem, "");
+    EXPECT_EQ(view_.selectedItem, 2) << "the selector keeps the port just picked";
     EXPECT_TRUE(state_.portOpen) << "COM3 opens as from a closed port";
     EXPECT_EQ(channel_.linkNumber(), 3);
     EXPECT_EQ(peer_.receive(1, kArrival), "") << "the peer sees the close";
@@ -131,8 +133,50 @@ TEST_F(ConnectionNetworkTest, TheComSelectorAndTheSearchFirstCloseTheNetworkLink
     ASSERT_TRUE(peer_.accept(kArrival));
     connection_.searchMachineClicked();
     EXPECT_FALSE(connection_.networkPeer());
+    EXPECT_EQ(view_.networkItem, "");
     EXPECT_EQ(channel_.linkNumber(), 3) << "the search opened the first COM port there is";
     EXPECT_TRUE(state_.searchInProgress);
+}
+
+// The selector names the link the port button opens: the peer while the
+// network link is chosen, lost or not, and the COM port once it is not.
+TEST_F(ConnectionNetworkTest, TheSelectorShowsThePeerWhileChosenAndThePortButtonOpensWhatItShows) {
+    const std::string peerText = "127.0.0.1:" + std::to_string(peer_.port());
+    state_.comPort = 3;
+    connection_.connectNetwork({"127.0.0.1", peer_.port()});
+    EXPECT_EQ(view_.networkItem, peerText);
+    EXPECT_EQ(view_.selectedItem, kNetworkItemIndex);
+    ASSERT_TRUE(peer_.accept(kArrival));
+    ASSERT_EQ(peer_.receive(11, kArrival).size(), 11U);
+
+    peer_.closeClient();
+    ASSERT_TRUE(pumpUntil([&] { return view_.buttonText == kOpenPortText; }));
+    EXPECT_EQ(view_.networkItem, peerText) << "a lost link stays chosen";
+    EXPECT_EQ(view_.selectedItem, kNetworkItemIndex);
+    connection_.portButtonClicked();
+    expectConnectedTo(peer_.port());
+    ASSERT_TRUE(peer_.accept(kArrival)) << "the button opens the peer it shows";
+
+    // Picking the peer's item again while it is open changes nothing.
+    connection_.comSelectionChanged(kNetworkItemIndex);
+    EXPECT_TRUE(state_.portOpen);
+    EXPECT_EQ(peer_.receive(22, 300ms), "\r\nGET STA\r\n") << "one status request only, no second connect";
+
+    connection_.portButtonClicked();
+    EXPECT_EQ(view_.networkItem, "");
+    EXPECT_EQ(view_.selectedItem, 2) << "back to COM3, which the button now opens";
+    EXPECT_EQ(view_.buttonText, kTurnOnPortText);
+}
+
+TEST_F(ConnectionNetworkTest, PickingTheLostPeersItemConnectsAgain) {
+    connection_.connectNetwork({"127.0.0.1", peer_.port()});
+    ASSERT_TRUE(peer_.accept(kArrival));
+    peer_.closeClient();
+    ASSERT_TRUE(pumpUntil([&] { return view_.buttonText == kOpenPortText; }));
+    connection_.comSelectionChanged(kNetworkItemIndex);
+    expectConnectedTo(peer_.port());
+    ASSERT_TRUE(peer_.accept(kArrival));
+    EXPECT_EQ(peer_.receive(11, kArrival), "\r\nGET STA\r\n");
 }
 
 } // namespace

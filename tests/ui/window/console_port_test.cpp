@@ -1,13 +1,17 @@
 #include "link/link_channel.h"
+#include "pages/routing_page.h"
 #include "support/pty_peer.h"
+#include "support/tcp_peer.h"
 #include "widgets/message_box.h"
 #include "window/console_window.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QtTest>
 #include <algorithm>
 #include <atomic>
@@ -179,7 +183,8 @@ private slots:
         QVERIFY(written);
         QVERIFY2(selectionMs >= 200, QByteArray::number(selectionMs).constData());
         QVERIFY(w.session().replies()->pendingLine().empty()); // handed over, not handled yet
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(w.session().replies()->pendingLine()), QStringLiteral("OUT3 VS"), kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(w.session().replies()->pendingLine()),
+                                  QStringLiteral("OUT3 VS"), kTimeoutMs);
     }
 
     void searchFindsTheThirdPortThatOpensAfterTheTwoWaits() {
@@ -312,6 +317,84 @@ private slots:
         w.reset();
         finished = true;
         watchdog.join();
+    }
+
+    // The selector says which link is in use, and the port button opens what
+    // it says: the peer while the network link is chosen, lost or not.
+    void theSelectorShowsTheNetworkPeerAndTheButtonOpensWhatItShows() {
+        auto com2 = peerAt(2);
+        mc::test::TcpPeer peer;
+        QVERIFY(peer.listening());
+        const QString peerText = QStringLiteral("127.0.0.1:%1").arg(peer.port());
+        ConsoleWindow w;
+        comSelector(w)->setCurrentIndex(2); // COM3, absent
+        messages_.clear();
+        w.connectOverNetwork({"127.0.0.1", peer.port()});
+        QCOMPARE(comSelector(w)->count(), 100);
+        QCOMPARE(comSelector(w)->currentIndex(), 99);
+        QCOMPARE(comSelector(w)->toolTip(), peerText);
+        QCOMPARE(comSelector(w)->accessibleDescription(), peerText);
+        QCOMPARE(comSelector(w)->itemData(99, Qt::AccessibleTextRole).toString(), peerText);
+        // What the selector shows: the whole peer, or the host's start and an
+        // ellipsis where the field is too narrow, and the whole port.
+        const QString shown = comSelector(w)->currentText();
+        const QString port = QStringLiteral(":%1").arg(peer.port());
+        QVERIFY2(shown == peerText || (shown.startsWith(QStringLiteral("1")) && shown.endsWith(QChar(0x2026) + port)),
+                 qPrintable(shown));
+        QCOMPARE(comSelector(w)->itemText(98), QStringLiteral("COM99"));
+        QVERIFY(peer.accept(5s));
+        QCOMPARE(peer.receive(11, 5s), std::string("\r\nGET STA\r\n"));
+
+        peer.closeClient();
+        QTRY_COMPARE_WITH_TIMEOUT(portButton(w)->text(), QStringLiteral("Open port"), kTimeoutMs);
+        QCOMPARE(comSelector(w)->currentText(), shown);
+        portButton(w)->click();
+        QVERIFY(peer.accept(5s));
+        QCOMPARE(w.channel().linkNumber(), mc::kNetworkLinkNumber);
+
+        // Picking a COM port leaves the network: the peer's item goes.
+        comSelector(w)->setCurrentIndex(1);
+        QCOMPARE(comSelector(w)->count(), 99);
+        QCOMPARE(comSelector(w)->currentText(), QStringLiteral("COM2"));
+        QCOMPARE(comSelector(w)->toolTip(), QString());
+        QCOMPARE(w.channel().linkNumber(), 2);
+        QVERIFY(w.state().portOpen);
+        QVERIFY(messages_.isEmpty());
+    }
+
+    // F5 asks the switcher for its status again; without an open port there
+    // is nothing to ask.
+    void refreshStatusSendsTheStatusRequestWhileThePortIsOpen() {
+        auto peer = peerAt(1);
+        ConsoleWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto* refresh = w.findChild<QAction*>(QStringLiteral("refreshStatusAction"));
+        QVERIFY(refresh);
+        QCOMPARE(refresh->text(), QStringLiteral("&Refresh Status"));
+        QVERIFY(w.actions().contains(refresh));
+        QVERIFY(!refresh->isEnabled());
+
+        portButton(w)->click();
+        QVERIFY(refresh->isEnabled());
+        // A click shows at once and stays while no reply says otherwise
+        // (another program may have routed output 1 since).
+        QRadioButton* in3 = w.routingPage(0)->radio(0, 2);
+        in3->click();
+        QCOMPARE(QString::fromStdString(peer->read(21, 5s)), QStringLiteral("\r\nSET OUT1  VS IN3 \r\n"));
+        QTest::qWait(50);
+        QVERIFY(in3->isChecked());
+
+        QTest::keyClick(&w, Qt::Key_F5);
+        QCOMPARE(QString::fromStdString(peer->read(11, 5s)), kProbe);
+        peer->write("\r\nOUT1 VS IN5\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(w.routingPage(0)->radio(0, 4)->isChecked(), kTimeoutMs);
+        QVERIFY(!in3->isChecked());
+
+        portButton(w)->click();
+        QVERIFY(!refresh->isEnabled());
+        QTest::keyClick(&w, Qt::Key_F5);
+        QCOMPARE(QString::fromStdString(peer->read(1, 300ms)), QString());
     }
 };
 
