@@ -11,7 +11,7 @@ MC_TEST_PACKAGES=(
     edid-decode socat ccache
     libboost-dev ser2net nlohmann-json3-dev
     chromium chromium-driver python3-selenium python3-jsonschema
-    libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt
+    libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt openssl
 )
 # The demo without a display: a virtual X server, Qt's X11 platform and a
 # font, a pointer and keyboard driver, and the screenshot tool.

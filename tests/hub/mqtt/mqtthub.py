@@ -77,16 +77,18 @@ class Recorder:
     """A paho client that subscribes and keeps every message it receives as
     (topic, payload text, retained)."""
 
-    def __init__(self, port, topics=("#",), client_id=None, username=None, password=None):
+    def __init__(self, port, topics=("#",), client_id=None, username=None, password=None, ca=None):
         self.messages = []
         self.changed = threading.Condition()
         self.client = mqtt.Client(client_id=client_id or f"test-{os.getpid()}-{id(self)}", clean_session=True)
         if username:
             self.client.username_pw_set(username, password)
+        if ca:
+            self.client.tls_set(ca_certs=ca)
         self.client.on_message = self._message
         subscribed = threading.Event()
         self.client.on_subscribe = lambda *args: subscribed.set()
-        self.client.connect("127.0.0.1", port, keepalive=30)
+        self.client.connect("localhost" if ca else "127.0.0.1", port, keepalive=30)
         self.client.loop_start()
         if topics:
             self.client.subscribe([(topic, 1) for topic in topics])
@@ -144,3 +146,23 @@ def start_hub(link, directory, broker, extra=(), name="hub"):
     folder = os.path.join(directory, name)
     os.makedirs(folder, exist_ok=True)
     return hubweb.Hub(link, folder, extra=["--mqtt", broker.address, *extra])
+
+
+def make_certificates(directory, name):
+    """A CA of its own and a certificate it signed for localhost and
+    127.0.0.1: (CA file, certificate file, key file)."""
+    ca_key, ca = os.path.join(directory, f"{name}-ca.key"), os.path.join(directory, f"{name}-ca.crt")
+    key, request, certificate = (os.path.join(directory, f"{name}-server.{kind}") for kind in ("key", "csr", "crt"))
+    extensions = os.path.join(directory, f"{name}-san.ext")
+    with open(extensions, "w") as file:
+        file.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n")
+    for command in (
+        ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+         "-keyout", ca_key, "-out", ca, "-days", "2", "-subj", f"/CN={name} test CA"],
+        ["openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+         "-keyout", key, "-out", request, "-subj", "/CN=localhost"],
+        ["openssl", "x509", "-req", "-in", request, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial",
+         "-out", certificate, "-days", "2", "-extfile", extensions],
+    ):
+        subprocess.run(command, check=True, capture_output=True)
+    return ca, certificate, key

@@ -291,6 +291,30 @@ class Lifecycle(unittest.TestCase):
             time.sleep(0.05)
         self.assertIn("refused the connection", refused.log())
 
+    def test_tls_with_a_ca_file_and_a_broker_another_ca_signed_is_refused(self):
+        ca, certificate, key = mqtthub.make_certificates(self.directory.name, "good")
+        other_ca, _, _ = mqtthub.make_certificates(self.directory.name, "other")
+        self.broker.stop()
+        self.broker = Broker(self.directory.name, extra_config=f"allow_anonymous true\ncafile {ca}\n"
+                                                              f"certfile {certificate}\nkeyfile {key}")
+        broker = f"localhost:{self.broker.port}"
+        hub = hubweb.Hub(self.link, self.directory.name,
+                         extra=["--mqtt", broker, "--mqtt-ca", ca, "--device-id", "tls"])
+        self.hubs.append(hub)
+        watch = Recorder(self.broker.port, ca=ca)
+        watch.wait_payload("matrix-hub/tls/availability", "online", timeout=10)
+        watch.close()
+
+        os.makedirs(os.path.join(self.directory.name, "untrusting"))
+        untrusting = hubweb.Hub(self.link, os.path.join(self.directory.name, "untrusting"),
+                                extra=["--mqtt", broker, "--mqtt-ca", other_ca, "--device-id", "untrusting"])
+        self.hubs.append(untrusting)
+        deadline = time.monotonic() + 5
+        while "TLS" not in untrusting.log() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertIn(f"MQTT: broker {broker}: A TLS error occurred", untrusting.log())
+        self.assertNotIn("MQTT: connected", untrusting.log())
+
     def test_a_credentials_file_everyone_may_read_stops_the_hub(self):
         credentials = os.path.join(self.directory.name, "open-credentials")
         with open(credentials, "w") as file:
