@@ -39,6 +39,7 @@ class Broker:
         with open(self.config, "w") as config:
             config.write(f"listener {self.port} 127.0.0.1\n"
                          f"persistence false\n"
+                         f"set_tcp_nodelay true\n"
                          # Run as root (CI), it would drop to the user
                          # "mosquitto", who cannot read this folder.
                          f"user {pwd.getpwuid(os.getuid()).pw_name}\n"
@@ -89,6 +90,11 @@ class Recorder:
         subscribed = threading.Event()
         self.client.on_subscribe = lambda *args: subscribed.set()
         self.client.connect("localhost" if ca else "127.0.0.1", port, keepalive=30)
+        # Small packets at once, as the hub sends them: timings measure the
+        # hub, not Nagle's algorithm waiting for an acknowledgement.
+        raw = self.client.socket()
+        if isinstance(raw, socket.socket):
+            raw.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.client.loop_start()
         if topics:
             self.client.subscribe([(topic, 1) for topic in topics])
@@ -166,3 +172,45 @@ def make_certificates(directory, name):
     ):
         subprocess.run(command, check=True, capture_output=True)
     return ca, certificate, key
+
+
+def route_lines(sim):
+    """The routing commands the emulator received, in order."""
+    return [line for line in sim.commands() if b"SET OUT" in line and b" VS IN" in line]
+
+
+def steady_sets(watch, sim, root, seconds, per_minute):
+    """Sets at a steady rate through the broker, each output in turn and each
+    time to another input than before, so every set must show once on the
+    emulator's line and once on the output's topic. Returns the counts and
+    how long each took from publish to its topic."""
+    interval = 60.0 / per_minute
+    before = len(route_lines(sim))
+    sent = []
+    start = time.monotonic()
+    mark = watch.mark()
+    k = 0
+    while time.monotonic() - start < seconds:
+        # The emulator starts with output N on input N; each round moves
+        # every output one input on.
+        output = k % 16 + 1
+        input_ = (output + k // 16) % 16 + 1
+        sent.append((output, input_, time.monotonic()))
+        watch.client.publish(f"{root}/output/{output}/input/set", str(input_), qos=1)
+        k += 1
+        time.sleep(max(0.0, start + k * interval - time.monotonic()))
+    time.sleep(2.5)  # the last answers, within the hub's 2 s deadline
+    with watch.changed:
+        arrived = [(t, p, r) for t, p, r in watch.messages[mark:]]
+    topics = {}
+    for topic, payload, _ in arrived:
+        if topic.startswith(f"{root}/output/") and topic.endswith("/input"):
+            topics.setdefault(int(topic.split("/")[-2]), []).append(int(payload))
+    expected = {}
+    for output, input_, _ in sent:
+        expected.setdefault(output, []).append(input_)
+    wire = route_lines(sim)[before:]
+    wanted = [hubweb.route_bytes(o, i) for o, i, _ in sent]
+    return {"sent": len(sent), "on_the_line": len(wire), "line_in_order": wire == wanted,
+            "topics_match": topics == expected,
+            "confirmed": sum(len(v) for v in topics.values())}

@@ -315,6 +315,19 @@ class Lifecycle(unittest.TestCase):
         self.assertIn(f"MQTT: broker {broker}: A TLS error occurred", untrusting.log())
         self.assertNotIn("MQTT: connected", untrusting.log())
 
+    def test_a_thousand_sets_a_minute_are_each_applied_once(self):
+        # The short form of scripts/bench-mqtt's five-minute run.
+        self.hub()
+        watch = Recorder(self.broker.port, topics=(f"{ROOT}/#",))
+        watch.wait_payload(f"{ROOT}/availability", "online", timeout=10)
+        result = mqtthub.steady_sets(watch, self.sim, ROOT, seconds=10, per_minute=1000)
+        watch.close()
+        self.assertGreater(result["sent"], 150)
+        self.assertEqual(result["on_the_line"], result["sent"], result)
+        self.assertTrue(result["line_in_order"], result)
+        self.assertEqual(result["confirmed"], result["sent"], result)
+        self.assertTrue(result["topics_match"], result)
+
     def test_a_credentials_file_everyone_may_read_stops_the_hub(self):
         credentials = os.path.join(self.directory.name, "open-credentials")
         with open(credentials, "w") as file:
