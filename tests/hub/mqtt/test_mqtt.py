@@ -320,6 +320,7 @@ class Lifecycle(unittest.TestCase):
         self.hub()
         watch = Recorder(self.broker.port, topics=(f"{ROOT}/#",))
         watch.wait_payload(f"{ROOT}/availability", "online", timeout=10)
+        watch.wait_for(lambda t, p, r: t == f"{ROOT}/output/16/locked")  # the last of the first publications
         result = mqtthub.steady_sets(watch, self.sim, ROOT, seconds=10, per_minute=1000)
         watch.close()
         self.assertGreater(result["sent"], 150)
