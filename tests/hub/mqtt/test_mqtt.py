@@ -246,6 +246,7 @@ class Lifecycle(unittest.TestCase):
         watch = Recorder(self.broker.port)
         watch.wait_payload("matrix-hub/room-101/availability", "online", timeout=10)
         self.assertLess(time.monotonic() - started, 5)
+        watch.wait_for(lambda t, p, r: t == "matrix-hub/room-101/output/16/locked")  # the last one published
         # All of it retained again, for whoever subscribes later.
         later = Recorder(self.broker.port)
         for topic in ("matrix-hub/room-101/state", "matrix-hub/room-101/link", "matrix-hub/room-101/output/16/input",
