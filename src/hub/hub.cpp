@@ -365,7 +365,7 @@ private:
                                    }
                                    log(LogLevel::Warning, "MQTT: broker " + mqtt_->address() + ": " + reason);
                                },
-                               [this](MqttMessage message) {
+                               [this](const MqttMessage& message) {
                                    mqttBridge_->message(message.topic, message.payload, message.retained);
                                    armDeadline();
                                }},
@@ -378,6 +378,19 @@ private:
         log(LogLevel::Info, "MQTT: connecting to " + mqtt_->address() + " as " + mqttBridge_->topics().root());
         mqtt_->start();
         return true;
+    }
+
+    // Another switcher on the same line keeps the identity the hub started
+    // with: renaming a device on the broker mid-run would leave the first
+    // one's retained topics behind as a ghost.
+    void noteOtherSwitcher() {
+        const auto& mac = board_.state().mac();
+        const auto id = mac ? deviceIdFromMac(mac->value) : std::nullopt;
+        if (id && *id != mqttBridge_->topics().deviceId() && *id != otherSwitcher_) {
+            otherSwitcher_ = *id;
+            log(LogLevel::Warning, "MQTT: the switcher now reports MAC " + mac->value + "; the hub stays device " +
+                                       mqttBridge_->topics().deviceId() + " until it is started again");
+        }
     }
 
     void mqttUpdate() {
@@ -401,6 +414,8 @@ private:
             if (!startMqtt(*id)) {
                 return;
             }
+        } else if (options_.mqtt->deviceId.empty()) {
+            noteOtherSwitcher();
         }
         mqttBridge_->update();
     }
@@ -562,6 +577,7 @@ private:
     std::unique_ptr<MqttBridge> mqttBridge_;
     std::unique_ptr<MqttClient> mqtt_;
     bool macRefused_ = false;
+    std::string otherSwitcher_; // the device id of a switcher noticed later
 };
 
 } // namespace

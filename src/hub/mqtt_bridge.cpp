@@ -236,7 +236,7 @@ void MqttBridge::setAudio(int output, std::string_view payload) {
     const std::string what = "audio " + quoteForMessage(payload) + " on output " + std::to_string(output);
     const std::string asked = word(payload);
     if (asked != audioStateName(AudioState::On) && asked != audioStateName(AudioState::Mute)) {
-        log(LogLevel::Warning, "ignored " + what + ": audio is \"on\" or \"mute\"");
+        log(LogLevel::Warning, "ignored " + what + R"(: audio is "on" or "mute")");
         return;
     }
     const AudioState wanted = asked == audioStateName(AudioState::On) ? AudioState::On : AudioState::Mute;
@@ -260,7 +260,7 @@ void MqttBridge::setLocked(int output, std::string_view payload) {
     const std::string asked = word(payload);
     if (asked != kLockedTrue && asked != kLockedFalse) {
         log(LogLevel::Warning, "ignored the lock " + quoteForMessage(payload) + " of output " + std::to_string(output) +
-                                   ": a lock is \"true\" or \"false\"");
+                                   R"(: a lock is "true" or "false")");
         return;
     }
     Site next = site_;
@@ -304,6 +304,8 @@ void MqttBridge::recall(std::string_view payload) {
     board_.recall(
         std::move(planned.plan),
         [this](const RecallReport& report) {
+            // The outputs' topics first, so a result's reader finds them so.
+            update();
             if (connected_) {
                 wires_.publish(topics_.presetResult(), text(recallReportToJson(report)), false);
             }

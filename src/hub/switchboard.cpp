@@ -75,7 +75,8 @@ bool changesState(ReplyTopic::Kind kind) {
 
 } // namespace
 
-Switchboard::Switchboard(SwitchboardWires& wires) : wires_(wires) {}
+Switchboard::Switchboard(SwitchboardWires& wires) : wires_(wires) {
+}
 
 void Switchboard::linkUp(SteadyClock::time_point now) {
     linkUp_ = true;

@@ -80,6 +80,7 @@ class Recorder:
 
     def __init__(self, port, topics=("#",), client_id=None, username=None, password=None, ca=None):
         self.messages = []
+        self.found_at = 0  # the index of what wait_for found last
         self.changed = threading.Condition()
         self.client = mqtt.Client(client_id=client_id or f"test-{os.getpid()}-{id(self)}", clean_session=True)
         if username:
@@ -114,6 +115,7 @@ class Recorder:
             while True:
                 while index < len(self.messages):
                     if predicate(*self.messages[index]):
+                        self.found_at = index
                         return self.messages[index]
                     index += 1
                 left = deadline - time.monotonic()

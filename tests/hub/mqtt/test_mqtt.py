@@ -246,8 +246,10 @@ class Lifecycle(unittest.TestCase):
         watch = Recorder(self.broker.port)
         watch.wait_payload("matrix-hub/room-101/availability", "online", timeout=10)
         self.assertLess(time.monotonic() - started, 5)
-        watch.wait_for(lambda t, p, r: t == "matrix-hub/room-101/output/16/locked")  # the last one published
-        # All of it retained again, for whoever subscribes later.
+        # Messages the hub had queued when the broker went are sent again
+        # first; then all is published anew, availability first and output
+        # 16's lock last.
+        watch.wait_for(lambda t, p, r: t == "matrix-hub/room-101/output/16/locked", since=watch.found_at)
         later = Recorder(self.broker.port)
         for topic in ("matrix-hub/room-101/state", "matrix-hub/room-101/link", "matrix-hub/room-101/output/16/input",
                       "homeassistant/select/matrix_hub_room-101/output_1_input/config"):
