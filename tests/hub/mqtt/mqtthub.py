@@ -39,7 +39,7 @@ class Broker:
         with open(self.config, "w") as config:
             config.write(f"listener {self.port} 127.0.0.1\n"
                          f"persistence false\n"
-                         f"set_tcp_nodelay true\n"
+                         f"set_tcp_nodelay {os.environ.get('MC_BROKER_NODELAY', 'true')}\n"
                          # Run as root (CI), it would drop to the user
                          # "mosquitto", who cannot read this folder.
                          f"user {pwd.getpwuid(os.getuid()).pw_name}\n"
