@@ -46,6 +46,7 @@ struct MqttClient::Shared {
     std::atomic<bool> up{false}; // a connection stands (CONNACK accepted)
     // The connection thread's own.
     std::string refusal;
+    bool welcomed = false; // the broker accepted the connection in this turn
     std::optional<std::chrono::steady_clock::time_point> connectedAt;
 
     ~Shared() {
@@ -73,6 +74,7 @@ void MqttClient::Shared::run() {
     RetryBackoff backoff;
     while (!isStopping()) {
         refusal.clear();
+        welcomed = false;
         connectedAt.reset();
         errno = 0;
         int rc =
@@ -83,6 +85,15 @@ void MqttClient::Shared::run() {
                 errno = 0;
                 rc = mosquitto_loop(mosq, kLoopWaitMs, 1);
                 error = errno;
+                // Told only once the turn that took the broker's welcome is
+                // over: the library has sent again what it still held from
+                // the last connection by then, so the hub's fresh state is
+                // published after it, never before.
+                if (rc == MOSQ_ERR_SUCCESS && welcomed) {
+                    welcomed = false;
+                    up = true;
+                    postEvent([this] { events.connected(); });
+                }
             } while (rc == MOSQ_ERR_SUCCESS);
         }
         up = false;
@@ -153,8 +164,7 @@ std::unique_ptr<MqttClient> MqttClient::create(MqttConnection connection, Post p
             mosquitto_subscribe(m, nullptr, pattern.c_str(), kQos);
         }
         self->connectedAt = std::chrono::steady_clock::now();
-        self->up = true;
-        self->postEvent([self] { self->events.connected(); });
+        self->welcomed = true;
     });
     mosquitto_message_callback_set(mosq, [](mosquitto* /*m*/, void* data, const mosquitto_message* message) {
         auto* self = static_cast<Shared*>(data);
