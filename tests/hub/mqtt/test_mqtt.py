@@ -272,6 +272,32 @@ class Lifecycle(unittest.TestCase):
         self.assertFalse(any(t.startswith("homeassistant/") for t, _, _ in watch.messages))
         watch.close()
 
+    def test_a_lost_switcher_shows_on_the_link_topic_and_the_state_turns_stale(self):
+        self.hub("--device-id", "lost")
+        watch = Recorder(self.broker.port, topics=("matrix-hub/lost/#",))
+        watch.wait_for(lambda t, p, r: t == "matrix-hub/lost/link" and json.loads(p)["state"] == "up", timeout=10)
+        mark = watch.mark()
+        self.sim.process.kill()
+        self.sim.process.wait(5)
+        _, payload, _ = watch.wait_for(lambda t, p, r: t == "matrix-hub/lost/link" and json.loads(p)["state"] != "up",
+                                       since=mark)
+        self.assertTrue(json.loads(payload)["reason"])
+        watch.wait_for(lambda t, p, r: t == "matrix-hub/lost/state" and json.loads(p)["stale"], since=mark)
+        self.sim.stop = lambda: self.sim.process.stdout.close()  # already gone
+        watch.close()
+
+    def test_a_hub_whose_broker_is_away_still_stops_within_a_second(self):
+        self.broker.stop()
+        hub = self.hub("--device-id", "alone")
+        deadline = time.monotonic() + 5
+        while "next attempt" not in hub.log() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertIn("Connection refused; next attempt in", hub.log())
+        started = time.monotonic()
+        hub.stop()
+        self.assertEqual(hub.process.returncode, 0)
+        self.assertLess(time.monotonic() - started, 1.0)
+
     def test_user_and_password_from_a_file(self):
         passwords = os.path.join(self.directory.name, "passwords")
         subprocess.run(["mosquitto_passwd", "-c", "-b", passwords, "hub", "s3cret pass"], check=True)
