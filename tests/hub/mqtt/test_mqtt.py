@@ -134,7 +134,7 @@ class SharedHub(unittest.TestCase):
         self.sim.panel("route 7 2")
         started = time.monotonic()
         self.watch.wait_payload(f"{ROOT}/output/7/input", "2", timeout=3, since=mark)
-        self.assertLess(time.monotonic() - started, 1.5)  # --poll 1
+        self.assertLess(time.monotonic() - started, 2.0)  # --poll 1, and the machine may be busy
 
     def test_a_locked_output_refuses_sets_until_unlocked(self):
         mark = self.watch.mark()
