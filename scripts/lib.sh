@@ -11,6 +11,7 @@ MC_TEST_PACKAGES=(
     edid-decode socat ccache curl
     libboost-dev ser2net nlohmann-json3-dev
     chromium chromium-driver python3-selenium python3-jsonschema
+    libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt openssl
 )
 # The demo without a display: a virtual X server, Qt's X11 platform and a
 # font, a pointer and keyboard driver, and the screenshot tool.
@@ -20,7 +21,7 @@ MC_DEMO_PACKAGES=(xvfb qt6-qpa-plugins fonts-dejavu-core xdotool imagemagick)
 MC_PACKAGE_PACKAGES=(
     build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev ccache libboost-dev
     dpkg-dev lintian desktop-file-utils appstream
-    nlohmann-json3-dev
+    nlohmann-json3-dev libmosquitto-dev
 )
 
 # Installs the packages that are not installed yet, non-interactively.

@@ -1,5 +1,6 @@
 #include "http_api.h"
 
+#include "confirmations.h"
 #include "link/commands.h"
 #include "session/reply_parser.h"
 #include "site/site_json.h"
@@ -122,6 +123,9 @@ ApiResponse HttpApi::commit(Site next, const std::function<Json()>& answer) {
         publish_("presets", jsonText(presetsJson()));
     }
     publishChanges();
+    if (siteChanged_) {
+        siteChanged_();
+    }
     return ok(answer());
 }
 
@@ -321,18 +325,7 @@ void HttpApi::route(int output, const Json& body, Respond& respond) {
     const int wanted = *input;
     command(
         std::string(routingCommand(output, wanted)->bytes()),
-        [wanted](const std::string& line) -> std::optional<std::string> {
-            const Reply decoded = decodeReply(line);
-            const auto* reply = std::get_if<RoutingReply>(&decoded);
-            if (reply != nullptr && reply->input && *reply->input + kFirstPort == wanted) {
-                return std::nullopt;
-            }
-            return "the switcher reported " +
-                   (reply != nullptr && reply->input ? "input " + std::to_string(*reply->input + kFirstPort)
-                                                     : std::string("no input")) +
-                   " instead of input " + std::to_string(wanted);
-        },
-        std::move(respond));
+        [wanted](const std::string& line) { return routeMismatch(line, wanted); }, std::move(respond));
 }
 
 void HttpApi::audio(int output, const Json& body, Respond& respond) {
@@ -349,17 +342,7 @@ void HttpApi::audio(int output, const Json& body, Respond& respond) {
     }
     command(
         std::string(audioCommand(output, *wanted)->bytes()),
-        [wanted](const std::string& line) -> std::optional<std::string> {
-            const Reply reply = decodeReply(line);
-            const auto* audio = std::get_if<AudioReply>(&reply);
-            if (audio != nullptr && audio->state == *wanted) {
-                return std::nullopt;
-            }
-            return "the switcher reported audio " +
-                   std::string(audio != nullptr ? audioStateName(audio->state) : "unknown") + " instead of " +
-                   std::string(audioStateName(*wanted));
-        },
-        std::move(respond));
+        [audio = *wanted](const std::string& line) { return audioMismatch(line, audio); }, std::move(respond));
 }
 
 void HttpApi::edid(int input, const Json& body, Respond& respond) {

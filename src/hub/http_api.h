@@ -57,6 +57,9 @@ public:
     HttpApi(Switchboard& board, const LinkOwner& link, std::string linkAddress, Site& site, SaveSite save);
 
     void setPublisher(Publish publish) { publish_ = std::move(publish); }
+    // Told after a change of the site (names, presets, locks) was taken, so
+    // the hub's other interfaces follow it.
+    void setSiteListener(std::function<void()> listener) { siteChanged_ = std::move(listener); }
 
     // Answers now or later (a command waits for the switcher).
     void handle(const ApiRequest& request, Respond respond);
@@ -93,6 +96,7 @@ private:
     SaveSite save_;
     PortNames names_; // the site's, as the state shows them
     Publish publish_;
+    std::function<void()> siteChanged_;
     // What the stream last said, without confirmation times.
     std::map<std::string, std::string> published_;
 };

@@ -5,6 +5,8 @@
 #include "http_token.h"
 #include "link_owner.h"
 #include "listener.h"
+#include "mqtt_bridge.h"
+#include "mqtt_client.h"
 #include "session/log_hook.h"
 #include "site/site_file.h"
 #include "switchboard.h"
@@ -42,6 +44,9 @@ constexpr auto kDeviceWatchPeriod = std::chrono::milliseconds(250);
 constexpr auto kStableLinkTime = std::chrono::seconds(5);
 
 constexpr std::string_view kReadyText = "ready text ";
+// How long a stop waits for the broker to take the hub's last words; SIGTERM
+// ends the hub within a second whatever the broker does.
+constexpr auto kMqttStopGrace = std::chrono::milliseconds(500);
 
 void log(LogLevel level, const std::string& text) {
     logMessage(level, kLogSource, text);
@@ -100,6 +105,9 @@ public:
             return kExitFailure;
         }
         if (options_.http && !listenHttp(*options_.http)) {
+            return kExitFailure;
+        }
+        if (options_.mqtt && !prepareMqtt(*options_.mqtt)) {
             return kExitFailure;
         }
         log(LogLevel::Info,
@@ -280,6 +288,7 @@ private:
             save = [this](const Site& site) { return saveSiteFile(sitePath_, site); };
         }
         httpApi_ = std::make_unique<HttpApi>(board_, link_, link_.name(), site_, std::move(save));
+        httpApi_->setSiteListener([this] { mqttUpdate(); });
         http_ = std::make_unique<HttpServer>(io_, *httpApi_, std::move(token));
         return http_->listen(where);
     }
@@ -288,6 +297,127 @@ private:
         if (http_) {
             http_->stateMayHaveChanged();
         }
+        mqttUpdate();
+    }
+
+    // --- MQTT -----------------------------------------------------------------
+
+    // Checks what the broker needs before anything opens; with a device id
+    // given the client starts now, else once the switcher names its MAC.
+    bool prepareMqtt(const MqttOptions& mqtt) {
+        if (!mqtt.credentialsFile.empty()) {
+            std::string error;
+            auto read = readMqttCredentials(mqtt.credentialsFile, error);
+            if (!read) {
+                log(LogLevel::Error, error);
+                return false;
+            }
+            mqttCredentials_ = std::move(*read);
+        }
+        if (!mqtt.deviceId.empty()) {
+            return startMqtt(mqtt.deviceId);
+        }
+        log(LogLevel::Info, "MQTT: the device id will be the switcher's MAC address once it reports it "
+                            "(--device-id sets one now)");
+        return true;
+    }
+
+    bool startMqtt(const std::string& deviceId) {
+        const MqttOptions& mqtt = *options_.mqtt;
+        MqttBridge::Wires wires;
+        wires.publish = [this](const std::string& topic, const std::string& payload, bool retained) {
+            if (!mqtt_->publish(topic, payload, retained)) {
+                log(LogLevel::Debug, "MQTT: not published on " + topic + ": not connected");
+            }
+        };
+        if (!sitePath_.empty()) {
+            wires.saveSite = [this](const Site& site) { return saveSiteFile(sitePath_, site); };
+        }
+        wires.siteChanged = [this] {
+            if (http_) {
+                http_->stateMayHaveChanged();
+            }
+        };
+        mqttBridge_ = std::make_unique<MqttBridge>(board_, link_.status(), link_.name(), site_,
+                                                   MqttBridgeSettings{mqtt.base, deviceId, mqtt.discoveryPrefix},
+                                                   std::move(wires));
+        MqttConnection connection;
+        connection.host = mqtt.host;
+        connection.port = mqtt.port;
+        connection.user = mqttCredentials_.user;
+        connection.password = mqttCredentials_.password;
+        connection.caFile = mqtt.caFile;
+        connection.clientId = "matrix-hub-" + deviceId;
+        connection.willTopic = mqttBridge_->topics().availability();
+        connection.willPayload = std::string(kOffline);
+        connection.subscriptions = mqttBridge_->subscriptions();
+        std::string error;
+        mqtt_ = MqttClient::create(
+            std::move(connection), [this](std::function<void()> work) { asio::post(io_, std::move(work)); },
+            MqttClient::Events{[this] {
+                                   log(LogLevel::Info, "MQTT: connected to " + mqtt_->address() + " as " +
+                                                           mqttBridge_->topics().root());
+                                   mqttBridge_->connected();
+                               },
+                               [this](const std::string& reason) {
+                                   if (mqttBridge_->isConnected()) {
+                                       mqttBridge_->disconnected();
+                                   }
+                                   log(LogLevel::Warning, "MQTT: broker " + mqtt_->address() + ": " + reason);
+                               },
+                               [this](const MqttMessage& message) {
+                                   mqttBridge_->message(message.topic, message.payload, message.retained);
+                                   armDeadline();
+                               }},
+            error);
+        if (!mqtt_) {
+            log(LogLevel::Error, "MQTT: " + error);
+            mqttBridge_.reset();
+            return false;
+        }
+        log(LogLevel::Info, "MQTT: connecting to " + mqtt_->address() + " as " + mqttBridge_->topics().root());
+        mqtt_->start();
+        return true;
+    }
+
+    // Another switcher on the same line keeps the identity the hub started
+    // with: renaming a device on the broker mid-run would leave the first
+    // one's retained topics behind as a ghost.
+    void noteOtherSwitcher() {
+        const auto& mac = board_.state().mac();
+        const auto id = mac ? deviceIdFromMac(mac->value) : std::nullopt;
+        if (id && *id != mqttBridge_->topics().deviceId() && *id != otherSwitcher_) {
+            otherSwitcher_ = *id;
+            log(LogLevel::Warning, "MQTT: the switcher now reports MAC " + mac->value + "; the hub stays device " +
+                                       mqttBridge_->topics().deviceId() + " until it is started again");
+        }
+    }
+
+    void mqttUpdate() {
+        if (!options_.mqtt || stopping_) {
+            return;
+        }
+        if (!mqttBridge_) {
+            const auto& mac = board_.state().mac();
+            if (!mac) {
+                return;
+            }
+            const auto id = deviceIdFromMac(mac->value);
+            if (!id) {
+                if (!macRefused_) {
+                    macRefused_ = true;
+                    log(LogLevel::Error, "MQTT: the switcher's MAC address " + quoteForMessage(mac->value) +
+                                             " names no device; give --device-id");
+                }
+                return;
+            }
+            if (!startMqtt(*id)) {
+                return;
+            }
+        } else if (options_.mqtt->deviceId.empty()) {
+            noteOtherSwitcher();
+        }
+        mqttBridge_->update();
     }
 
     // --- text clients -----------------------------------------------------
@@ -414,6 +544,10 @@ private:
         if (http_) {
             http_->stop();
         }
+        if (mqtt_) {
+            // A clean goodbye drops the will: "offline" is said here instead.
+            mqtt_->stop(mqttBridge_->topics().availability(), std::string(kOffline), kMqttStopGrace);
+        }
         link_.close();
         io_.stop();
     }
@@ -439,6 +573,11 @@ private:
     bool stopping_ = false;
     std::unique_ptr<HttpApi> httpApi_;
     std::unique_ptr<HttpServer> http_;
+    MqttCredentials mqttCredentials_;
+    std::unique_ptr<MqttBridge> mqttBridge_;
+    std::unique_ptr<MqttClient> mqtt_;
+    bool macRefused_ = false;
+    std::string otherSwitcher_; // the device id of a switcher noticed later
 };
 
 } // namespace

@@ -6,7 +6,9 @@
 #else
 #include <arpa/inet.h>
 #endif
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <vector>
 
 namespace mc::hub {
@@ -16,6 +18,8 @@ constexpr std::string_view kUsage =
     "usage: matrix-hub --link COMn|DEVICE|HOST:PORT [--text [HOST:]PORT] [--http [HOST:]PORT]\n"
     "                  [--token-file FILE] [--poll SECONDS] [--max-clients N] [--site FILE]\n"
     "                  [--log-level debug|info|warning|error]\n"
+    "                  [--mqtt HOST:PORT [--mqtt-credentials FILE] [--mqtt-ca FILE] [--mqtt-base TOPIC]\n"
+    "                   [--device-id ID] [--discovery-prefix TOPIC | --no-discovery]]\n"
     "       matrix-hub --print-token [--token-file FILE]\n"
     "       matrix-hub --version | --help\n";
 
@@ -39,6 +43,49 @@ std::optional<LogLevel> logLevelNamed(std::string_view name) {
         if (name == logLevelName(level)) {
             return level;
         }
+    }
+    return std::nullopt;
+}
+
+constexpr std::string_view kMqttOptions[] = {"--mqtt-credentials", "--mqtt-ca", "--mqtt-base", "--device-id",
+                                             "--discovery-prefix"};
+
+bool isMqttOption(std::string_view arg) {
+    return std::find(std::begin(kMqttOptions), std::end(kMqttOptions), arg) != std::end(kMqttOptions);
+}
+
+// The broker's address as a link's TCP peer is written ("HOST:PORT",
+// "[IPv6]:PORT"); the name is looked up when the hub connects.
+std::optional<std::string> parseBroker(std::string_view value, MqttOptions& mqtt) {
+    auto parsed = parseLinkAddress(value);
+    if (const auto* error = std::get_if<LinkAddressError>(&parsed)) {
+        return "--mqtt: " + error->message;
+    }
+    const auto* tcp = std::get_if<TcpLinkAddress>(&std::get<LinkAddress>(parsed));
+    if (tcp == nullptr) {
+        return "--mqtt: '" + std::string(value) + "' is no HOST:PORT of a broker";
+    }
+    mqtt.host = tcp->host;
+    mqtt.port = tcp->port;
+    return std::nullopt;
+}
+
+// One of the options that shape the hub on the broker.
+std::optional<std::string> parseMqttOption(std::string_view arg, std::string_view value, MqttOptions& mqtt) {
+    if (arg == "--mqtt-credentials" || arg == "--mqtt-ca") {
+        if (value.empty()) {
+            return std::string(arg) + " needs a file name";
+        }
+        (arg == "--mqtt-ca" ? mqtt.caFile : mqtt.credentialsFile) = std::string(value);
+    } else if (arg == "--device-id") {
+        if (const auto problem = deviceIdProblem(value)) {
+            return "--device-id '" + std::string(value) + "': " + *problem;
+        }
+        mqtt.deviceId = std::string(value);
+    } else if (const auto problem = topicPrefixProblem(value)) {
+        return std::string(arg) + " '" + std::string(value) + "': " + *problem;
+    } else {
+        (arg == "--mqtt-base" ? mqtt.base : mqtt.discoveryPrefix) = std::string(value);
     }
     return std::nullopt;
 }
@@ -81,6 +128,10 @@ std::string formatListenAddress(const ListenAddress& address) {
 ParsedOptions parseHubOptions(std::span<const std::string_view> args) {
     HubOptions options;
     bool haveLink = false;
+    MqttOptions mqtt;
+    bool haveBroker = false;
+    std::string_view brokerOption; // the first option about the broker
+    bool noDiscovery = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "--version") {
@@ -93,15 +144,31 @@ ParsedOptions parseHubOptions(std::span<const std::string_view> args) {
             options.printToken = true;
             continue;
         }
+        if (arg == "--no-discovery") {
+            noDiscovery = true;
+            brokerOption = brokerOption.empty() ? arg : brokerOption;
+            continue;
+        }
         if (arg != "--link" && arg != "--text" && arg != "--http" && arg != "--token-file" && arg != "--poll" &&
-            arg != "--max-clients" && arg != "--log-level" && arg != "--site") {
+            arg != "--max-clients" && arg != "--log-level" && arg != "--site" && arg != "--mqtt" &&
+            !isMqttOption(arg)) {
             return "unknown option '" + std::string(arg) + "'";
         }
         if (i + 1 >= args.size()) {
             return std::string(arg) + " needs a value";
         }
         const std::string_view value = args[++i];
-        if (arg == "--link") {
+        if (arg == "--mqtt") {
+            if (auto problem = parseBroker(value, mqtt)) {
+                return std::move(*problem);
+            }
+            haveBroker = true;
+        } else if (isMqttOption(arg)) {
+            if (auto problem = parseMqttOption(arg, value, mqtt)) {
+                return std::move(*problem);
+            }
+            brokerOption = brokerOption.empty() ? arg : brokerOption;
+        } else if (arg == "--link") {
             auto parsed = parseLinkAddress(value);
             if (const auto* error = std::get_if<LinkAddressError>(&parsed)) {
                 return "--link: " + error->message;
@@ -151,6 +218,15 @@ ParsedOptions parseHubOptions(std::span<const std::string_view> args) {
             }
             options.logLevel = *level;
         }
+    }
+    if (!haveBroker && !brokerOption.empty()) {
+        return std::string(brokerOption) + " needs --mqtt HOST:PORT";
+    }
+    if (haveBroker) {
+        if (noDiscovery) {
+            mqtt.discoveryPrefix.clear();
+        }
+        options.mqtt = std::move(mqtt);
     }
     if (!haveLink && !options.printToken) {
         return std::string("--link is required: the switcher's COM port, device path or HOST:PORT");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/link_address.h"
+#include "mqtt_topics.h"
 #include "session/log_hook.h"
 
 #include <chrono>
@@ -38,6 +39,18 @@ struct ListenAddress {
     friend bool operator==(const ListenAddress&, const ListenAddress&) = default;
 };
 
+// The broker the hub publishes on (--mqtt) and how it appears there.
+struct MqttOptions {
+    std::string host; // a name or an address (IPv6 without brackets)
+    std::uint16_t port = 0;
+    std::string credentialsFile; // user and password; empty: none
+    std::string caFile;          // TLS with this CA; empty: plain TCP
+    std::string base = std::string(kDefaultMqttBase);
+    std::string deviceId;                                               // empty: from the switcher's MAC address
+    std::string discoveryPrefix = std::string(kDefaultDiscoveryPrefix); // empty: no discovery
+    friend bool operator==(const MqttOptions&, const MqttOptions&) = default;
+};
+
 struct HubOptions {
     LinkAddress link;
     std::chrono::seconds pollInterval = kDefaultPollInterval; // 0: no polling
@@ -51,6 +64,7 @@ struct HubOptions {
     LogLevel logLevel = LogLevel::Info;
     // The site file (names, presets, locks); empty: the user's default.
     std::string site;
+    std::optional<MqttOptions> mqtt;
 };
 
 enum class InfoRequest { Version, Help };

@@ -105,10 +105,10 @@ Json outputJson(const StateView& view, int output) {
 
 Json inputJson(const StateView& view, int input) {
     const auto& edid = view.board.state().edidChoice(input);
-    return Json{
-        {"input", input},
-        {"name", nameOf(view.names.input(input))},
-        {"edid", Json{{"item", edid && edid->value ? Json(*edid->value) : Json(nullptr)}, {"confirmed_at", timeOf(edid)}}}};
+    return Json{{"input", input},
+                {"name", nameOf(view.names.input(input))},
+                {"edid", Json{{"item", edid && edid->value ? Json(*edid->value) : Json(nullptr)},
+                              {"confirmed_at", timeOf(edid)}}}};
 }
 
 Json networkJson(const Switchboard& board) {
