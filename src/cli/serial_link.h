@@ -27,6 +27,7 @@ public:
 
     // Port worker thread.
     void receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) override;
+    void linkFailed(int linkNumber, std::string reason, std::stop_token stop) override;
 
     // Main thread. Moves out what is queued, waiting until the deadline (in
     // short slices, so an interrupt is seen). failed is set when the channel

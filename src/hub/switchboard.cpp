@@ -75,7 +75,8 @@ bool changesState(ReplyTopic::Kind kind) {
 
 } // namespace
 
-Switchboard::Switchboard(SwitchboardWires& wires) : wires_(wires) {}
+Switchboard::Switchboard(SwitchboardWires& wires) : wires_(wires) {
+}
 
 void Switchboard::linkUp(SteadyClock::time_point now) {
     linkUp_ = true;
@@ -142,7 +143,7 @@ void Switchboard::clientBytes(ClientId client, std::string_view bytes, SteadyClo
 void Switchboard::clientCommand(ClientId client, Client& from, std::string bytes, SteadyClock::time_point now) {
     const CommandExpectation expectation = expectationOf(bytes);
     if (expectation.kind == CommandExpectation::Route) {
-        const bool everyOutput = expectation.port == 0;
+        const bool everyOutput = expectation.port == kAllPorts;
         const bool refused =
             everyOutput ? site_ != nullptr && !site_->lockedOutputs().empty() : isLocked(expectation.port);
         if (refused) {

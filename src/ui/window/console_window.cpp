@@ -66,6 +66,8 @@ ConsoleWindow::ConsoleWindow(QWidget* parent) : QDialog(parent) {
         }),
         // Port worker thread: the session exists whenever a worker runs.
         [this] { return session_->channel().portError(); });
+    handover_->onLinkFailed([this](int link, const std::string& reason) { session_->linkFailed(link, reason); });
+    handover_->onLinkConnected([this](int link) { session_->linkConnected(link); });
     ConnectionView& view = *this;
     session_ = std::make_unique<Session>(*handover_, view, edidFiles_);
     buildPages();
@@ -121,7 +123,7 @@ void ConsoleWindow::buildPortControls() {
     comSelector_->setGeometry(comRect.x(), comRect.y(), comRect.width(), comSelector_->sizeHint().height());
     comSelector_->setMaxVisibleItems(comRect.height() / comSelector_->sizeHint().height());
     for (int n = kFirstComPort; n <= kLastComPort; ++n) {
-        comSelector_->addItem(QString::fromStdString(comPortItemText(n)));
+        comSelector_->addItem(QString::fromStdString(comPortName(n)));
     }
     comSelector_->setCurrentIndex(state().comPort - kFirstComPort);
     commLabel->setBuddy(comSelector_);
@@ -141,10 +143,7 @@ void ConsoleWindow::buildPortControls() {
 void ConsoleWindow::wirePortControls() {
     searchTimer_ = new QTimer(this);
     searchTimer_->setObjectName(QStringLiteral("searchTimer"));
-    errorCloseTimer_ = new QTimer(this);
-    errorCloseTimer_->setObjectName(QStringLiteral("errorCloseTimer"));
     connect(searchTimer_, &QTimer::timeout, this, [this] { connection().timerFired(ConsoleTimer::Search); });
-    connect(errorCloseTimer_, &QTimer::timeout, this, [this] { connection().timerFired(ConsoleTimer::ErrorClose); });
 
     connect(portButton_, &QPushButton::clicked, this, [this] { connection().portButtonClicked(); });
     // A change of selection, not a pick: choosing the selected port again
@@ -164,7 +163,7 @@ void ConsoleWindow::buildPages() {
     Session& session = *session_;
     routing1_ = new RoutingPage(RoutingPage::FirstBank, session);
     routing2_ = new RoutingPage(RoutingPage::SecondBank, session);
-    edidPage_ = new EdidPage(session, session.state());
+    edidPage_ = new EdidPage(session, session, session.state());
     ipSettingsPage_ = new IpSettingsPage(session, session.state());
     audioPage_ = new AudioPage(session);
 
@@ -294,8 +293,8 @@ void ConsoleWindow::selectComItem(int index) {
     comSelector_->setCurrentIndex(index);
 }
 
-QTimer* ConsoleWindow::timer(ConsoleTimer which) const {
-    return which == ConsoleTimer::Search ? searchTimer_ : errorCloseTimer_;
+QTimer* ConsoleWindow::timer(ConsoleTimer /*which*/) const {
+    return searchTimer_; // the only one
 }
 
 void ConsoleWindow::startConsoleTimer(ConsoleTimer which, std::chrono::milliseconds period) {
