@@ -12,16 +12,12 @@ namespace mc {
 
 // What several parts of a session share: whether the port is open (every
 // sender tests it), whether a search waits (the connection and the reply
-// parser), the COM port chosen (the connection and the selector), the unlock
-// of the MAC address (the IP settings page, for the rest of the run) and the
-// line settings.
+// parser), the COM port chosen (the connection and the selector) and the line
+// settings.
 struct ConsoleState {
     bool portOpen = false;
     bool searchInProgress = false;
     int comPort = kFirstComPort;
-    // The hidden word typed as the TCP port has unlocked the MAC address; it
-    // stays unlocked for the rest of the run.
-    bool macUnlocked = false;
     LineSettings line;
 };
 

@@ -164,7 +164,7 @@ void ConsoleWindow::buildPages() {
     routing1_ = new RoutingPage(RoutingPage::FirstBank, session);
     routing2_ = new RoutingPage(RoutingPage::SecondBank, session);
     edidPage_ = new EdidPage(session, session, session.state());
-    ipSettingsPage_ = new IpSettingsPage(session, session.state());
+    ipSettingsPage_ = new IpSettingsPage(session);
     audioPage_ = new AudioPage(session);
 
     QWidget* const pages[] = {routing1_, routing2_, edidPage_, ipSettingsPage_, audioPage_};
