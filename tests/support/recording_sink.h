@@ -40,7 +40,7 @@ public:
         changed_.notify_all();
     }
 
-    void linkConnected(int linkNumber, std::stop_token /*stop*/) override {
+    void linkConnected(int linkNumber, const std::stop_token& /*stop*/) override {
         const std::lock_guard lock(mutex_);
         connects_.push_back(linkNumber);
         changed_.notify_all();

@@ -43,7 +43,7 @@ public:
     // Port worker thread, before any byte: the link is up (a network link has
     // connected; a serial line is up as soon as its worker starts). Owners that
     // need not know ignore it.
-    virtual void linkConnected(int /*linkNumber*/, std::stop_token /*stop*/) {}
+    virtual void linkConnected(int /*linkNumber*/, const std::stop_token& /*stop*/) {}
 };
 
 // One link to the switcher (a serial COM port or a TCP connection), with its

@@ -89,7 +89,7 @@ void ByteHandover::linkFailed(int linkNumber, std::string reason, std::stop_toke
     queueEvent(Received{0, linkNumber, true, Kind::Failed}, std::move(reason), stop);
 }
 
-void ByteHandover::linkConnected(int linkNumber, std::stop_token stop) {
+void ByteHandover::linkConnected(int linkNumber, const std::stop_token& stop) {
     queueEvent(Received{0, linkNumber, false, Kind::Connected}, {}, stop);
 }
 

@@ -79,7 +79,7 @@ public:
     // Port worker thread.
     void receiveBytes(std::span<const std::uint8_t> bytes, int linkNumber, std::stop_token stop) override;
     void linkFailed(int linkNumber, std::string reason, std::stop_token stop) override;
-    void linkConnected(int linkNumber, std::stop_token stop) override;
+    void linkConnected(int linkNumber, const std::stop_token& stop) override;
 
     // Window thread, when the owner goes away: drops what waits, takes no more
     // and releases a worker waiting for room.
