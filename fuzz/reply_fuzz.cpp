@@ -125,25 +125,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     ConsoleState state;
     state.searchInProgress = (options & 1U) != 0;
-    state.edidFileName = "Matrix_EDID_out1_%02d.bin";
-    state.edidToFile = (options & 2U) != 0;
     MemoryFiles files;
     files.failSaves = (options & 4U) != 0;
     CheckingTarget target(state);
     ReplyDispatch dispatch(state, target.views(), files);
+    const EdidReadBack readBack{EdidPort{EdidPort::Output, 1}, "Matrix_EDID_out1_%02d.bin"};
+    if ((options & 2U) != 0) {
+        dispatch.expectEdid(readBack);
+    }
 
-    std::size_t next = 0;
-    const std::size_t nestedBurst = (options >> 4U) + 1U;
-    target.onMessage = [&] {
-        for (std::size_t i = 0; i < nestedBurst && next < bytes.size(); ++i) {
-            dispatch.receive(static_cast<std::uint8_t>(bytes[next++]));
-        }
-    };
-    while (next < bytes.size()) {
+    for (std::size_t next = 0; next < bytes.size();) {
         dispatch.receive(static_cast<std::uint8_t>(bytes[next++]));
         require(dispatch.pendingLine().size() <= kReplyLineLimit);
-        if ((options & 8U) != 0 && !state.edidToFile) {
-            state.edidToFile = true; // keep the EDID read-back busy
+        if ((options & 8U) != 0 && !dispatch.edidReadBack()) {
+            dispatch.expectEdid(readBack); // keep the EDID read-back busy
         }
     }
 
@@ -161,8 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     (void)decodeReply(bytes);
-    EdidImage image{};
-    scanEdidData(bytes, image);
+    const EdidReply checked = checkEdidReply(bytes, EdidPort{EdidPort::Input, 16});
+    require(checked.problem.empty() || checked.image == EdidImage{});
     const AddressBook book = parseAddressBook(bytes);
     for (const AddressEntry& entry : book.entries) {
         require(entry.description().size() <= kAddressDescriptionLength);

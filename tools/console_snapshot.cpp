@@ -108,7 +108,7 @@ bool showSwitcherState(mc::ConsoleWindow& window) {
     mc::EdidPage* edid = window.edidPage();
     edid->findChild<QComboBox*>(QStringLiteral("readPortSelector"))->setCurrentIndex(kReadPortItem);
     edid->findChild<QPushButton*>(QStringLiteral("readButton"))->click();
-    if (!waitFor([&] { return !window.state().edidToFile && !edid->summary().empty(); }, kReplyLimitMs)) {
+    if (!waitFor([&] { return !window.session().edidReadBack() && !edid->summary().empty(); }, kReplyLimitMs)) {
         std::fprintf(stderr, "the EDID read-back did not arrive\n");
         return false;
     }

@@ -11,6 +11,7 @@ namespace {
 class DiscardingSink : public mc::ByteSink {
 public:
     void receiveBytes(std::span<const std::uint8_t> /*bytes*/, int /*linkNumber*/, std::stop_token /*stop*/) override {}
+    void linkFailed(int /*linkNumber*/, std::string /*reason*/, std::stop_token /*stop*/) override {}
 };
 
 } // namespace

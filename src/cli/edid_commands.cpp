@@ -6,9 +6,9 @@
 #include "edid/edid_file.h"
 #include "edid/edid_summary.h"
 #include "edid_findings_json.h"
-#include "edid_reply.h"
 #include "link/commands.h"
 #include "session/edid_capture.h"
+#include "session/edid_reply.h"
 #include "session/reply_parser.h"
 #include "session/traffic_format.h"
 
@@ -78,7 +78,8 @@ Outcome Runner::edidRead() {
     if (auto failed = runExchange(exchange)) {
         return *failed;
     }
-    const EdidReply reply = checkEdidReply(exchange.answerLine(), EdidReadPort{inv_.readOutput, inv_.readPort});
+    const EdidReply reply = checkEdidReply(
+        exchange.answerLine(), EdidPort{inv_.readOutput ? EdidPort::Output : EdidPort::Input, inv_.readPort});
     if (!reply.problem.empty()) {
         return failure(kExitDisagrees, "edid read: " + reply.problem);
     }

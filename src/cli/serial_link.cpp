@@ -57,8 +57,8 @@ void ByteQueue::wake() {
 }
 
 void ByteQueue::receiveBytes(std::span<const std::uint8_t> bytes, int /*linkNumber*/, std::stop_token stop) {
-    // The channel raises its error flag before it hands over the byte that
-    // tells of the failure.
+    // A failed write raises the flag without ending the worker: what comes
+    // after it counts as the failure.
     const bool failed = channel_.portError();
     std::unique_lock lock(mutex_);
     while (bytes_.size() + bytes.size() > kLimit && !stop.stop_requested()) {
@@ -72,6 +72,13 @@ void ByteQueue::receiveBytes(std::span<const std::uint8_t> bytes, int /*linkNumb
     } else {
         bytes_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
+    changed_.notify_all();
+}
+
+void ByteQueue::linkFailed(int /*linkNumber*/, std::string /*reason*/, std::stop_token /*stop*/) {
+    // The reason stays the channel's lastFailure(), which the caller reports.
+    const std::lock_guard lock(mutex_);
+    failed_ = true;
     changed_.notify_all();
 }
 
@@ -93,7 +100,7 @@ SerialLink::~SerialLink() {
 }
 
 bool SerialLink::open(int comPort) {
-    name_ = "COM" + std::to_string(comPort);
+    name_ = comPortName(comPort);
     network_ = false;
     if (!channel_->openLink(*queue_, comPort, LineSettings{})) {
         error_ = name_ + ": " + channel_->lastFailure();

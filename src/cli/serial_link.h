@@ -30,6 +30,7 @@ public:
 
     // Port worker thread.
     void receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) override;
+    void linkFailed(int linkNumber, std::string reason, std::stop_token stop) override;
 
     // Main thread. Moves out what is queued, waiting until the deadline, the
     // worker's next hand-over or an interrupt, whichever comes first: an idle

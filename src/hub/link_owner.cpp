@@ -219,8 +219,8 @@ SendResult LinkOwner::send(std::string_view bytes) {
 }
 
 void LinkOwner::receiveBytes(std::span<const std::uint8_t> bytes, int /*comPort*/, std::stop_token stop) {
-    // The channel raises its error flag before it hands over the byte that
-    // tells of the failure.
+    // A failed write raises the flag without ending the worker: what comes
+    // after it counts as the failure.
     const bool failed = channel_.portError();
     std::unique_lock lock(inboxLock_);
     while (inbox_.size() + bytes.size() > kInboxLimit && !stop.stop_requested()) {
@@ -234,6 +234,17 @@ void LinkOwner::receiveBytes(std::span<const std::uint8_t> bytes, int /*comPort*
     } else {
         inbox_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
+    postDrain();
+}
+
+void LinkOwner::linkFailed(int /*comPort*/, std::string /*reason*/, std::stop_token /*stop*/) {
+    // The reason is the channel's lastFailure(), which the drain reports.
+    const std::lock_guard lock(inboxLock_);
+    inboxFailed_ = true;
+    postDrain();
+}
+
+void LinkOwner::postDrain() {
     if (!drainPosted_) {
         drainPosted_ = true;
         const std::uint64_t generation = generation_;

@@ -76,8 +76,11 @@ public:
 
     // Port worker thread.
     void receiveBytes(std::span<const std::uint8_t> bytes, int comPort, std::stop_token stop) override;
+    void linkFailed(int comPort, std::string reason, std::stop_token stop) override;
 
 private:
+    // Called with inboxLock_ held.
+    void postDrain();
     void drain(std::uint64_t generation);
     void fail(const std::string& reason);
     void setStatus(LinkStatus::State state, std::string reason);

@@ -143,7 +143,7 @@ void Switchboard::clientBytes(ClientId client, std::string_view bytes, SteadyClo
 void Switchboard::clientCommand(ClientId client, Client& from, std::string bytes, SteadyClock::time_point now) {
     const CommandExpectation expectation = expectationOf(bytes);
     if (expectation.kind == CommandExpectation::Route) {
-        const bool everyOutput = expectation.port == 0;
+        const bool everyOutput = expectation.port == kAllPorts;
         const bool refused =
             everyOutput ? site_ != nullptr && !site_->lockedOutputs().empty() : isLocked(expectation.port);
         if (refused) {

@@ -10,7 +10,6 @@
 namespace mc::hub {
 namespace {
 
-constexpr std::string_view kErrorReply = "ERROR";
 constexpr std::string_view kStoredReply = " STORED";
 // The switcher's status answer ends with the audio line of the last output.
 constexpr int kStatusLastAudioOutput = kLastPort;
@@ -120,7 +119,9 @@ CommandExpectation expectationOf(std::string_view command) {
 }
 
 bool answers(const CommandExpectation& expectation, const ReplyTopic& topic) {
-    const auto samePort = [&] { return expectation.port == 0 || topic.port == expectation.port || topic.port == 0; };
+    const auto samePort = [&] {
+        return expectation.port == kAllPorts || topic.port == expectation.port || topic.port == kAllPorts;
+    };
     switch (expectation.kind) {
     case CommandExpectation::Route:
         return topic.kind == ReplyTopic::Error || (topic.kind == ReplyTopic::Route && samePort());

@@ -186,7 +186,7 @@ private slots:
         showTab(w, EdidTab);
         w.edidPage()->findChild<mc::ChoiceBox*>(QStringLiteral("readPortSelector"))->setCurrentIndex(0);
         click(w.edidPage()->findChild<QPushButton*>(QStringLiteral("readButton")));
-        QVERIFY(w.state().edidToFile);
+        QVERIFY(w.session().edidReadBack());
         QVERIFY(!peer->readAll(20ms, 1000ms).empty());
 
         const std::string half = "OUT1 EDID DATA 00 ff ff ff";
@@ -203,7 +203,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w.routingPage(0)->outputSelection(5), 1, kTimeoutMs);
         QVERIFY(messages_.isEmpty());
         QVERIFY(QDir(env_->filePath(QString())).entryList({QStringLiteral("Matrix_EDID_*")}).isEmpty());
-        QVERIFY(!w.state().edidToFile);
+        QVERIFY(!w.session().edidReadBack());
     }
 };
 

@@ -1,15 +1,15 @@
 // The console working a normal emulator over a pseudo-terminal: routing, the
 // EDID read-back into files and the upload into a user slot, round trip.
-#include "window/console_window.h"
-#include "widgets/message_box.h"
 #include "e2e/e2e_support.h"
-#include "widgets/choice_box.h"
 #include "edid/edid_decoder.h"
-#include "pages/edid_page.h"
 #include "edid/edid_summary.h"
-#include "pages/routing_page.h"
 #include "pages/audio_page.h"
+#include "pages/edid_page.h"
+#include "pages/routing_page.h"
 #include "support/console_driver.h"
+#include "widgets/choice_box.h"
+#include "widgets/message_box.h"
+#include "window/console_window.h"
 
 #include <QFile>
 #include <QPlainTextEdit>
@@ -59,7 +59,7 @@ private:
         choice(QStringLiteral("readPortSelector"))->setCurrentIndex(portItem);
         click(button(QStringLiteral("readButton")));
         QTRY_COMPARE_WITH_TIMEOUT(messages_, QStringList{QStringLiteral("Save to file: ") + expectedFile}, kTimeoutMs);
-        QVERIFY(!window_->state().edidToFile);
+        QVERIFY(!window_->session().edidReadBack());
     }
 
 private slots:

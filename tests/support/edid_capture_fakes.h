@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -26,6 +27,19 @@ public:
         return result;
     }
 };
+
+// Records the read-backs a page starts.
+class RecordingReadBack : public EdidReadBackStarter {
+public:
+    void expectEdid(EdidReadBack readBack) override { expected = std::move(readBack); }
+
+    std::optional<EdidReadBack> expected;
+};
+
+// The read-back of output n's EDID, as the EDID page asks for it.
+inline EdidReadBack outputReadBack(int output = 1) {
+    return EdidReadBack{EdidPort{EdidPort::Output, output}, "Matrix_EDID_out" + std::to_string(output) + "_%02d.bin"};
+}
 
 // The switcher's EDID read-back line: lower-case hex pairs, blank separated.
 inline std::string edidDataLine(const EdidImage& image, const std::string& prefix = "OUT1 EDID DATA ") {

@@ -34,6 +34,48 @@ public:
         changed_.notify_all();
     }
 
+    void linkFailed(int linkNumber, std::string reason, std::stop_token /*stop*/) override {
+        const std::lock_guard lock(mutex_);
+        failures_.push_back({linkNumber, std::move(reason), received_.size()});
+        changed_.notify_all();
+    }
+
+    void linkConnected(int linkNumber, const std::stop_token& /*stop*/) override {
+        const std::lock_guard lock(mutex_);
+        connects_.push_back(linkNumber);
+        changed_.notify_all();
+    }
+    // Removes and returns the links told up since the last take.
+    std::vector<int> takeConnects() {
+        const std::lock_guard lock(mutex_);
+        return std::exchange(connects_, {});
+    }
+
+    // A failure told by the channel, with the count of bytes received before it.
+    struct Failure {
+        int linkNumber;
+        std::string reason;
+        std::size_t bytesBefore;
+    };
+    // Until a byte or a failure waits to be taken.
+    bool waitForNews(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return !received_.empty() || !failures_.empty(); });
+    }
+    bool waitForFailure(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return !failures_.empty(); });
+    }
+    [[nodiscard]] std::vector<Failure> failures() const {
+        const std::lock_guard lock(mutex_);
+        return failures_;
+    }
+    // Removes and returns the failures told since the last take.
+    std::vector<Failure> takeFailures() {
+        const std::lock_guard lock(mutex_);
+        return std::exchange(failures_, {});
+    }
+
     // While held, every hand-over waits until release() or the channel's stop.
     void hold() {
         const std::lock_guard lock(mutex_);
@@ -92,6 +134,8 @@ private:
     std::condition_variable_any changed_;
     std::vector<Received> received_;
     std::vector<std::size_t> burstSizes_;
+    std::vector<Failure> failures_;
+    std::vector<int> connects_;
     std::size_t handOversStarted_ = 0;
     std::size_t handOversFinished_ = 0;
     bool holding_ = false;

@@ -29,6 +29,7 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <utility>
 #include <windows.h>
 
 namespace mc {
@@ -86,20 +87,21 @@ void closeWithin(LinkChannel& channel, std::chrono::milliseconds limit, const ch
     }
 }
 
-// Records, with each hand-over, whether the channel's error flag was already
-// set: after a failed port call the flag comes first, then one byte.
+// Records when the channel first told of a failure, and whether its error
+// flag was set by then: after a failed port call the flag comes first, then
+// the call.
 class FlagWatchingSink : public RecordingSink {
 public:
     explicit FlagWatchingSink(const LinkChannel& channel) : channel_(channel) {}
 
-    void receiveBytes(std::span<const std::uint8_t> bytes, int linkNumber, std::stop_token stop) override {
-        if (channel_.portError()) {
+    void linkFailed(int linkNumber, std::string reason, std::stop_token stop) override {
+        {
             const std::lock_guard lock(mutex_);
-            if (!flaggedHandOver_) {
+            if (!flaggedHandOver_ && channel_.portError()) {
                 flaggedHandOver_ = std::chrono::steady_clock::now();
             }
         }
-        RecordingSink::receiveBytes(bytes, linkNumber, stop);
+        RecordingSink::linkFailed(linkNumber, std::move(reason), stop);
     }
 
     [[nodiscard]] std::optional<std::chrono::steady_clock::time_point> flaggedHandOver() const {
@@ -283,14 +285,15 @@ TEST_F(Win32ChannelTest, farEndHangUpIsNoticedWithinASecondWithoutSpinning) {
     }
     EXPECT_TRUE(channel.portError()) << "the hang-up was not noticed";
     const auto flagged = sink.flaggedHandOver();
-    EXPECT_TRUE(flagged) << "no byte was handed over with the error flag: the owner is never told";
+    EXPECT_TRUE(flagged) << "no failure was told with the error flag set: the owner never learns of it";
     if (flagged) {
         EXPECT_LT(*flagged - replied, 1s);
         std::printf(
             "hang-up noticed %lld ms after the last reply\n",
             static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(*flagged - replied).count()));
     }
-    EXPECT_EQ(sink.received().size(), reply_.size() + 1) << "one byte, once, after the reply";
+    EXPECT_EQ(sink.received().size(), reply_.size()) << "no byte stands for the failure";
+    EXPECT_EQ(sink.failures().size(), 1U) << "told once, after the reply";
 
     const auto cpuBefore = processCpuTime();
     std::this_thread::sleep_for(1s);

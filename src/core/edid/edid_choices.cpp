@@ -2,8 +2,9 @@
 
 namespace mc {
 
-// Letter for letter as the switcher's own console shows them: the trailing
-// blanks, the blank after some "_" and the mixed "Hz"/"HZ" included.
+// Kept letter for letter, as the switcher's EDID choices are known to the
+// operators: the trailing blanks, the blank after some "_" and the mixed
+// "Hz"/"HZ" included.
 const std::array<std::string_view, kInputEdidItemCount> kInputEdidItems = {
     "1080P_2CH(PCM) ",
     "1080P_ audio5.1",

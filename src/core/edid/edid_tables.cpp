@@ -5,8 +5,9 @@
 namespace mc::edid {
 namespace {
 
-// Indexed by VIC - 1. The texts are the console's own, quirks included: 47 has
-// no scan letter and 55 ends in 16:3.
+// Indexed by VIC - 1. The texts are kept letter for letter, as operators'
+// notes and the summary tests quote them: 47 has no scan letter and 55 ends
+// in 16:3.
 constexpr std::array<std::string_view, kLastVic> kVicNames = {
     "640x480p@60Hz  4:3",                // 1
     "720x480p@60Hz  4:3",                // 2

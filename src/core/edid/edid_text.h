@@ -16,8 +16,8 @@ inline constexpr const char* kLineEnd = "\r\n";
 #define MC_PRINTF_FORMAT printf
 #endif
 
-// Appends printf-style text. The report formats are printf formats, and
-// keeping them so keeps every blank and every quirk of the wording visible.
+// Appends printf-style text. The report formats are printf formats, so every
+// blank and every word of a report line stays visible in one place.
 [[gnu::format(MC_PRINTF_FORMAT, 2, 3)]] void appendFormat(std::string& out, const char* format, ...);
 [[gnu::format(MC_PRINTF_FORMAT, 2, 0)]] void appendFormatV(std::string& out, const char* format, std::va_list args);
 

@@ -56,12 +56,16 @@ std::optional<std::string> posixComPortDevicePath(int n, const std::optional<std
     return std::nullopt;
 }
 
+std::string comPortName(int n) {
+    return "COM" + std::to_string(n);
+}
+
 std::optional<std::string> win32ComPortDeviceName(int n) {
     if (!isValidComPort(n)) {
         return std::nullopt;
     }
     // COM10 and above exist only in the device namespace.
-    return (n < 10 ? std::string("COM") : std::string(R"(\\.\COM)")) + std::to_string(n);
+    return n < 10 ? comPortName(n) : std::string(R"(\\.\)") + comPortName(n);
 }
 
 std::optional<std::string> comPortDevicePath(int n) {

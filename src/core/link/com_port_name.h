@@ -7,6 +7,10 @@
 
 namespace mc {
 
+// The operator's name of COM port n: "COM1" to "COM99", as the selector, the
+// messages, the log and the traffic rows show it.
+[[nodiscard]] std::string comPortName(int n);
+
 // Environment variable naming a directory of port links: COMn is then
 // "$MATRIX_CONSOLE_PORTS/comN" and no other device is probed.
 inline constexpr char kPortDirectoryVariable[] = "MATRIX_CONSOLE_PORTS";

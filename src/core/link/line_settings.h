@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/text_command.h"
+
 namespace mc {
 
 // Line settings of the switcher's control port. They have no control of their
@@ -12,7 +14,7 @@ struct LineSettings {
     // The port worker reads every received byte. Off, received bytes stay
     // queued on the line until the purge before the next write.
     bool readReceived = true;
-    int writeBufferSize = 1024;
+    int writeBufferSize = static_cast<int>(kWriteBufferSize);
     // The worker discards unread input before each write, so a reply to an
     // earlier command cannot be taken for the next one's. A program that sends
     // while replies are still arriving (several clients sharing one link)

@@ -1,5 +1,7 @@
 #include "link/link_address.h"
 
+#include "link/com_port_name.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -269,7 +271,7 @@ LinkAddressResult parseLinkAddress(std::string_view text) {
 
 std::string formatLinkAddress(const LinkAddress& address) {
     if (const auto* serial = std::get_if<SerialLinkAddress>(&address)) {
-        return serial->comPort != 0 ? "COM" + std::to_string(serial->comPort) : serial->devicePath;
+        return serial->comPort != 0 ? comPortName(serial->comPort) : serial->devicePath;
     }
     const auto& tcp = std::get<TcpLinkAddress>(address);
     const bool v6 = tcp.host.find(':') != std::string::npos;

@@ -3,6 +3,8 @@
 // LinkBackend.
 #include "link/link_channel.h"
 
+#include "link/com_port_name.h"
+
 #include <array>
 #include <atomic>
 #include <mutex>
@@ -42,7 +44,7 @@ public:
         if (!backend) {
             closeLink();
             linkNumber_.store(linkNumber);
-            recordFailure("COM" + std::to_string(linkNumber) + " names no device here");
+            recordFailure(comPortName(linkNumber) + " names no device here");
             return false;
         }
         return openLink(owner, linkNumber, std::move(backend), line);
@@ -154,8 +156,8 @@ private:
 
     // Reads the receive queue one byte per read while bytes are queued, and
     // hands them over in bursts. `hungUp`: the wait reported a hang-up or an
-    // error. False when the line failed: the error flag is set and one byte
-    // has been handed over as notice.
+    // error. False when the line failed: the error flag is set and the owner
+    // has been told.
     bool drain(bool hungUp, const std::stop_token& stop) {
         Burst burst;
         bool readAny = false;
@@ -191,7 +193,6 @@ private:
                 break;
             }
             readAny = true;
-            lastByte_ = byte;
             burst.push(byte);
             if (known > 0) {
                 --known;
@@ -207,10 +208,7 @@ private:
     bool fail(Burst& burst, const std::stop_token& stop) {
         handOver(burst, stop);
         reportFailure();
-        // The owner learns of the failure at its next byte: hand over what the
-        // read buffer last held.
-        const std::uint8_t notice = lastByte_;
-        owner_->receiveBytes({&notice, 1}, linkNumber_.load(), stop);
+        owner_->linkFailed(linkNumber_.load(), lastFailure(), stop);
         return false;
     }
 
@@ -250,6 +248,8 @@ private:
             }
             Burst none;
             watchLine = fail(none, stop);
+        } else {
+            owner_->linkConnected(linkNumber_.load(), stop);
         }
         while (!stop.stop_requested()) {
             switch (backend_->wait(watchLine)) {
@@ -264,9 +264,11 @@ private:
             case LinkWake::Write:
                 writeOne();
                 break;
-            case LinkWake::Failed:
-                reportFailure();
+            case LinkWake::Failed: {
+                Burst none;
+                fail(none, stop);
                 return;
+            }
             }
         }
     }
@@ -285,7 +287,6 @@ private:
     ByteSink* owner_ = nullptr;
     LineSettings line_;
     PendingCommands pending_;
-    std::uint8_t lastByte_ = 0; // port worker only
 };
 
 LinkChannel::LinkChannel() : LinkChannel(makeSerialBackend) {

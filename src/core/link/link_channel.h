@@ -31,12 +31,19 @@ public:
     // Port worker thread. The bytes of one burst, in arrival order. The call
     // may wait while the owner has no room for them (back-pressure), but must
     // return soon after `stop` is requested; bytes it cannot take then go with
-    // the closing port. After a failed read the channel sets its port error
-    // flag first and then still hands over one byte, so the owner sees the
-    // flag at its next byte.
+    // the closing port.
     // The owner must outlive the port worker: close the port or destroy the
     // channel before the owner.
     virtual void receiveBytes(std::span<const std::uint8_t> bytes, int linkNumber, std::stop_token stop) = 0;
+    // Port worker thread, after the bytes read before it: the link failed (a
+    // failed read or wait, a hang-up, a connect that did not succeed) and its
+    // worker reads no more. The port error flag is already set and `reason`
+    // is lastFailure(). May wait like receiveBytes.
+    virtual void linkFailed(int linkNumber, std::string reason, std::stop_token stop) = 0;
+    // Port worker thread, before any byte: the link is up (a network link has
+    // connected; a serial line is up as soon as its worker starts). Owners that
+    // need not know ignore it.
+    virtual void linkConnected(int /*linkNumber*/, const std::stop_token& /*stop*/) {}
 };
 
 // One link to the switcher (a serial COM port or a TCP connection), with its

@@ -30,7 +30,7 @@ constexpr std::size_t kTextLimit = 50;
 class Win32SerialBackend : public LinkBackend {
 public:
     Win32SerialBackend(std::string deviceName, int comPort)
-        : deviceName_(std::move(deviceName)), portName_("COM" + std::to_string(comPort)) {}
+        : deviceName_(std::move(deviceName)), portName_(comPortName(comPort)) {}
     ~Win32SerialBackend() override {
         close();
         for (HANDLE event : {stopEvent_, portEvent_, writeEvent_, readEvent_, writeDoneEvent_}) {

@@ -10,10 +10,6 @@ namespace {
 
 constexpr std::string_view kLogSource = "connection";
 
-std::string comName(int comPort) {
-    return "COM" + std::to_string(comPort);
-}
-
 } // namespace
 
 std::string networkConnectFailedMessage(const TcpLinkAddress& address, std::string_view reason) {
@@ -28,27 +24,27 @@ Connection::Connection(ConsoleState& state, LinkChannel& channel, ByteSink& owne
 bool Connection::openPort(int comPort, LogLevel failureLevel) {
     const bool errorBefore = channel_.portError();
     if (!channel_.openLink(owner_, comPort, state_.line)) {
-        logMessage(failureLevel, kLogSource, comName(comPort) + " cannot be opened: " + channel_.lastFailure());
+        logMessage(failureLevel, kLogSource, comPortName(comPort) + " cannot be opened: " + channel_.lastFailure());
         // The ports a search merely tries are not worth a row each.
         if (traffic_ != nullptr && failureLevel != LogLevel::Debug) {
-            traffic_->linkEvent(comName(comPort), LinkEvent::OpenFailed, channel_.lastFailure());
+            traffic_->linkEvent(comPortName(comPort), LinkEvent::OpenFailed, channel_.lastFailure());
         }
         return false;
     }
     noteLinkEvent(LinkEvent::Opened);
     if (!errorBefore && channel_.portError()) {
-        logPortError("opened with a port error");
+        logPortError("opened with a port error", channel_.lastFailure());
     }
     return true;
 }
 
-void Connection::logPortError(std::string_view what) const {
-    logMessage(LogLevel::Error, kLogSource, linkName() + " " + std::string(what) + ": " + channel_.lastFailure());
-    noteLinkEvent(LinkEvent::PortError, channel_.lastFailure());
+void Connection::logPortError(std::string_view what, std::string_view reason) const {
+    logMessage(LogLevel::Error, kLogSource, linkName() + " " + std::string(what) + ": " + std::string(reason));
+    noteLinkEvent(LinkEvent::PortError, reason);
 }
 
 std::string Connection::linkName() const {
-    return network_ ? formatLinkAddress(*network_) : comName(channel_.linkNumber());
+    return network_ ? formatLinkAddress(*network_) : comPortName(channel_.linkNumber());
 }
 
 void Connection::connectNetwork(const TcpLinkAddress& address, std::chrono::milliseconds bound) {
@@ -64,6 +60,7 @@ void Connection::connectNetwork(const TcpLinkAddress& address, std::chrono::mill
     network_ = address;
     view_.showNetworkItem(formatLinkAddress(address));
     networkConnected_ = std::make_shared<std::atomic<bool>>(false);
+    networkAnnounced_ = false;
     if (!channel_.openLink(owner_, kNetworkLinkNumber, makeTcpBackend(address, bound, networkConnected_),
                            state_.line)) {
         const std::string reason = channel_.lastFailure();
@@ -78,13 +75,22 @@ void Connection::connectNetwork(const TcpLinkAddress& address, std::chrono::mill
         view_.showMessage(networkConnectFailedMessage(address, reason));
         return;
     }
-    noteLinkEvent(LinkEvent::Opened);
     channel_.startPortWorker();
     view_.showPortIcon(true);
     state_.portOpen = true;
     view_.setPortButtonText(kClosePortText);
     view_.showLinkPeer("Connected to " + formatLinkAddress(address));
-    // Queued until the connect completes.
+    // Reported open, and asked for the status, by linkConnected().
+}
+
+void Connection::linkConnected(int link) {
+    // A serial line is reported open as it opens; a network link once its
+    // peer has accepted it, so a refused connect never looks open.
+    if (!network_ || !isOpenLink(link) || networkAnnounced_ || !networkConnected_->load()) {
+        return;
+    }
+    networkAnnounced_ = true;
+    noteLinkEvent(LinkEvent::Opened);
     send(probeCommand());
 }
 
@@ -109,8 +115,6 @@ void Connection::forgetNetworkPeer() {
 void Connection::endReadBack() {
     if (replies_ != nullptr) {
         replies_->endReadBack();
-    } else {
-        state_.endReadBack();
     }
 }
 
@@ -251,36 +255,42 @@ void Connection::searchMachineClicked() {
     probeOpenPort(kFirstProbeWait);
 }
 
-void Connection::timerFired(ConsoleTimer timer) {
-    if (timer == ConsoleTimer::ErrorClose) {
-        std::optional<std::string> connectFailure;
-        if (channel_.portError()) {
-            logPortError("failed, closing the port");
-            view_.setPortButtonText(kOpenPortText);
-            closeChannel();
-            endReadBack();
-            view_.showPortIcon(false);
-            state_.portOpen = false;
-            if (network_) {
-                view_.showLinkPeer({});
-                if (!networkConnected_->load()) {
-                    connectFailure = networkConnectFailedMessage(*network_, channel_.lastFailure());
-                }
-            }
+void Connection::closeAfterPortError(std::string_view reason) {
+    logPortError("failed, closing the port", reason);
+    view_.setPortButtonText(kOpenPortText);
+    closeChannel();
+    endReadBack();
+    view_.showPortIcon(false);
+    state_.portOpen = false;
+    if (network_) {
+        view_.showLinkPeer({});
+        if (!networkConnected_->load()) {
+            // Last: the message box runs the event loop.
+            view_.showMessage(networkConnectFailedMessage(*network_, reason));
         }
-        view_.stopConsoleTimer(ConsoleTimer::ErrorClose);
-        errorCloseArmed_ = false;
-        // After the timer is stopped: the message box runs the event loop.
-        if (connectFailure) {
-            view_.showMessage(*connectFailure);
-        }
-        return;
     }
+}
 
+void Connection::linkFailed(int link, std::string_view reason) {
+    // The flag is cleared by every open: a failure queued before the link was
+    // closed and opened again is not the open link's.
+    if (isOpenLink(link) && channel_.portError()) {
+        closeAfterPortError(reason);
+    }
+}
+
+bool Connection::isOpenLink(int link) const {
+    if (!isValidComPort(link) && !(network_ && link == kNetworkLinkNumber)) {
+        return false;
+    }
+    return channel_.isOpen() && channel_.linkNumber() == link;
+}
+
+void Connection::timerFired(ConsoleTimer /*timer*/) {
     if (channel_.portError()) {
         // The port under test failed: the search ends here, with that port
         // still open until the next close.
-        logPortError("failed during the search");
+        logPortError("failed during the search", channel_.lastFailure());
         state_.searchInProgress = false;
         view_.stopConsoleTimer(ConsoleTimer::Search);
     }
@@ -302,23 +312,17 @@ void Connection::timerFired(ConsoleTimer timer) {
 }
 
 bool Connection::admitReceivedByte(int comPort, bool portErrorAtReceipt) {
-    if (!isValidComPort(comPort) && !(network_ && comPort == kNetworkLinkNumber)) {
-        return false;
-    }
     // Bytes are handled on the window thread after the worker has queued
     // them. Those of a port closed in the meantime are dropped, as if they had
     // come after the close: a late answer on the port a search has just left
     // must not confirm the next one.
-    if (!channel_.isOpen() || channel_.linkNumber() != comPort) {
+    if (!isOpenLink(comPort)) {
         return false;
     }
     if (portErrorAtReceipt) {
-        // Started once, not restarted by every further byte: a steady stream
-        // of bytes would otherwise keep pushing the close back.
-        if (!errorCloseArmed_) {
-            errorCloseArmed_ = true;
-            view_.startConsoleTimer(ConsoleTimer::ErrorClose, kErrorClosePeriod);
-        }
+        // A failed write leaves the worker reading: the first byte after it
+        // closes the port, and the rest of its burst finds the port closed.
+        closeAfterPortError(channel_.lastFailure());
         return false;
     }
     return true;

@@ -29,11 +29,9 @@ inline constexpr char kNoDeviceMessage[] = "Can not find available device for th
 
 // The console window's timers.
 enum class ConsoleTimer {
-    Search,     // waits for an answer to the probe
-    ErrorClose, // closes the port after a port error
+    Search, // waits for an answer to the probe
 };
 
-inline constexpr std::chrono::milliseconds kErrorClosePeriod{1};
 // Pause after a COM selection has opened a port.
 inline constexpr std::chrono::milliseconds kSelectionPause{200};
 
@@ -68,8 +66,8 @@ public:
 // What a failed network connect says: the host, the TCP port and why.
 [[nodiscard]] std::string networkConnectFailedMessage(const TcpLinkAddress& address, std::string_view reason);
 
-// The port button, the COM selector, "Search Machine", the search timer and
-// the error-close timer, reply dispatch and the search confirmation. Runs on
+// The port button, the COM selector, "Search Machine", the search timer, the
+// close after a port error, reply dispatch and the search confirmation. Runs on
 // the window thread only; it alone changes the port-open and search flags in
 // the shared state, which every sender tests.
 class Connection final : public SearchConfirmation {
@@ -86,11 +84,19 @@ public:
     void timerFired(ConsoleTimer timer);
 
     // Reply dispatch of one received byte: false when it is dropped, that is
-    // when its COM port number is outside 1..99 or no longer the open port,
-    // or when the port error flag was set as the byte came in (which also
-    // starts the error-close timer). The flag is taken as it was then, not as it is now:
-    // bytes read before a failure are still handled.
+    // when its link number is not the open link's, or when the port error
+    // flag was set as the byte came in (a failed write): that closes the port
+    // as linkFailed() does. The flag is taken as it was then, not as it is
+    // now: bytes read before a failure are still handled.
     bool admitReceivedByte(int comPort, bool portErrorAtReceipt);
+    // The port worker of link `link` met a failure (`reason`) and reads no
+    // more: the port closes, the button offers to open it again, and a network
+    // connect that never succeeded says why in a message. A failure of a link
+    // closed or reopened since is ignored.
+    void linkFailed(int link, std::string_view reason);
+    // The link is up: a network link tells it once its connect succeeded, and
+    // only then is it reported open and asked for the status.
+    void linkConnected(int link);
     // Runs at every complete line while a search waits: the switcher answered.
     void confirmSearch() override;
 
@@ -99,18 +105,17 @@ public:
 
     [[nodiscard]] int savedComPort() const { return savedComPort_; }
 
-    // Opens a network link in place of whatever is open and asks for the
-    // status so every page fills. Returns at once: the connect runs on the
-    // port worker, and its failure comes back as a port error, closed and
-    // told in a message by the error-close timer.
+    // Opens a network link in place of whatever is open; once it has
+    // connected (linkConnected) it asks for the status so every page fills.
+    // Returns at once: the connect runs on the port worker, and its failure
+    // comes back through linkFailed(), which closes it and says why.
     void connectNetwork(const TcpLinkAddress& address, std::chrono::milliseconds bound = kTcpConnectTimeout);
     // The peer of the network link last opened and not closed since.
     [[nodiscard]] const std::optional<TcpLinkAddress>& networkPeer() const { return network_; }
     // Sees the commands sent and the link's events; nullptr detaches.
     void setTrafficObserver(TrafficObserver* observer) { traffic_ = observer; }
     // Where the received lines go: a close or a new search ends its pending
-    // EDID read and its unfinished line. Without one only the state's EDID
-    // read ends.
+    // EDID read and its unfinished line.
     void setReplyDispatch(ReplyDispatch* replies) { replies_ = replies; }
     // The link's name as the traffic rows show it.
     [[nodiscard]] std::string linkName() const;
@@ -118,11 +123,15 @@ public:
 private:
     // A failed open is logged at `failureLevel` with the channel's reason.
     bool openPort(int comPort, LogLevel failureLevel = LogLevel::Warning);
-    void logPortError(std::string_view what) const;
+    void logPortError(std::string_view what, std::string_view reason) const;
     // Closes the channel, reporting the close of an open link.
     void closeChannel();
     void noteLinkEvent(LinkEvent event, std::string_view detail = {}) const;
     void endReadBack();
+    // The close after a port error, with the failure's reason.
+    void closeAfterPortError(std::string_view reason);
+    // Whether `link` is the link open now.
+    [[nodiscard]] bool isOpenLink(int link) const;
     // Opens COM state.comPort or the next one that opens; false past COM99.
     bool openFirstPortFromCurrent();
     void probeOpenPort(std::chrono::milliseconds wait);
@@ -137,9 +146,9 @@ private:
     ByteSink& owner_;
     ConnectionView& view_;
     int savedComPort_ = kFirstComPort;
-    bool errorCloseArmed_ = false; // the error-close timer is running
     std::optional<TcpLinkAddress> network_;
     TcpConnectedFlag networkConnected_;
+    bool networkAnnounced_ = false; // the connected network link was reported open
     TrafficObserver* traffic_ = nullptr;
     ReplyDispatch* replies_ = nullptr;
 };

@@ -5,53 +5,12 @@
 #include "session/log_hook.h"
 #include "session/new_file.h"
 
-#include <algorithm>
+#include <utility>
 
 namespace mc {
-namespace {
-
-bool startsPair(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-}
-
-unsigned digitValue(char c) {
-    return static_cast<unsigned>(static_cast<unsigned char>(c));
-}
-
-// The switcher sends lower-case hex. The low nibble is not checked: a
-// non-digit counts as a letter, so odd characters give odd bytes, wrapped to
-// eight bits.
-std::uint8_t pairValue(char high, char low) {
-    const unsigned hi = (high >= '0' && high <= '9') ? digitValue(high) - '0' : digitValue(high) - 'a' + 10U;
-    const unsigned lo = (low >= '0' && low <= '9') ? digitValue(low) - '0' : digitValue(low) - 'a' + 10U;
-    return static_cast<std::uint8_t>(hi * 16U + lo);
-}
-
-} // namespace
-
 bool isEdidDataLine(std::string_view line) {
     line = replyText(line);
     return line.find(kEdidKeyword) != std::string_view::npos && line.find(kEdidDataKeyword) != std::string_view::npos;
-}
-
-void scanEdidData(std::string_view line, EdidImage& image) {
-    line = replyText(line);
-    const std::size_t data = line.find(kEdidDataKeyword);
-    if (data == std::string_view::npos) {
-        return;
-    }
-    const std::size_t end = std::min(line.size(), kEdidScanLimit);
-    std::size_t pos = data + kEdidDataKeyword.size();
-    for (std::uint8_t& byte : image) {
-        while (pos < end && !startsPair(line[pos])) {
-            ++pos;
-        }
-        if (pos + 1 >= end) {
-            return;
-        }
-        byte = pairValue(line[pos], line[pos + 1]);
-        pos += 2;
-    }
 }
 
 std::optional<std::string> edidFileName(std::string_view pattern, int serial) {
@@ -92,10 +51,10 @@ EdidFiles::SaveResult DirectoryEdidFiles::save(const std::string& name, const Ed
 }
 
 // Names 00..99 in turn; when all exist, 99 is overwritten.
-std::optional<std::string> EdidCapture::freeFileName() const {
+std::optional<std::string> EdidCapture::freeFileName(const std::string& pattern) const {
     std::optional<std::string> name;
     for (int serial = 0; serial < kEdidFileSerials; ++serial) {
-        name = edidFileName(state_.edidFileName, serial);
+        name = edidFileName(pattern, serial);
         if (!name || !files_.exists(*name)) {
             return name;
         }
@@ -103,16 +62,29 @@ std::optional<std::string> EdidCapture::freeFileName() const {
     return name;
 }
 
+EdidReply EdidCapture::check(std::string_view line) const {
+    return checkEdidReply(replyText(line), expected_ ? expected_->port : EdidPort{});
+}
+
 void EdidCapture::handleLine(std::string_view line) {
-    if (!isEdidDataLine(line)) {
+    if (pending() && isEdidDataLine(line)) {
+        handleLine(line, check(line));
+    }
+}
+
+void EdidCapture::handleLine(std::string_view line, const EdidReply& checked) {
+    if (!pending() || !isEdidDataLine(line)) {
         return;
     }
     // This line ends the read whatever follows.
-    state_.edidToFile = false;
-    scanEdidData(line, state_.receivedEdid);
-    const EdidImage image = state_.receivedEdid;
-
-    const auto name = freeFileName();
+    const EdidReadBack asked = *std::exchange(expected_, std::nullopt);
+    if (!checked.problem.empty()) {
+        // Stale or partial bytes must never be saved as an EDID.
+        logMessage(LogLevel::Error, kEdidCheckLogSource, std::string(kEdidNotSavedLog) + checked.problem);
+        return;
+    }
+    const EdidImage& image = checked.image;
+    const auto name = freeFileName(asked.fileNamePattern);
     const auto result = name ? files_.save(*name, image) : EdidFiles::SaveResult::CannotCreate;
     switch (result) {
     case EdidFiles::SaveResult::CannotCreate:

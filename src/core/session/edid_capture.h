@@ -1,6 +1,8 @@
 #pragma once
 
-#include "session/console_state.h"
+#include "edid/edid_choices.h"
+#include "edid/edid_image.h"
+#include "session/edid_reply.h"
 #include "session/reply_views.h"
 
 #include <cstddef>
@@ -16,8 +18,6 @@ namespace mc {
 // The EDID data line holds both keywords; the hex bytes follow "DATA ".
 inline constexpr std::string_view kEdidKeyword = "EDID ";
 inline constexpr std::string_view kEdidDataKeyword = "DATA ";
-// The hex scan never reads at or beyond this position of the line.
-inline constexpr std::size_t kEdidScanLimit = 2000;
 // Saved EDIDs take the first free serial number 00..99 in the name pattern.
 inline constexpr int kEdidFileSerials = 100;
 inline constexpr std::string_view kEdidSerialField = "%02d";
@@ -31,6 +31,8 @@ inline constexpr std::string_view kSavedToFileMessage = "Save to file: ";
 inline constexpr std::string_view kEdidCheckLogSource = "EDID check";
 // Starts the traffic mark of an EDID sent or read back with findings.
 inline constexpr std::string_view kEdidCheckNote = "EDID check: ";
+// Starts the log entry and the traffic mark of an EDID data line refused.
+inline constexpr std::string_view kEdidNotSavedLog = "EDID read back not saved: ";
 
 // Logs the check's findings of an EDID, if any, as "EDID <what>: <findings>"
 // (an error entry when one is an error, else a warning entry) and returns
@@ -39,13 +41,6 @@ std::string logEdidFindings(std::span<const std::uint8_t> edid, const std::strin
 
 // True when the line (up to its first NUL) holds both "EDID " and "DATA ".
 bool isEdidDataLine(std::string_view line);
-
-// Reads the hex pairs behind the first "DATA " into image, byte 0 to 255. Only
-// a digit or 'a'-'f' starts a pair (upper case is skipped like a blank); the
-// second character is a digit or else taken as a lower-case letter, whatever it
-// is, with the byte wrapping modulo 256. Reads stop at the line's end (its
-// first NUL) and before kEdidScanLimit; bytes without a pair keep their values.
-void scanEdidData(std::string_view line, EdidImage& image);
 
 // The pattern with its "%02d" replaced by serial as two digits. The pattern is
 // never used as a format string: std::nullopt unless it holds exactly one
@@ -77,25 +72,54 @@ private:
     std::filesystem::path directory_;
 };
 
-// The EDID-to-file parser: handles one complete line while an EDID read is
-// pending (ConsoleState::edidToFile). The first line with both keywords is
-// scanned into ConsoleState::receivedEdid, saved under the first free name of
-// ConsoleState::edidFileName, announced and shown, and ends the mode whatever
-// the outcome. Other lines are dropped and the mode stays.
+// An EDID read-back the console waits for: the port asked and the name
+// pattern its EDID is saved under (one "%02d" for the serial).
+struct EdidReadBack {
+    EdidPort port;
+    std::string fileNamePattern;
+};
+
+// Where the EDID page starts a read-back.
+class EdidReadBackStarter {
+public:
+    virtual ~EdidReadBackStarter() = default;
+    virtual void expectEdid(EdidReadBack readBack) = 0;
+};
+
+// The EDID-to-file parser, and the one owner of the read-back mode. While a
+// read-back waits, the first line with both keywords ends it: checked as the
+// EDID of the port asked (whole 128-byte blocks of hex pairs), then saved
+// under the first free name of the pattern, announced and shown. A line that
+// fails the check is not saved: the log says why (and the traffic mark, made
+// from the same check), and the page keeps what it shows. Other lines are
+// dropped and the mode stays.
 class EdidCapture {
 public:
-    EdidCapture(ConsoleState& state, const ReplyViews& views, EdidFiles& files)
-        : state_(state), console_(views.console), edid_(views.edid), files_(files) {}
+    EdidCapture(const ReplyViews& views, EdidFiles& files)
+        : console_(views.console), edid_(views.edid), files_(files) {}
 
+    // Starts (or restarts) the read-back mode.
+    void expect(EdidReadBack readBack) { expected_ = std::move(readBack); }
+    // Ends a pending read-back; nothing is saved.
+    void end() { expected_.reset(); }
+    [[nodiscard]] bool pending() const { return expected_.has_value(); }
+    [[nodiscard]] const std::optional<EdidReadBack>& expected() const { return expected_; }
+
+    // The check of an EDID data line against the port asked; call while
+    // pending().
+    [[nodiscard]] EdidReply check(std::string_view line) const;
+    // Takes a complete line while pending(); `checked` is check(line) when
+    // the caller has it already.
     void handleLine(std::string_view line);
+    void handleLine(std::string_view line, const EdidReply& checked);
 
 private:
-    [[nodiscard]] std::optional<std::string> freeFileName() const;
+    [[nodiscard]] std::optional<std::string> freeFileName(const std::string& pattern) const;
 
-    ConsoleState& state_;
     ConsoleView& console_;
     EdidView& edid_;
     EdidFiles& files_;
+    std::optional<EdidReadBack> expected_;
 };
 
 } // namespace mc

@@ -87,9 +87,11 @@ TrafficMark markReplyLine(std::string_view line, bool edidReadPending) {
     return describe(decodeReply(line), line);
 }
 
-TrafficMark markEdidReadBack(std::string_view line, EdidImage image) {
-    scanEdidData(line, image);
-    const EdidFindings findings = checkEdid(image);
+TrafficMark markEdidReadBack(const EdidReply& checked) {
+    if (!checked.problem.empty()) {
+        return {TrafficMarkKind::Fault, std::string(kEdidNotSavedLog) + checked.problem};
+    }
+    const EdidFindings findings = checkEdid(checked.image);
     if (findings.empty()) {
         return acted(std::string(kEdidReadBackMark));
     }

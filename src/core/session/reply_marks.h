@@ -1,6 +1,6 @@
 #pragma once
 
-#include "edid/edid_image.h"
+#include "session/edid_reply.h"
 #include "session/traffic.h"
 
 #include <string_view>
@@ -11,9 +11,9 @@ namespace mc {
 // on, in words. While an EDID read waits, only an EDID data line counts.
 [[nodiscard]] TrafficMark markReplyLine(std::string_view line, bool edidReadPending = false);
 
-// The EDID data line that ends a read-back, scanned over `image` as the
-// EDID capture scans it: "EDID data read back", with what the EDID check
-// finds in the result (a Fault mark then).
-[[nodiscard]] TrafficMark markEdidReadBack(std::string_view line, EdidImage image);
+// The EDID data line that ends a read-back, as the EDID capture's check found
+// it: "EDID data read back", with what the EDID check finds in the image (a
+// Fault mark then), or why it is not saved (a Fault mark).
+[[nodiscard]] TrafficMark markEdidReadBack(const EdidReply& checked);
 
 } // namespace mc

@@ -74,6 +74,20 @@ void Session::receive(std::span<const std::uint8_t> bytes, int link, bool portEr
     }
 }
 
+void Session::linkFailed(int link, std::string_view reason) {
+    connection_.linkFailed(link, reason);
+}
+
+void Session::linkConnected(int link) {
+    connection_.linkConnected(link);
+}
+
+void Session::expectEdid(EdidReadBack readBack) {
+    if (replies_) {
+        replies_->expectEdid(std::move(readBack));
+    }
+}
+
 bool Session::send(const TextCommand& command) {
     return connection_.send(command);
 }

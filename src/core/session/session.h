@@ -35,10 +35,13 @@ struct PageViews {
 // send their commands through the session.
 //
 // Threads: everything but the channel's port worker runs on the owner's
-// thread (the console's window thread). The worker hands received bytes and
-// failures to `owner`, which brings them to receive() and linkFailed() on that
-// thread, in order.
-class Session final : public CommandSender {
+// thread (the console's window thread). The worker hands received bytes, the
+// connect and failures to `owner`, which brings them to receive(),
+// linkConnected() and linkFailed() on that thread, in order, and never calls
+// one of them while another is still running (a message box shown while a
+// line is handled runs an event loop): the owner's queue holds what comes
+// meanwhile.
+class Session final : public CommandSender, public EdidReadBackStarter {
 public:
     // `owner`: where the channel's port worker hands over (the window's
     // hand-over); `view`: the port controls, status line, messages and timers;
@@ -57,6 +60,12 @@ public:
     // port error flag as the bytes came in; bytes read before a failure are
     // handled, those after it are dropped and start the error close.
     void receive(std::span<const std::uint8_t> bytes, int link, bool portError);
+    // Link `link` failed after the bytes received before; `reason` says why.
+    // The port closes at once and the operator is told as after any port
+    // error; a failure of a link closed or reopened since changes nothing.
+    void linkFailed(int link, std::string_view reason);
+    // Link `link` is up (a network link has connected).
+    void linkConnected(int link);
 
     // CommandSender: sends only while the port is open.
     bool send(const TextCommand& command) override;
@@ -64,6 +73,8 @@ public:
     // it reports now (after a close, or changes made elsewhere); false while
     // no port is open.
     bool requestStatus();
+    // The next EDID data line is checked as the port's EDID and saved.
+    void expectEdid(EdidReadBack readBack) override;
 
     // Sees the commands, lines and link events; nullptr detaches.
     void setTrafficObserver(TrafficObserver* observer);
@@ -75,6 +86,10 @@ public:
     [[nodiscard]] Connection& connection() { return connection_; }
     // What the switcher has reported, with times and staleness.
     [[nodiscard]] const SwitcherState& switcher() const { return switcher_; }
+    // The EDID read-back waiting for its data line, if any.
+    [[nodiscard]] std::optional<EdidReadBack> edidReadBack() const {
+        return replies_ ? replies_->edidReadBack() : std::nullopt;
+    }
     // nullptr until showRepliesOn().
     [[nodiscard]] const ReplyDispatch* replies() const { return replies_.get(); }
 

@@ -127,24 +127,23 @@ void AudioPage::refresh() {
     }
 }
 
-void AudioPage::readControls() {
-    for (int output = 1; output <= kOutputs; ++output) {
-        switch (pairs_[slot(output)]->checkedId()) {
-        case kOnId:
-            states_[slot(output)] = AudioState::On;
-            break;
-        case kMuteId:
-            states_[slot(output)] = AudioState::Mute;
-            break;
-        default:
-            states_[slot(output)] = std::nullopt;
-            break;
-        }
+void AudioPage::readControl(int output) {
+    switch (pairs_[slot(output)]->checkedId()) {
+    case kOnId:
+        states_[slot(output)] = AudioState::On;
+        break;
+    case kMuteId:
+        states_[slot(output)] = AudioState::Mute;
+        break;
+    default:
+        states_[slot(output)] = std::nullopt;
+        break;
     }
 }
 
 void AudioPage::onClicked(int output) {
-    readControls();
+    // Only the clicked pair changed: every other one shows what is stored.
+    readControl(output);
     // The clicked pair has a checked radio; Mute is only a fallback.
     if (const auto command = audioCommand(output, states_[slot(output)].value_or(AudioState::Mute))) {
         sender_.send(*command);

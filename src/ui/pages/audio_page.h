@@ -15,7 +15,7 @@ namespace mc {
 class CommandSender;
 
 // The audio page: de-embedded audio On or Mute per output. A click stores
-// what all sixteen radio pairs show and sends the command for its output.
+// what its radio pair shows and sends the command for its output.
 class AudioPage : public QWidget, public AudioView {
     Q_OBJECT
 public:
@@ -38,7 +38,8 @@ public:
 
 private:
     void buildOutput(int output, QWidget* section, const QRect& sectionRect);
-    void readControls();
+    // Stores what the output's radio pair shows.
+    void readControl(int output);
     void onClicked(int output);
 
     CommandSender& sender_;

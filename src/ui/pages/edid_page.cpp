@@ -100,8 +100,8 @@ QString defaultFileChooser(QWidget* parent) {
 
 } // namespace
 
-EdidPage::EdidPage(CommandSender& sender, ConsoleState& state, QWidget* parent)
-    : QWidget(parent), sender_(sender), state_(state), chooseFile_(defaultFileChooser) {
+EdidPage::EdidPage(CommandSender& sender, EdidReadBackStarter& readBack, const ConsoleState& state, QWidget* parent)
+    : QWidget(parent), sender_(sender), readBack_(readBack), state_(state), chooseFile_(defaultFileChooser) {
     setObjectName(QStringLiteral("edidPage"));
     // The page lays itself out before the tab widget adopts it.
     setFont(dialogFont());
@@ -200,12 +200,12 @@ void EdidPage::refresh() {
 }
 
 void EdidPage::fillSummary() {
-    summary_ = fillEdidSummary(state_.edidReports);
+    summary_ = fillEdidSummary(reports_);
     refresh();
 }
 
 void EdidPage::showEdid(const EdidImage& image) {
-    state_.edidReports = decodeEdid(image);
+    reports_ = decodeEdid(image);
     fillSummary();
 }
 
@@ -236,8 +236,7 @@ void EdidPage::readEdid() {
     // The read-back mode is on before the command leaves, so no reply can
     // overtake it. It is set also when nothing is sent (a "From Out" choice,
     // an empty choice, the port closed): the next EDID data line ends it.
-    state_.edidFileName = edidReadFilePattern(*port);
-    state_.edidToFile = true;
+    readBack_.expectEdid(EdidReadBack{*port, edidReadFilePattern(*port)});
     if (port->kind == EdidPort::Output) {
         if (const auto command = readOutputEdidCommand(port->port)) {
             sender_.send(*command);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "edid/edid_decoder.h"
 #include "edid/edid_image.h"
 #include "link/ports.h"
+#include "session/edid_capture.h"
 #include "session/reply_views.h"
 
 #include <QString>
@@ -23,8 +25,8 @@ struct ConsoleState;
 // The EDID management page: the EDID each input presents to its source, the
 // read-back of an EDID from any port into a file, the upload of an EDID file
 // into a user slot of an input, and the summary of the last EDID read or
-// loaded. The EDID file name, the EDID-to-file mode and the EDID reports are
-// the console's state, shared with the reply path.
+// loaded. The read-back itself (the port asked, the file name, the mode) is
+// the session's EDID capture's.
 class EdidPage : public QWidget, public EdidView {
     Q_OBJECT
 public:
@@ -33,7 +35,9 @@ public:
     // Asks the operator for the EDID file to load; an empty name cancels.
     using FileChooser = std::function<QString(QWidget* parent)>;
 
-    EdidPage(CommandSender& sender, ConsoleState& state, QWidget* parent = nullptr);
+    // `state`: whether the port is open.
+    EdidPage(CommandSender& sender, EdidReadBackStarter& readBack, const ConsoleState& state,
+             QWidget* parent = nullptr);
 
     // The input's (1..16) EDID choice as the switcher last reported it or the
     // operator picked it: 0..48, or none (also for other inputs).
@@ -47,12 +51,13 @@ public:
 
     // Redraws the summary text from the stored summary.
     void refresh();
-    // Rebuilds the summary from the console's EDID reports and redraws.
+    // Rebuilds the summary from the page's EDID reports and redraws.
     void fillSummary();
-    // Replaces the console's EDID reports with the image's, then fills the
+    // Replaces the page's EDID reports with the image's, then fills the
     // summary. For a loaded file and for an EDID read back from the switcher.
     void showEdid(const EdidImage& image);
 
+    [[nodiscard]] const EdidReports& reports() const { return reports_; }
     // The summary as the reports gave it: whole lines, each ending in CR LF.
     [[nodiscard]] const std::string& summary() const { return summary_; }
 
@@ -72,7 +77,10 @@ private:
     void loadEdid();
 
     CommandSender& sender_;
-    ConsoleState& state_;
+    EdidReadBackStarter& readBack_;
+    const ConsoleState& state_;
+    // The last EDID read back or loaded, decoded; the summary sums it up.
+    EdidReports reports_;
     FileChooser chooseFile_;
     std::string summary_;
 

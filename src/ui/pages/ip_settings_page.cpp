@@ -1,7 +1,6 @@
 #include "pages/ip_settings_page.h"
 
 #include "link/commands.h"
-#include "session/console_state.h"
 #include "widgets/dialog_units.h"
 #include "widgets/ip_address_edit.h"
 
@@ -56,8 +55,7 @@ std::string firstLine(std::string_view view) {
 
 } // namespace
 
-IpSettingsPage::IpSettingsPage(CommandSender& sender, ConsoleState& state, QWidget* parent)
-    : QWidget(parent), sender_(sender), state_(state) {
+IpSettingsPage::IpSettingsPage(CommandSender& sender, QWidget* parent) : QWidget(parent), sender_(sender) {
     setObjectName(QStringLiteral("ipSettingsPage"));
     // The page lays itself out before the tab widget adopts it.
     setFont(dialogFont());
@@ -105,7 +103,7 @@ void IpSettingsPage::buildControls() {
     macEdit_->setObjectName(QStringLiteral("macEdit"));
     macEdit_->setMaxLength(static_cast<int>(kMacTextMaxLength));
     place(macEdit_, kFieldX, kMacY, kMacWidth, kFieldHeight);
-    macEdit_->setEnabled(state_.macUnlocked);
+    macEdit_->setEnabled(macUnlocked_);
     labelFor(kMacLabel, macEdit_, kMacY, "macLabel");
 
     tcpPortEdit_ = new QLineEdit(group);
@@ -181,7 +179,7 @@ void IpSettingsPage::onDhcpClicked() {
 void IpSettingsPage::onSave() {
     readControls();
     if (tcpPortText_.find(kMacUnlockWord) != std::string::npos) {
-        state_.macUnlocked = true;
+        macUnlocked_ = true;
         macEdit_->setEnabled(true);
         return;
     }
@@ -191,7 +189,7 @@ void IpSettingsPage::onSave() {
     settings.netMask = netMask_->address();
     settings.router = routerAddress_->address();
     settings.tcpPort = tcpPortText_;
-    if (state_.macUnlocked) {
+    if (macUnlocked_) {
         settings.mac = macText_;
     }
     // The whole block goes out as one write.

@@ -15,16 +15,16 @@ namespace mc {
 
 class CommandSender;
 class IpAddressEdit;
-struct ConsoleState;
 
 // The IP settings page: DHCP, addresses, TCP port and, once unlocked, the MAC
 // address, all sent at once by "Save Setting". The reply parser writes what
-// the switcher reports through the IpSettingsView calls below. Whether the MAC
-// address is unlocked is the console's state, kept for the rest of the run.
+// the switcher reports through the IpSettingsView calls below. The MAC address,
+// once unlocked, stays unlocked for the rest of the run (the page lives as
+// long as the console).
 class IpSettingsPage : public QWidget, public IpSettingsView {
     Q_OBJECT
 public:
-    IpSettingsPage(CommandSender& sender, ConsoleState& state, QWidget* parent = nullptr);
+    explicit IpSettingsPage(CommandSender& sender, QWidget* parent = nullptr);
 
     // Stores the MAC text (up to its first line break); shown at redraw.
     void setMacText(std::string_view text) override;
@@ -47,6 +47,8 @@ public:
     // The TCP port as the edit shows it now, edited or not.
     [[nodiscard]] std::string shownTcpPort() const;
     [[nodiscard]] const std::string& macText() const { return macText_; }
+    // The hidden word typed as the TCP port has unlocked the MAC address.
+    [[nodiscard]] bool macUnlocked() const { return macUnlocked_; }
 
 protected:
     // Swallows Enter so that the console window neither closes nor clicks a
@@ -61,7 +63,7 @@ private:
     void onSave();
 
     CommandSender& sender_;
-    ConsoleState& state_;
+    bool macUnlocked_ = false;
     bool dhcp_ = false;
     std::string tcpPortText_;
     std::string macText_;

@@ -69,6 +69,8 @@ ConsoleWindow::ConsoleWindow(QWidget* parent) : QDialog(parent) {
         }),
         // Port worker thread: the session exists whenever a worker runs.
         [this] { return session_->channel().portError(); });
+    handover_->onLinkFailed([this](int link, const std::string& reason) { session_->linkFailed(link, reason); });
+    handover_->onLinkConnected([this](int link) { session_->linkConnected(link); });
     ConnectionView& view = *this;
     session_ = std::make_unique<Session>(*handover_, view, edidFiles_);
     buildPages();
@@ -125,7 +127,7 @@ void ConsoleWindow::buildPortControls() {
     comSelector_->setGeometry(comRect.x(), comRect.y(), comRect.width(), comSelector_->sizeHint().height());
     comSelector_->setMaxVisibleItems(comRect.height() / comSelector_->sizeHint().height());
     for (int n = kFirstComPort; n <= kLastComPort; ++n) {
-        comSelector_->addItem(QString::fromStdString(comPortItemText(n)));
+        comSelector_->addItem(QString::fromStdString(comPortName(n)));
     }
     comSelector_->setCurrentIndex(state().comPort - kFirstComPort);
     commLabel->setBuddy(comSelector_);
@@ -145,10 +147,7 @@ void ConsoleWindow::buildPortControls() {
 void ConsoleWindow::wirePortControls() {
     searchTimer_ = new QTimer(this);
     searchTimer_->setObjectName(QStringLiteral("searchTimer"));
-    errorCloseTimer_ = new QTimer(this);
-    errorCloseTimer_->setObjectName(QStringLiteral("errorCloseTimer"));
     connect(searchTimer_, &QTimer::timeout, this, [this] { connection().timerFired(ConsoleTimer::Search); });
-    connect(errorCloseTimer_, &QTimer::timeout, this, [this] { connection().timerFired(ConsoleTimer::ErrorClose); });
 
     connect(portButton_, &QPushButton::clicked, this, [this] { connection().portButtonClicked(); });
     // A change of selection, not a pick: choosing the selected port again
@@ -168,8 +167,8 @@ void ConsoleWindow::buildPages() {
     Session& session = *session_;
     routing1_ = new RoutingPage(RoutingPage::FirstBank, session);
     routing2_ = new RoutingPage(RoutingPage::SecondBank, session);
-    edidPage_ = new EdidPage(session, session.state());
-    ipSettingsPage_ = new IpSettingsPage(session, session.state());
+    edidPage_ = new EdidPage(session, session, session.state());
+    ipSettingsPage_ = new IpSettingsPage(session);
     audioPage_ = new AudioPage(session);
 
     QWidget* const pages[] = {routing1_, routing2_, edidPage_, ipSettingsPage_, audioPage_};
@@ -354,8 +353,8 @@ void ConsoleWindow::selectComItem(int index) {
     comSelector_->setCurrentIndex(index);
 }
 
-QTimer* ConsoleWindow::timer(ConsoleTimer which) const {
-    return which == ConsoleTimer::Search ? searchTimer_ : errorCloseTimer_;
+QTimer* ConsoleWindow::timer(ConsoleTimer /*which*/) const {
+    return searchTimer_; // the only one
 }
 
 void ConsoleWindow::startConsoleTimer(ConsoleTimer which, std::chrono::milliseconds period) {

@@ -106,7 +106,6 @@ private:
     std::unique_ptr<Session> session_;
     AddressBook addressBook_;
     QTimer* searchTimer_ = nullptr;
-    QTimer* errorCloseTimer_ = nullptr;
 
     QPushButton* portButton_ = nullptr;
     QLabel* portIcon_ = nullptr;

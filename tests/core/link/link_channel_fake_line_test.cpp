@@ -1,4 +1,4 @@
-// The port worker's rules over a fake line: purges, failure notice and reason,
+// The port worker's rules over a fake line: purges, the failure told with its reason,
 // bursts. The pseudo-terminal tests beside this one prove the same on a real
 // terminal.
 #include "link/link_channel.h"
@@ -55,7 +55,7 @@ TEST_F(LinkChannelFakeLineTest, everyWriteIsPrecededByAPurgeOfTheInput) {
     EXPECT_EQ(sink_.handOversStarted(), 0U);
 }
 
-TEST_F(LinkChannelFakeLineTest, aFarEndFailureHandsOverTheRestThenOneNoticeWithTheFlagAndItsReason) {
+TEST_F(LinkChannelFakeLineTest, aFarEndFailureHandsOverTheRestThenTellsTheFailureOnceWithItsReason) {
     ASSERT_TRUE(channel_.openLink(sink_, 1, LineSettings{}));
     ASSERT_TRUE(channel_.startPortWorker());
     line_.feed("ab");
@@ -64,16 +64,21 @@ TEST_F(LinkChannelFakeLineTest, aFarEndFailureHandsOverTheRestThenOneNoticeWithT
 
     line_.feed("c");
     line_.failFarEnd();
-    ASSERT_TRUE(sink_.waitForBytes(4, kArrival));
+    ASSERT_TRUE(sink_.waitForFailure(kArrival));
     EXPECT_TRUE(channel_.portError());
-    EXPECT_EQ(sink_.text(), "abcc"); // the notice repeats the last byte read
+    EXPECT_EQ(sink_.text(), "abc"); // no byte stands for the failure
+    ASSERT_EQ(sink_.failures().size(), 1U);
+    EXPECT_EQ(sink_.failures()[0].linkNumber, 1);
+    EXPECT_EQ(sink_.failures()[0].reason, "read: Input/output error");
+    EXPECT_EQ(sink_.failures()[0].bytesBefore, 3U);
     EXPECT_EQ(channel_.lastFailure(), "read: Input/output error");
 
     // The line is no longer watched: more bytes are not read.
     line_.feed("zz");
     ASSERT_EQ(channel_.sendTextCommand("x"), SendResult::Queued);
     channel_.closeLink();
-    EXPECT_EQ(sink_.text(), "abcc");
+    EXPECT_EQ(sink_.text(), "abc");
+    EXPECT_EQ(sink_.failures().size(), 1U);
     EXPECT_FALSE(line_.isOpen());
     EXPECT_EQ(line_.journal().back(), "close");
 }
@@ -110,12 +115,14 @@ TEST_F(LinkChannelFakeLineTest, aLinkThatCannotBeReachedFromTheWorkerIsAFailedLi
     ASSERT_TRUE(channel_.openLink(sink_, 1, LineSettings{}));
     ASSERT_EQ(channel_.sendTextCommand("GET\r\n"), SendResult::Queued);
     ASSERT_TRUE(channel_.startPortWorker());
-    ASSERT_TRUE(sink_.waitForBytes(1, kArrival)); // the notice, as after a hang-up
+    ASSERT_TRUE(sink_.waitForFailure(kArrival)); // told as after a hang-up
     EXPECT_TRUE(channel_.portError());
     EXPECT_EQ(channel_.lastFailure(), "connect fake line: Connection refused");
+    EXPECT_EQ(sink_.failures()[0].reason, "connect fake line: Connection refused");
     line_.feed("late");
     channel_.closeLink();
-    EXPECT_EQ(sink_.received().size(), 1U);
+    EXPECT_TRUE(sink_.received().empty());
+    EXPECT_TRUE(sink_.takeConnects().empty()) << "never up";
 }
 
 TEST_F(LinkChannelFakeLineTest, closeEndsAConnectStillUnderWayWithoutAFailure) {

@@ -137,18 +137,20 @@ TEST_F(TcpBackendTest, PurgeInputDiscardsWhatIsReceivedAndUnread) {
 }
 
 // A far end that closes or resets fails the link as a hang-up fails a serial
-// line: the flag with its reason, then one byte as notice, and a quiet worker.
-TEST_F(TcpBackendTest, PeerCloseAndResetAreLinkFailuresWithOneNoticeByte) {
+// line: the flag with its reason, told once, and a quiet worker.
+TEST_F(TcpBackendTest, PeerCloseAndResetAreLinkFailuresToldOnce) {
     for (const bool reset : {false, true}) {
         SCOPED_TRACE(reset ? "reset" : "close");
         channel_.clearPortError();
         sink_.take();
+        sink_.takeFailures();
         connectAndExchange();
         peer_.closeClient(reset);
         ASSERT_TRUE(waitForError(kArrival));
-        ASSERT_TRUE(sink_.waitForBytes(13, kArrival));
+        ASSERT_TRUE(sink_.waitForFailure(kArrival));
         std::this_thread::sleep_for(100ms);
-        EXPECT_EQ(sink_.received().size(), 13U) << "one notice byte, then nothing";
+        EXPECT_EQ(sink_.received().size(), 12U) << "no byte for the failure, nothing after it";
+        EXPECT_EQ(sink_.failures().size(), 1U);
         const std::string prefix = "read 127.0.0.1:" + std::to_string(peer_.port()) + ": ";
         const std::string failure = channel_.lastFailure();
         ASSERT_TRUE(failure.starts_with(prefix)) << failure;
@@ -174,9 +176,10 @@ TEST_F(TcpBackendTest, BytesBeforeACloseMidLineAreHandedOverBeforeTheFailure) {
     ASSERT_TRUE(peer_.send(partial));
     peer_.closeClient();
     ASSERT_TRUE(waitForError(kArrival));
-    ASSERT_TRUE(sink_.waitForBytes(12 + partial.size() + 1, kArrival));
+    ASSERT_TRUE(sink_.waitForFailure(kArrival));
     EXPECT_EQ(sink_.text().substr(12, partial.size()), partial);
-    EXPECT_EQ(sink_.received().size(), 12 + partial.size() + 1) << "the bytes, then one notice byte";
+    EXPECT_EQ(sink_.received().size(), 12 + partial.size());
+    EXPECT_EQ(sink_.failures().at(0).bytesBefore, 12 + partial.size()) << "the bytes, then the failure";
 }
 
 TEST_F(TcpBackendTest, ARefusedConnectFailsWithTheAddressAndReason) {
@@ -185,7 +188,9 @@ TEST_F(TcpBackendTest, ARefusedConnectFailsWithTheAddressAndReason) {
     ASSERT_TRUE(waitForError(kArrival));
     EXPECT_EQ(channel_.lastFailure(), "connect 127.0.0.1:" + std::to_string(port) + ": " + kRefused);
     EXPECT_FALSE(connected_->load());
-    EXPECT_TRUE(sink_.waitForBytes(1, kArrival)) << "the owner learns of it at a byte, as for a line failure";
+    ASSERT_TRUE(sink_.waitForFailure(kArrival)) << "the owner is told, as of a line failure";
+    EXPECT_EQ(sink_.failures()[0].reason, channel_.lastFailure());
+    EXPECT_TRUE(sink_.takeConnects().empty()) << "never up";
 }
 
 TEST_F(TcpBackendTest, AnUnresolvableNameFailsWithinTheBound) {

@@ -53,12 +53,15 @@ protected:
                     connection_.confirmSearch();
                 }
             }
+            for (const auto& f : sink_.takeFailures()) {
+                connection_.linkFailed(f.linkNumber, f.reason);
+            }
             if (done()) {
                 return true;
             }
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left <= 0ms || !sink_.waitForBytes(1, left)) {
+            if (left <= 0ms || !sink_.waitForNews(left)) {
                 return done();
             }
         }
@@ -95,20 +98,22 @@ protected:
     Connection connection_{state_, channel_, sink_, view_};
 };
 
-TEST_F(ConnectionFakeLineTest, farEndFailureClosesThePortAtTheErrorCloseTimerAndLogsWhy) {
+TEST_F(ConnectionFakeLineTest, farEndFailureClosesThePortAsSoonAsItIsToldAndLogsWhy) {
     FakeLine& line = lines_.add(1);
     connection_.portButtonClicked();
     expectOpenOn(1);
 
     line.failFarEnd();
-    ASSERT_TRUE(pumpUntil([&] { return view_.isRunning(ConsoleTimer::ErrorClose); }));
-    EXPECT_TRUE(state_.portOpen); // until the error-close timer fires
-    connection_.timerFired(ConsoleTimer::ErrorClose);
+    ASSERT_TRUE(sink_.waitForFailure(kArrival));
+    EXPECT_TRUE(state_.portOpen); // until the window thread is told
+    ASSERT_EQ(sink_.failures().size(), 1U);
+    EXPECT_EQ(sink_.failures()[0].reason, "read: Input/output error");
+    EXPECT_TRUE(sink_.received().empty()); // told by the call, not by a byte
+    ASSERT_TRUE(pumpUntil([&] { return !state_.portOpen; }));
 
-    EXPECT_FALSE(state_.portOpen);
     EXPECT_EQ(view_.portIcon, false);
     EXPECT_EQ(view_.buttonText, kOpenPortText);
-    EXPECT_FALSE(view_.isRunning(ConsoleTimer::ErrorClose));
+    EXPECT_TRUE(view_.running.empty());
     EXPECT_FALSE(channel_.isOpen());
     EXPECT_FALSE(line.isOpen());
     EXPECT_TRUE(view_.messages.empty()); // a port error shows no message box

@@ -2,6 +2,8 @@
 // request, close, failed connects told with host, port and reason, and the
 // COM controls taking over.
 #include "session/connection.h"
+#include "session/traffic_format.h"
+#include "session/traffic_log.h"
 #include "support/fake_connection_view.h"
 #include "support/pty_peer.h"
 #include "support/recording_sink.h"
@@ -21,18 +23,22 @@ class ConnectionNetworkTest : public ::testing::Test {
 protected:
     void SetUp() override { ports_.exportToEnvironment(); }
 
-    // Admits what the channel delivered, as the window thread does, and runs
-    // the error-close timer when it is started; until `done` or the time is up.
+    // Hands the connection what the channel told, as the window thread does:
+    // the connect, the bytes, a failure; until `done` or the time is up.
     template <class Done> bool pumpUntil(Done done, std::chrono::milliseconds timeout = kArrival) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         for (;;) {
+            for (const int link : sink_.takeConnects()) {
+                connection_.linkConnected(link);
+                ++connects_;
+            }
             for (const auto& r : sink_.take()) {
                 if (connection_.admitReceivedByte(r.linkNumber, channel_.portError())) {
                     admitted_.push_back(static_cast<char>(r.byte));
                 }
             }
-            if (view_.isRunning(ConsoleTimer::ErrorClose)) {
-                connection_.timerFired(ConsoleTimer::ErrorClose);
+            for (const auto& f : sink_.takeFailures()) {
+                connection_.linkFailed(f.linkNumber, f.reason);
             }
             if (done()) {
                 return true;
@@ -60,12 +66,14 @@ protected:
     LinkChannel channel_;
     Connection connection_{state_, channel_, sink_, view_};
     std::string admitted_;
+    int connects_ = 0;
 };
 
 TEST_F(ConnectionNetworkTest, ConnectAsksForTheStatusAndClosePortEndsTheLink) {
     connection_.connectNetwork({"127.0.0.1", peer_.port()});
     expectConnectedTo(peer_.port());
     ASSERT_TRUE(peer_.accept(kArrival));
+    ASSERT_TRUE(pumpUntil([&] { return connects_ == 1; }));
     EXPECT_EQ(peer_.receive(11, kArrival), "\r\nGET STA\r\n");
     ASSERT_TRUE(peer_.send("OUT01 IN03\r\n"));
     ASSERT_TRUE(pumpUntil([&] { return admitted_.size() == 12; }));
@@ -100,9 +108,40 @@ TEST_F(ConnectionNetworkTest, ARefusedConnectIsToldWithHostPortAndReasonThenTheP
     ASSERT_TRUE(pumpUntil([&] { return view_.messages.size() == 2; }));
 }
 
+// The monitor tells of a network link as it is: "opened" and the status
+// request only once the peer accepted; a refused connect shows neither.
+TEST_F(ConnectionNetworkTest, TheLinkIsReportedOpenAndAskedForTheStatusOnlyOnceConnected) {
+    TrafficLog traffic;
+    connection_.setTrafficObserver(&traffic);
+    const std::uint16_t closed = test::closedLoopbackPort();
+    connection_.connectNetwork({"127.0.0.1", closed});
+    ASSERT_TRUE(pumpUntil([&] { return !view_.messages.empty(); }));
+    connection_.connectNetwork({"127.0.0.1", peer_.port()});
+    ASSERT_TRUE(peer_.accept(kArrival));
+    ASSERT_TRUE(pumpUntil([&] { return connects_ == 1; }));
+    EXPECT_EQ(peer_.receive(11, kArrival), "\r\nGET STA\r\n");
+    connection_.setTrafficObserver(nullptr);
+
+    std::vector<std::string> rows;
+    for (std::size_t i = 0; i < traffic.size(); ++i) {
+        const TrafficRow& row = traffic.row(i);
+        rows.push_back(std::string(trafficDirectionName(row.direction)) + " " + row.link + " " + row.mark.text +
+                       (row.direction == TrafficDirection::Event ? "" : " " + visibleBytes(row.bytes)));
+    }
+    const std::string refused = "127.0.0.1:" + std::to_string(closed);
+    const std::string accepted = "127.0.0.1:" + std::to_string(peer_.port());
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        "event " + refused + " port error",
+                        "event " + refused + " closed",
+                        "event " + accepted + " opened",
+                        "sent " + accepted + "  \\r\\nGET STA\\r\\n",
+                    }));
+}
+
 TEST_F(ConnectionNetworkTest, APeerThatClosesIsAPortErrorWithoutAConnectMessage) {
     connection_.connectNetwork({"127.0.0.1", peer_.port()});
     ASSERT_TRUE(peer_.accept(kArrival));
+    ASSERT_TRUE(pumpUntil([&] { return connects_ == 1; }));
     ASSERT_EQ(peer_.receive(11, kArrival).size(), 11U);
     ASSERT_TRUE(peer_.send("OUT01 IN0"));
     peer_.closeClient();
@@ -119,6 +158,7 @@ TEST_F(ConnectionNetworkTest, TheComSelectorAndTheSearchFirstCloseTheNetworkLink
     ASSERT_TRUE(pty && pty->linkAs(ports_.path(), 3));
     connection_.connectNetwork({"127.0.0.1", peer_.port()});
     ASSERT_TRUE(peer_.accept(kArrival));
+    ASSERT_TRUE(pumpUntil([&] { return connects_ == 1; }));
     ASSERT_EQ(peer_.receive(11, kArrival), "\r\nGET STA\r\n");
     connection_.comSelectionChanged(2);
     EXPECT_FALSE(connection_.networkPeer());

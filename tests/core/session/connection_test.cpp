@@ -47,6 +47,10 @@ protected:
                     replies_.receive(r.byte);
                 }
             }
+            // A failure comes after the bytes read before it.
+            for (const auto& f : sink_.takeFailures()) {
+                connection_.linkFailed(f.linkNumber, f.reason);
+            }
             if (done()) {
                 return true;
             }
@@ -279,24 +283,21 @@ TEST_F(ConnectionTest, lateAnswerFromAPortTheSearchHasLeftDoesNotConfirmTheNext)
     EXPECT_EQ(view_.selectedItem, 1);
 }
 
-TEST_F(ConnectionTest, hangUpClosesThePortAtTheNextByteAndRelabelsTheButton) {
+TEST_F(ConnectionTest, hangUpClosesThePortAsItIsToldAndRelabelsTheButton) {
     auto peer = peerAt(1);
     connection_.portButtonClicked();
     expectOpenOn(1);
     peer->hangUp();
-    ASSERT_TRUE(pumpUntil([&] { return view_.isRunning(ConsoleTimer::ErrorClose); }));
-    EXPECT_EQ(view_.running[ConsoleTimer::ErrorClose], kErrorClosePeriod);
-    EXPECT_TRUE(state_.portOpen); // not until the timer
-
-    connection_.timerFired(ConsoleTimer::ErrorClose);
+    ASSERT_TRUE(sink_.waitForFailure(kArrival));
+    EXPECT_TRUE(state_.portOpen); // not until the window thread is told
+    ASSERT_TRUE(pumpUntil([&] { return !state_.portOpen; }, 0ms));
     expectClosed(kOpenPortText);
     EXPECT_FALSE(channel_.isOpen());
-    EXPECT_FALSE(view_.isRunning(ConsoleTimer::ErrorClose));
+    EXPECT_TRUE(view_.running.empty());
 
-    // A tick without the flag only stops the timer.
-    channel_.clearPortError();
+    // A failure told late, for a link closed since, changes nothing.
     view_.buttonText = kClosePortText;
-    connection_.timerFired(ConsoleTimer::ErrorClose);
+    connection_.linkFailed(1, "late");
     EXPECT_EQ(view_.buttonText, kClosePortText);
 }
 
@@ -306,16 +307,14 @@ TEST_F(ConnectionTest, hangUpClosesThePortAtTheNextByteAndRelabelsTheButton) {
 TEST_F(ConnectionTest, hangUpDuringAnEdidReadEndsTheReadAndDropsTheHalfLine) {
     auto peer = peerAt(1);
     connection_.portButtonClicked();
-    state_.edidFileName = "Matrix_EDID_out1_%02d.bin";
-    state_.edidToFile = true;
+    replies_.expectEdid(test::outputReadBack());
     ASSERT_TRUE(peer->write("OUT1 EDID DATA 00 ff ff"));
     ASSERT_TRUE(pumpUntil([&] { return replies_.pendingLine().size() == 23; }));
     peer->hangUp();
-    ASSERT_TRUE(pumpUntil([&] { return view_.isRunning(ConsoleTimer::ErrorClose); }));
-    connection_.timerFired(ConsoleTimer::ErrorClose);
+    ASSERT_TRUE(pumpUntil([&] { return !state_.portOpen; }));
     expectClosed(kOpenPortText);
 
-    EXPECT_FALSE(state_.edidToFile);
+    EXPECT_FALSE(replies_.edidReadBack());
     EXPECT_TRUE(replies_.pendingLine().empty());
     for (const char byte : std::string_view(" ff ff ff 00 4c 2d\r\n")) {
         replies_.receive(static_cast<std::uint8_t>(byte));
@@ -330,37 +329,39 @@ TEST_F(ConnectionTest, hangUpDuringAnEdidReadEndsTheReadAndDropsTheHalfLine) {
 TEST_F(ConnectionTest, closingThePortOrSearchingEndsAPendingEdidRead) {
     auto com1 = peerAt(1);
     connection_.portButtonClicked();
-    state_.edidToFile = true;
+    replies_.expectEdid(test::outputReadBack());
     ASSERT_TRUE(com1->write("OUT1 EDID DATA 00"));
     ASSERT_TRUE(pumpUntil([&] { return !replies_.pendingLine().empty(); }));
     connection_.portButtonClicked();
-    EXPECT_FALSE(state_.edidToFile);
+    EXPECT_FALSE(replies_.edidReadBack());
     EXPECT_TRUE(replies_.pendingLine().empty());
 
     // Read ordered with the port closed: nothing went out, nothing will come.
-    state_.edidToFile = true;
+    replies_.expectEdid(test::outputReadBack());
     connection_.searchMachineClicked();
-    EXPECT_FALSE(state_.edidToFile);
+    EXPECT_FALSE(replies_.edidReadBack());
     ASSERT_EQ(com1->read(kProbeLine.size(), kArrival), kProbeLine);
     ASSERT_TRUE(com1->write("\r\n"));
     EXPECT_TRUE(pumpUntil([&] { return state_.portOpen; }));
 }
 
-TEST_F(ConnectionTest, errorDuringASearchEndsItAtTheNextTickWithThePortStillOpen) {
+// The failure closes the port under test at once; the search ends at its
+// next tick instead of trying the next port.
+TEST_F(ConnectionTest, errorDuringASearchClosesThePortAndEndsTheSearchAtTheNextTick) {
     auto com1 = peerAt(1);
     auto com2 = peerAt(2);
     connection_.searchMachineClicked();
     com1->hangUp();
-    ASSERT_TRUE(pumpUntil([&] { return channel_.portError(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !channel_.isOpen(); }));
+    EXPECT_EQ(view_.buttonText, kOpenPortText);
     connection_.timerFired(ConsoleTimer::Search);
     EXPECT_FALSE(state_.searchInProgress);
     EXPECT_FALSE(view_.isRunning(ConsoleTimer::Search));
     EXPECT_EQ(channel_.linkNumber(), 1);
-    EXPECT_TRUE(channel_.isOpen());
     EXPECT_EQ(com2->readAll(20ms, 100ms), "");
 }
 
-TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTheErrorCloseTimerOnAnError) {
+TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndClosesThePortAtAByteFlaggedWithAnError) {
     auto peer = peerAt(1);
     connection_.portButtonClicked();
     struct Case {
@@ -371,7 +372,7 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTheErrorClose
         SCOPED_TRACE(c.comPort);
         EXPECT_EQ(connection_.admitReceivedByte(c.comPort, false), c.admitted);
     }
-    EXPECT_FALSE(view_.isRunning(ConsoleTimer::ErrorClose));
+    EXPECT_TRUE(state_.portOpen);
 
     // An open that cannot configure the line leaves the port open with the flag set.
     state_.line.baudRate = 12345;
@@ -380,25 +381,14 @@ TEST_F(ConnectionTest, replyDispatchDropsBytesOfOtherPortsAndStartsTheErrorClose
     ASSERT_TRUE(channel_.portError());
     // A byte that came in before the flag went up is still handled.
     EXPECT_TRUE(connection_.admitReceivedByte(1, false));
-    EXPECT_FALSE(view_.isRunning(ConsoleTimer::ErrorClose));
+    EXPECT_TRUE(state_.portOpen);
     EXPECT_FALSE(connection_.admitReceivedByte(1, true));
-    EXPECT_TRUE(view_.isRunning(ConsoleTimer::ErrorClose));
-
-    // Further bytes do not restart it, so a steady stream cannot hold off the close.
-    EXPECT_FALSE(connection_.admitReceivedByte(1, true));
-    auto errorCloseStarts = [&] {
-        return std::count_if(view_.started.begin(), view_.started.end(),
-                             [](const auto& s) { return s.first == ConsoleTimer::ErrorClose; });
-    };
-    EXPECT_EQ(errorCloseStarts(), 1);
-    connection_.timerFired(ConsoleTimer::ErrorClose);
+    expectClosed(kOpenPortText);
     EXPECT_FALSE(channel_.isOpen());
-    // After the close, the next error starts it afresh.
-    state_.line.baudRate = 12345;
-    connection_.portButtonClicked();
-    ASSERT_TRUE(channel_.portError());
+    // The rest of the burst finds the port closed.
+    view_.buttonText = kClosePortText;
     EXPECT_FALSE(connection_.admitReceivedByte(1, true));
-    EXPECT_EQ(errorCloseStarts(), 2);
+    EXPECT_EQ(view_.buttonText, kClosePortText);
 }
 
 TEST_F(ConnectionTest, commandsGoOutOnlyWhileThePortOpenFlagIsSet) {

@@ -9,8 +9,6 @@ TEST(ConsoleState, startsClosedOnCom1WithTheFixedLineSettings) {
     const ConsoleState state;
     EXPECT_FALSE(state.portOpen);
     EXPECT_FALSE(state.searchInProgress);
-    EXPECT_FALSE(state.edidToFile);
-    EXPECT_TRUE(state.edidFileName.empty());
     EXPECT_EQ(state.comPort, 1);
     EXPECT_EQ(state.line.baudRate, 57600);
     EXPECT_EQ(state.line.parity, 'N');
@@ -25,8 +23,8 @@ TEST(ConsoleState, comPortRangeIsOneToNinetyNine) {
     EXPECT_TRUE(isValidComPort(1));
     EXPECT_TRUE(isValidComPort(99));
     EXPECT_FALSE(isValidComPort(100));
-    EXPECT_EQ(comPortItemText(1), "COM1");
-    EXPECT_EQ(comPortItemText(99), "COM99");
+    EXPECT_EQ(comPortName(1), "COM1");
+    EXPECT_EQ(comPortName(99), "COM99");
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include "support/file_size_limit.h"
 #include "support/recording_target.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -31,78 +33,6 @@ EdidImage filled(std::uint8_t value) {
     return image;
 }
 
-TEST(ScanEdidData, readsTheSwitchersLowerCaseLine) {
-    const EdidImage sample = sampleImage();
-    EdidImage image = filled(0x55);
-    scanEdidData(edidDataLine(sample), image);
-    EXPECT_EQ(image, sample);
-}
-
-struct PairCase {
-    const char* name;
-    std::string data; // what follows "DATA "
-    std::vector<std::uint8_t> firstBytes;
-};
-
-void PrintTo(const PairCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class ScanEdidPairs : public testing::TestWithParam<PairCase> {};
-
-// Bytes not given by the line keep 0xEE.
-TEST_P(ScanEdidPairs, givesTheseBytes) {
-    EdidImage image = filled(0xEE);
-    scanEdidData("IN1 EDID DATA " + GetParam().data, image);
-    const auto& expected = GetParam().firstBytes;
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(image[i], expected[i]) << "byte " << i;
-    }
-    for (std::size_t i = expected.size(); i < image.size(); ++i) {
-        ASSERT_EQ(image[i], 0xEE) << "byte " << i;
-    }
-}
-
-const PairCase kPairCases[] = {
-    {"lowerCaseHex", "00 ff 7a 10\r\n", {0x00, 0xFF, 0x7A, 0x10}},
-    {"pairsNeedNoBlank", "00ff7a\r\n", {0x00, 0xFF, 0x7A}},
-    // Upper case cannot start a pair; as a second character it counts as a
-    // "letter": 'A' - 'a' + 10 = -22, so "0A" gives 0x00 - 22 = 0xEA.
-    {"upperCaseSkippedOrMisread", "0A 1B\r\n", {0xEA, 0xFB}},
-    {"upperCaseOnlyGivesNothing", "FF AB CD\r\n", {}},
-    {"oddSecondCharacterWraps", "fz\r\n", {0x13}}, // 15 * 16 + 35 = 275
-    {"crAsSecondCharacter", "1\r\n", {static_cast<std::uint8_t>(16 + '\r' - 'a' + 10)}},
-    {"loneLastCharacterKeepsTheByte", "12 3", {0x12}},
-    {"nulEndsTheLine", std::string("12 34\0 56\n", 10), {0x12, 0x34}},
-    {"noDataAtAll", "\r\n", {}},
-};
-INSTANTIATE_TEST_SUITE_P(Pairs, ScanEdidPairs, testing::ValuesIn(kPairCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(ScanEdidData, neverReadsAtOrBeyondPositionTwoThousand) {
-    const std::string prefix = "EDID DATA ";
-    // A pair at 1998-1999 is the last one read; one starting at 1999 is not.
-    std::string line = prefix + std::string(1998 - prefix.size(), ' ') + "ab";
-    EdidImage image = filled(0xEE);
-    scanEdidData(line + "cd\n", image);
-    EXPECT_EQ(image[0], 0xAB);
-    EXPECT_EQ(image[1], 0xEE);
-
-    line = prefix + std::string(1999 - prefix.size(), ' ') + "ab\n";
-    image = filled(0xEE);
-    scanEdidData(line, image);
-    EXPECT_EQ(image, filled(0xEE));
-}
-
-TEST(ScanEdidData, startsBehindTheFirstDataKeyword) {
-    EdidImage image = filled(0xEE);
-    scanEdidData("12 EDID 34 DATA 56 DATA 78\n", image);
-    EXPECT_EQ(image[0], 0x56);
-    // The second "DATA" is upper case and skipped like blanks.
-    EXPECT_EQ(image[1], 0x78);
-    EXPECT_EQ(image[2], 0xEE);
-}
-
 TEST(IsEdidDataLine, needsBothKeywordsBeforeAnyNul) {
     EXPECT_TRUE(isEdidDataLine("OUT1 EDID DATA 00\r\n"));
     EXPECT_TRUE(isEdidDataLine("DATA 00 EDID \r\n"));
@@ -127,22 +57,18 @@ TEST(EdidFileName, refusesPatternsThatAreNotOneSerialField) {
 
 class EdidCaptureTest : public testing::Test {
 protected:
-    EdidCaptureTest() {
-        state.edidToFile = true;
-        state.edidFileName = "Matrix_EDID_out1_%02d.bin";
-    }
+    EdidCaptureTest() { capture.expect(test::outputReadBack()); }
 
-    ConsoleState state;
     RecordingTarget target;
     MemoryEdidFiles files;
-    EdidCapture capture{state, target.views(), files};
+    EdidCapture capture{target.views(), files};
 };
 
 TEST_F(EdidCaptureTest, linesWithoutBothKeywordsLeaveTheModeOn) {
     for (const char* line : {"OUT3 VS IN5\r\n", "OUT1 EDID 3\r\n", "DATA 00 11\r\n", "\r\n"}) {
         capture.handleLine(line);
     }
-    EXPECT_TRUE(state.edidToFile);
+    EXPECT_TRUE(capture.pending());
     EXPECT_TRUE(target.calls.empty());
     EXPECT_TRUE(files.saved.empty());
 }
@@ -158,8 +84,7 @@ TEST_F(EdidCaptureTest, savesUnderTheFirstFreeNameAndShowsIt) {
     EXPECT_EQ(target.calls, (Calls{"showMessage(Save to file: Matrix_EDID_out1_02.bin)", "showCapturedEdid"}));
     ASSERT_EQ(target.capturedEdids.size(), 1U);
     EXPECT_EQ(target.capturedEdids[0], sample);
-    EXPECT_EQ(state.receivedEdid, sample);
-    EXPECT_FALSE(state.edidToFile);
+    EXPECT_FALSE(capture.pending());
 }
 
 TEST_F(EdidCaptureTest, aReadBackWithErrorsIsSavedAndShownAsAnyAndTheLogSaysWhatIsWrong) {
@@ -183,7 +108,7 @@ TEST_F(EdidCaptureTest, aReadBackWithErrorsIsSavedAndShownAsAnyAndTheLogSaysWhat
 
     // A sound one logs nothing.
     logged.clear();
-    state.edidToFile = true;
+    capture.expect(test::outputReadBack());
     setLogSink([&](LogLevel, std::string_view, std::string_view text) { logged.emplace_back(text); });
     capture.handleLine(edidDataLine(sampleImage()));
     setLogSink({});
@@ -192,7 +117,7 @@ TEST_F(EdidCaptureTest, aReadBackWithErrorsIsSavedAndShownAsAnyAndTheLogSaysWhat
 
 TEST_F(EdidCaptureTest, withAllHundredNamesTakenNinetyNineIsOverwritten) {
     for (int serial = 0; serial < kEdidFileSerials; ++serial) {
-        files.existing.insert(*edidFileName(state.edidFileName, serial));
+        files.existing.insert(*edidFileName(test::outputReadBack().fileNamePattern, serial));
     }
     capture.handleLine(edidDataLine(sampleImage()));
     ASSERT_EQ(files.saved.size(), 1U);
@@ -215,7 +140,7 @@ TEST_P(EdidCaptureFailure, showsTheMessageDecodesNothingAndEndsTheMode) {
     files.result = GetParam().result;
     capture.handleLine(edidDataLine(sampleImage()));
     EXPECT_EQ(target.calls, Calls{std::string("showMessage(") + GetParam().message + ")"});
-    EXPECT_FALSE(state.edidToFile);
+    EXPECT_FALSE(capture.pending());
 }
 
 const FailureCase kFailureCases[] = {
@@ -227,20 +152,59 @@ INSTANTIATE_TEST_SUITE_P(Save, EdidCaptureFailure, testing::ValuesIn(kFailureCas
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EdidCaptureTest, badNamePatternIsNeverFormattedAndCreatesNothing) {
-    state.edidFileName = "%s%n%02d.bin";
+    capture.expect(EdidReadBack{EdidPort{EdidPort::Output, 1}, "%s%n%02d.bin"});
     capture.handleLine(edidDataLine(sampleImage()));
     EXPECT_TRUE(files.saved.empty());
     EXPECT_EQ(target.calls, Calls{"showMessage(Faild to create file)"});
-    EXPECT_FALSE(state.edidToFile);
+    EXPECT_FALSE(capture.pending());
 }
 
-TEST_F(EdidCaptureTest, bytesTheLineDoesNotGiveKeepTheLastCapture) {
-    state.receivedEdid = filled(0x42);
-    capture.handleLine("OUT1 EDID DATA 00 01\r\n");
+// After a full read-back, a line with a few bytes was saved as a new file
+// holding the earlier EDID's bytes behind them. Now nothing of it is saved
+// or shown, the log says why, and the read-back is over.
+TEST_F(EdidCaptureTest, aLineWithoutTheWholeEdidOfThePortAskedIsNeitherSavedNorShown) {
+    capture.handleLine(edidDataLine(sampleImage()));
     ASSERT_EQ(files.saved.size(), 1U);
-    EdidImage expected = filled(0x42);
-    expected[0] = 0x00;
-    expected[1] = 0x01;
+    std::vector<std::string> logged;
+    setLogSink([&](LogLevel level, std::string_view, std::string_view text) {
+        logged.push_back(std::string(logLevelName(level)) + " " + std::string(text));
+    });
+    const std::string whole = edidDataLine(sampleImage());
+    const std::string cases[] = {
+        "OUT1 EDID DATA 00 01\r\n",
+        whole.substr(0, whole.size() - 6) + "\r\n",      // the last byte missing
+        whole.substr(0, 17) + '\0' + whole.substr(17),   // a NUL ends the line
+        edidDataLine(sampleImage(), "IN1 EDID DATA "),   // another port's EDID
+        edidDataLine(filled(0x7a)).replace(15, 2, "zz"), // not hex
+    };
+    for (const std::string& line : cases) {
+        target.calls.clear();
+        capture.expect(test::outputReadBack());
+        capture.handleLine(line);
+        EXPECT_FALSE(capture.pending()) << line;
+        EXPECT_TRUE(target.calls.empty()) << line;
+    }
+    setLogSink({});
+    EXPECT_EQ(files.saved.size(), 1U);
+    ASSERT_EQ(logged.size(), std::size(cases));
+    const std::string refused = std::string(logLevelName(LogLevel::Error)) + " EDID read back not saved: ";
+    EXPECT_EQ(logged[0], refused + "the EDID of output 1 holds 2 bytes, not whole 128-byte blocks");
+    EXPECT_EQ(logged[1], refused + "the EDID of output 1 holds 255 bytes, not whole 128-byte blocks");
+    EXPECT_EQ(logged[2], refused + "the EDID of output 1 holds 1 bytes, not whole 128-byte blocks");
+}
+
+TEST_F(EdidCaptureTest, upperCaseHexAndABaseBlockAloneAreTakenAsTheyAre) {
+    EdidImage base = sampleImage();
+    base[126] = 0;
+    std::string line = edidDataLine(base).substr(0, 15 + 3 * 128) + "\r\n";
+    for (char& c : line) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    line.replace(0, 15, "OUT1 EDID DATA ");
+    capture.handleLine(line);
+    ASSERT_EQ(files.saved.size(), 1U);
+    EdidImage expected = filled(kEdidFillByte);
+    std::copy_n(base.begin(), 128, expected.begin());
     EXPECT_EQ(files.saved.begin()->second, expected);
 }
 
@@ -281,13 +245,11 @@ TEST_F(DirectoryEdidFilesTest, reportsAFileThatCannotBeCreated) {
 
 TEST_F(DirectoryEdidFilesTest, captureTakesTheNextNumberOnDisk) {
     DirectoryEdidFiles files(directory);
-    ConsoleState state;
     RecordingTarget target;
-    EdidCapture capture(state, target.views(), files);
+    EdidCapture capture(target.views(), files);
     for (int i = 0; i < 3; ++i) {
-        state.edidToFile = true;
-        state.edidFileName = "Matrix_EDID_inp2_%02d.bin";
-        capture.handleLine(edidDataLine(sampleImage()));
+        capture.expect(EdidReadBack{EdidPort{EdidPort::Input, 2}, "Matrix_EDID_inp2_%02d.bin"});
+        capture.handleLine(edidDataLine(sampleImage(), "IN2 EDID 01 DATA "));
     }
     EXPECT_EQ(read("Matrix_EDID_inp2_02.bin").size(), 256U);
     EXPECT_EQ(target.calls.at(4), "showMessage(Save to file: Matrix_EDID_inp2_02.bin)");
@@ -298,19 +260,17 @@ TEST_F(DirectoryEdidFilesTest, captureTakesTheNextNumberOnDisk) {
 // send it padded with 0xFF as if it were an EDID) nor use up its number.
 TEST_F(DirectoryEdidFilesTest, aFailedWriteLeavesNoFileAndFreesItsNumber) {
     DirectoryEdidFiles files(directory);
-    ConsoleState state;
     RecordingTarget target;
-    EdidCapture capture(state, target.views(), files);
-    state.edidFileName = "Matrix_EDID_out1_%02d.bin";
+    EdidCapture capture(target.views(), files);
     {
         const test::FileSizeLimit limit(100);
-        state.edidToFile = true;
+        capture.expect(test::outputReadBack());
         capture.handleLine(edidDataLine(sampleImage()));
     }
     EXPECT_EQ(target.calls, Calls{"showMessage(failed)"});
     EXPECT_TRUE(std::filesystem::is_empty(directory));
 
-    state.edidToFile = true;
+    capture.expect(test::outputReadBack());
     capture.handleLine(edidDataLine(sampleImage()));
     EXPECT_EQ(target.calls.at(1), "showMessage(Save to file: Matrix_EDID_out1_00.bin)");
     EXPECT_EQ(read("Matrix_EDID_out1_00.bin").size(), 256U);
@@ -334,11 +294,9 @@ TEST_F(DirectoryEdidFilesTest, linksTakeTheirNameAndNothingIsWrittenThroughThem)
     std::filesystem::create_symlink(outside / "victim.bin", work / "Matrix_EDID_out1_01.bin");
 
     DirectoryEdidFiles files(work);
-    ConsoleState state;
     RecordingTarget target;
-    EdidCapture capture(state, target.views(), files);
-    state.edidToFile = true;
-    state.edidFileName = "Matrix_EDID_out1_%02d.bin";
+    EdidCapture capture(target.views(), files);
+    capture.expect(test::outputReadBack());
     capture.handleLine(edidDataLine(sampleImage()));
     EXPECT_EQ(target.calls.at(0), "showMessage(Save to file: Matrix_EDID_out1_02.bin)");
 

@@ -1,3 +1,4 @@
+#include "session/log_hook.h"
 #include "session/reply_dispatch.h"
 #include "support/edid_capture_fakes.h"
 #include "support/recording_target.h"
@@ -20,10 +21,7 @@ protected:
         }
     }
 
-    void startEdidRead() {
-        state.edidFileName = "Matrix_EDID_out1_%02d.bin";
-        state.edidToFile = true;
-    }
+    void startEdidRead() { dispatch.expectEdid(test::outputReadBack()); }
 
     ConsoleState state;
     RecordingTarget target;
@@ -44,10 +42,10 @@ TEST_F(ReplyDispatchTest, duringAnEdidReadTextRepliesAndTheSearchAreIgnored) {
     receive("OUT3 VS IN5\r\n\r\nOUT1 EDID 3\r\n");
     EXPECT_TRUE(target.calls.empty());
     EXPECT_TRUE(state.searchInProgress);
-    EXPECT_TRUE(state.edidToFile);
+    EXPECT_TRUE(dispatch.edidReadBack());
 
     receive(edidDataLine(EdidImage{}));
-    EXPECT_FALSE(state.edidToFile);
+    EXPECT_FALSE(dispatch.edidReadBack());
     target.calls.clear();
 
     receive("OUT3 VS IN5\r\n");
@@ -55,72 +53,34 @@ TEST_F(ReplyDispatchTest, duringAnEdidReadTextRepliesAndTheSearchAreIgnored) {
     EXPECT_EQ(target.calls.back(), "redrawRouting");
 }
 
-// A message box's event loop delivers bytes while the EDID line is still
-// being handled; they are handled after it, in order, as text replies.
-TEST_F(ReplyDispatchTest, bytesArrivingInsideAMessageFollowTheLineBeingHandled) {
+// A data line that does not carry the whole EDID of the port asked ends the
+// read-back unsaved; the bytes of an earlier read never fill the gap.
+TEST_F(ReplyDispatchTest, aShortOrForeignEdidLineEndsTheReadWithoutSavingAnything) {
+    EdidImage image{};
+    image.fill(0x21);
+    image[126] = 1;
     startEdidRead();
-    target.onMessage = [&](std::string_view) { receive("OUT3 VS IN5\r\nOUT4 V"); };
-    const EdidImage image = [] {
-        EdidImage i{};
-        i[0] = 0x12;
-        return i;
-    }();
     receive(edidDataLine(image));
-    target.onMessage = nullptr;
-
-    EXPECT_EQ(target.calls, (Calls{"showMessage(Save to file: Matrix_EDID_out1_00.bin)", "showCapturedEdid",
-                                   "setOutputSelection(3,4)", "redrawRouting"}));
-    EXPECT_EQ(files.saved.at("Matrix_EDID_out1_00.bin"), image);
-    EXPECT_EQ(dispatch.pendingLine(), "OUT4 V");
-
+    ASSERT_EQ(files.saved.size(), 1U);
     target.calls.clear();
-    receive("S IN6\r\n");
-    EXPECT_EQ(target.calls, (Calls{"setOutputSelection(4,5)", "redrawRouting"}));
-}
+    std::vector<std::string> logged;
+    setLogSink([&](LogLevel, std::string_view, std::string_view text) { logged.emplace_back(text); });
 
-// A second EDID line arriving inside the first one's message is not taken
-// for the pending read (the read has ended) and does not re-enter the capture.
-TEST_F(ReplyDispatchTest, nestedEdidLineDoesNotStartASecondCapture) {
-    startEdidRead();
-    const std::string line = edidDataLine(EdidImage{});
-    int depth = 0;
-    int maxDepth = 0;
-    target.onMessage = [&](std::string_view) {
-        ++depth;
-        maxDepth = std::max(maxDepth, depth);
+    for (const std::string& line : {std::string("OUT1 EDID DATA 00 ff\r\n"), edidDataLine(image, "OUT2 EDID DATA "),
+                                    edidDataLine(image).substr(0, 15 + 3 * 128) + "\r\n"}) {
+        startEdidRead();
         receive(line);
-        --depth;
-    };
-    receive(line);
-    EXPECT_EQ(maxDepth, 1);
-    EXPECT_EQ(files.saved.size(), 1U);
-    EXPECT_FALSE(state.edidToFile);
-}
-
-TEST_F(ReplyDispatchTest, aFloodInsideAMessageIsBoundedAndTheLineCutByTheGapDiscarded) {
-    startEdidRead();
-    const std::string reply = "OUT1 VS IN2\r\n";
-    const std::size_t repeats = kDeferredByteLimit / reply.size() + 1;
-    std::string flood;
-    for (std::size_t i = 0; i < repeats; ++i) {
-        flood += reply;
+        EXPECT_FALSE(dispatch.edidReadBack()) << line;
+        receive("OUT3 VS IN5\r\n"); // the text parser has the next line
     }
-    target.onMessage = [&](std::string_view) { receive(flood); };
-    receive(edidDataLine(EdidImage{}));
-    target.onMessage = nullptr;
-
-    EXPECT_EQ(dispatch.droppedBytes(), flood.size() - kDeferredByteLimit);
-    const std::size_t wholeLines = kDeferredByteLimit / reply.size();
-    EXPECT_EQ(target.calls.size(), 2 + 2 * wholeLines);
-    EXPECT_EQ(target.calls.back(), "redrawRouting");
-
-    // The queue ended inside a line ("OUT"); joined to what comes next it
-    // would read as output 5. It is dropped at its LF instead.
-    ASSERT_NE(kDeferredByteLimit % reply.size(), 0U);
-    target.calls.clear();
-    receive("5 VS IN7\r\nOUT6 VS IN8\r\n");
-    EXPECT_EQ(target.calls, (Calls{"setOutputSelection(6,7)", "redrawRouting"}));
-    EXPECT_EQ(dispatch.discardedLines(), 1U);
+    setLogSink({});
+    EXPECT_EQ(files.saved.size(), 1U);
+    EXPECT_EQ(target.calls, (Calls{"setOutputSelection(3,4)", "redrawRouting", "setOutputSelection(3,4)",
+                                   "redrawRouting", "setOutputSelection(3,4)", "redrawRouting"}));
+    ASSERT_EQ(logged.size(), 3U);
+    EXPECT_EQ(logged[0], "EDID read back not saved: the EDID of output 1 holds 2 bytes, not whole 128-byte blocks");
+    EXPECT_NE(logged[1].find("not the EDID of output 1"), std::string::npos) << logged[1];
+    EXPECT_NE(logged[2].find("announces an extension block"), std::string::npos) << logged[2];
 }
 
 } // namespace

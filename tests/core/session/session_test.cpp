@@ -37,6 +37,9 @@ protected:
                 const std::uint8_t byte = r.byte;
                 session_.receive({&byte, 1}, r.linkNumber, session_.channel().portError());
             }
+            for (const auto& f : sink_.takeFailures()) {
+                session_.linkFailed(f.linkNumber, f.reason);
+            }
             std::this_thread::sleep_for(1ms);
         }
         return true;
@@ -107,6 +110,30 @@ TEST_F(SessionTest, aCloseEndsTheUnfinishedLineAndItsMark) {
     EXPECT_TRUE(session_.replies()->pendingLine().empty());
     receive("OUT3 VS IN5\r\n");
     EXPECT_EQ(target_.calls, (Calls{"setOutputSelection(3,4)", "redrawRouting"}));
+}
+
+// A failed line is told by one call after the bytes read before it: those
+// still count, the port closes at once, and a failure told for a link closed
+// and opened again since leaves the new one alone.
+TEST_F(SessionTest, aLinkFailureClosesThePortAfterTheBytesReadBeforeIt) {
+    session_.connection().portButtonClicked();
+    line_->feed("\r\nOUT3 VS IN5\r\n");
+    ASSERT_TRUE(pumpUntil([&] { return !target_.calls.empty(); }));
+    line_->failFarEnd();
+    ASSERT_TRUE(pumpUntil([&] { return !session_.state().portOpen; }));
+    EXPECT_EQ(view_.buttonText, kOpenPortText);
+    EXPECT_EQ(view_.portIcon, false);
+    EXPECT_FALSE(session_.channel().isOpen());
+    EXPECT_TRUE(view_.messages.empty()); // a serial port error shows no message box
+    EXPECT_EQ(session_.switcher().route(3)->value, 4);
+    EXPECT_TRUE(session_.switcher().route(3)->stale);
+
+    line_->restoreFarEnd();
+    session_.connection().portButtonClicked();
+    ASSERT_TRUE(session_.state().portOpen);
+    session_.linkFailed(1, "told late");
+    EXPECT_TRUE(session_.state().portOpen);
+    EXPECT_EQ(view_.buttonText, kClosePortText);
 }
 
 } // namespace

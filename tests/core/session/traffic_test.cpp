@@ -190,20 +190,20 @@ TEST(TrafficMarks, anEdidReadBackWithFindingsSaysWhatIsWrong) {
     std::ifstream in(std::string(MC_TEST_DATA_DIR) + "/edid-samples/004-dell-dela1cf.bin", std::ios::binary);
     EdidImage sound{};
     in.read(reinterpret_cast<char*>(sound.data()), static_cast<std::streamsize>(sound.size()));
-    EdidImage filled;
-    filled.fill(0xFF);
-    EXPECT_EQ(markEdidReadBack(test::edidDataLine(sound), filled),
+    const EdidPort out1{EdidPort::Output, 1};
+    EXPECT_EQ(markEdidReadBack(checkEdidReply(test::edidDataLine(sound), out1)),
               (TrafficMark{TrafficMarkKind::ActedOn, "EDID data read back"}));
 
     EdidImage broken = sound;
     broken[126] = 2;
     broken[127] = static_cast<std::uint8_t>(broken[127] - 1);
-    EXPECT_EQ(markEdidReadBack(test::edidDataLine(broken), filled),
+    EXPECT_EQ(markEdidReadBack(checkEdidReply(test::edidDataLine(broken), out1)),
               (TrafficMark{TrafficMarkKind::Fault, "EDID data read back; EDID check: the extension count (byte 126) is "
                                                    "2, but only 1 extension block follows"}));
-    // Bytes the line leaves out keep the values of the image it is scanned
-    // over, as in the capture: a short line over the sound image is sound.
-    EXPECT_EQ(markEdidReadBack("OUT1 EDID DATA 00 ff\r\n", sound).kind, TrafficMarkKind::ActedOn);
+    // A line that is not the whole EDID is marked with why nothing is saved.
+    EXPECT_EQ(markEdidReadBack(checkEdidReply("OUT1 EDID DATA 00 ff\r\n", out1)),
+              (TrafficMark{TrafficMarkKind::Fault,
+                           "EDID read back not saved: the EDID of output 1 holds 2 bytes, not whole 128-byte blocks"}));
 }
 
 TEST(TrafficLogRing, sentCommandsCarryTheirNoteAsAFaultMark) {
@@ -318,7 +318,7 @@ TEST(TrafficDispatch, dispatchReportsPendingBytesLinesAndTheEdidMode) {
     EXPECT_EQ(log.row(0).mark.text, "output 2 -> input 3");
     EXPECT_EQ(log.pending().bytes, "OUT4");
 
-    state.edidToFile = true;
+    dispatch.expectEdid(test::outputReadBack());
     for (const char c : std::string(" VS IN1\r\n")) {
         dispatch.receive(static_cast<std::uint8_t>(c));
     }
@@ -326,15 +326,18 @@ TEST(TrafficDispatch, dispatchReportsPendingBytesLinesAndTheEdidMode) {
     EXPECT_EQ(log.row(1).bytes, "OUT4 VS IN1\r\n");
     EXPECT_EQ(log.row(1).mark.kind, TrafficMarkKind::Ignored);
 
-    // The data line ending the read, over the image the capture starts from
-    // (all 0xFF: two bytes are no EDID), is marked with what is wrong.
-    state.receivedEdid.fill(0xFF);
-    for (const char c : std::string("OUT1 EDID DATA 00 ff\r\n")) {
+    // The data line ending the read is marked with what is wrong: a base
+    // block of 0xFF holds no EDID header.
+    EdidImage ones;
+    ones.fill(0xFF);
+    ones[126] = 0;
+    const std::string line = test::edidDataLine(ones);
+    for (const char c : line.substr(0, 15 + 3 * 128) + "\r\n") {
         dispatch.receive(static_cast<std::uint8_t>(c));
     }
     ASSERT_EQ(log.size(), 3U);
     EXPECT_EQ(log.row(2).mark.kind, TrafficMarkKind::Fault);
-    EXPECT_EQ(log.row(2).mark.text.rfind("EDID data read back; EDID check: the header (bytes 0 to 7) is 00 FF FF FF FF "
+    EXPECT_EQ(log.row(2).mark.text.rfind("EDID data read back; EDID check: the header (bytes 0 to 7) is FF FF FF FF FF "
                                          "FF FF FF",
                                          0),
               0U)

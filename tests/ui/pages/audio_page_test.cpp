@@ -124,15 +124,18 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(sender.sent[1]), QByteArray("\r\nSET OUT3  EXA  EN\r\n"));
     }
 
-    void clickStoresWhatEveryPairShows() {
+    // A click stores its own pair only: replies stored and not yet redrawn
+    // for other outputs are not overwritten with what their radios still show.
+    void clickStoresOnlyItsOwnPair() {
         RecordingSender sender;
         AudioPage page(sender);
-        // Replies stored without a refresh: the radios still show the old states.
         page.setAudioState(3, AudioState::Mute);
         page.setAudioState(10, AudioState::On);
         page.muteRadio(9)->click();
         QList<int> expected = kInitialStates;
+        expected[2] = 1;
         expected[8] = 1;
+        expected[9] = 0;
         QCOMPARE(storedStates(page), expected);
         QCOMPARE(QByteArray::fromStdString(sender.sent.back()), QByteArray("\r\nSET OUT9  EXA DIS\r\n"));
     }

@@ -84,7 +84,7 @@ private slots:
         }
         QVERIFY(!finished);
         QVERIFY(w.isVisible());
-        QVERIFY(!w.state().macUnlocked);
+        QVERIFY(!w.ipSettingsPage()->macUnlocked());
     }
 
     void cleanupTestCase() {

@@ -2,6 +2,7 @@
 #include "pages/edid_page.h"
 #include "session/console_state.h"
 #include "session/log_hook.h"
+#include "support/edid_capture_fakes.h"
 #include "support/recording_sender.h"
 #include "widgets/choice_box.h"
 #include "widgets/message_box.h"
@@ -79,6 +80,7 @@ class EdidPageTest : public QObject {
 private:
     RecordingSender sender_;
     mc::ConsoleState state_;
+    mc::test::RecordingReadBack readBack_;
     QStringList messages_;
     std::unique_ptr<QTemporaryDir> dir_;
 
@@ -133,6 +135,7 @@ private slots:
     void init() {
         sender_ = RecordingSender{};
         state_ = mc::ConsoleState{};
+        readBack_.expected.reset();
         // The console's port is open, as the sender's is.
         state_.portOpen = true;
         messages_.clear();
@@ -167,7 +170,7 @@ private slots:
     void everyInputOffersTheSameFortyNineChoicesAndStartsWithNone() {
         QFETCH(int, item);
         QFETCH(QString, text);
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         for (int input = 1; input <= EdidPage::kInputs; ++input) {
             ChoiceBox* box = inputEdid(page, input);
             QVERIFY(box);
@@ -180,7 +183,7 @@ private slots:
     }
 
     void controlsCarryTheirTextsAndNames() {
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         for (int input = 1; input <= EdidPage::kInputs; ++input) {
             auto* label = page.findChild<QLabel*>(QStringLiteral("inputEdidLabel%1").arg(input));
             QVERIFY(label);
@@ -253,7 +256,7 @@ private slots:
         QFETCH(int, choice);
         QFETCH(Choose, how);
         QFETCH(QByteArray, expected);
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         // A neighbour's choice must not leak into this input's command.
@@ -280,7 +283,7 @@ private slots:
     void applyWithoutAChoiceSendsNothingAndSaysNothing() {
         QFETCH(int, item);
         QFETCH(QString, typed);
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         if (item != -2) {
             page.selectInputEdid(4, 3);
             page.selectInputEdid(4, item);
@@ -296,7 +299,7 @@ private slots:
     }
 
     void enterTakesTypedTextThatNamesAnItemWhateverItsCase() {
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         ChoiceBox* box = inputEdid(page, 6);
         box->setFocus();
         QTest::keyClicks(box->lineEdit(), QStringLiteral("user edid2"));
@@ -309,7 +312,7 @@ private slots:
     void applyWithThePortClosedSendsNothingAndSaysNothing() {
         sender_.portOpen = false;
         state_.portOpen = false;
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         page.selectInputEdid(3, 20);
         applyButton(page, 3)->click();
         QCOMPARE(sender_.calls, 1);
@@ -336,7 +339,7 @@ private slots:
         QFETCH(int, item);
         QFETCH(int, expected);
         QFETCH(QString, shown);
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         page.selectInputEdid(input, 5);
         page.selectInputEdid(input, item);
         QCOMPARE(page.inputEdidChoice(input).value_or(-1), expected);
@@ -351,7 +354,7 @@ private slots:
     // Text typed but not yet taken with Enter names an item; a reply without
     // a usable item must still leave no selection behind.
     void replyWithoutAnItemClearsTextTypedMeanwhile() {
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         QTest::keyClicks(inputEdid(page, 8)->lineEdit(), QStringLiteral("User EDID1"));
         QCOMPARE(page.inputEdidChoice(8), 30);
         page.selectInputEdid(8, 99);
@@ -360,7 +363,7 @@ private slots:
     }
 
     void replyForAnInputOutsideOneToSixteenChangesNothing() {
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         page.selectInputEdid(1, 4);
         page.selectInputEdid(16, 4);
         page.selectInputEdid(0, 9);
@@ -396,8 +399,7 @@ private slots:
         QFETCH(int, choice);
         QFETCH(QByteArray, expected);
         QFETCH(QString, pattern);
-        state_.edidFileName = "Matrix_EDID_out9_%02d.bin";
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         // The choice of the input read from (for outputs, of input 1, which
         // must not matter).
         page.selectInputEdid(port >= 16 ? port - 15 : 1, choice);
@@ -409,8 +411,8 @@ private slots:
             QCOMPARE(sender_.sent.size(), std::size_t(1));
             QCOMPARE(QByteArray::fromStdString(sender_.sent.front()), expected);
         }
-        QCOMPARE(QString::fromStdString(state_.edidFileName), pattern);
-        QVERIFY(state_.edidToFile);
+        QVERIFY(readBack_.expected);
+        QCOMPARE(QString::fromStdString(readBack_.expected->fileNamePattern), pattern);
         QCOMPARE(messages_, QStringList());
     }
 
@@ -422,28 +424,27 @@ private slots:
 
     void readWithoutAPortAsksForOneAndLeavesTheReadBackAlone() {
         QFETCH(QString, typed);
-        state_.edidFileName = "Matrix_EDID_out2_%02d.bin";
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         page.selectInputEdid(1, 3);
         QTest::keyClicks(readPort(page)->lineEdit(), typed);
         button(page, "readButton")->click();
         QCOMPARE(messages_, QStringList{kSelectTargetPort});
         QCOMPARE(sender_.calls, 0);
-        QVERIFY(!state_.edidToFile);
-        QCOMPARE(state_.edidFileName, std::string("Matrix_EDID_out2_%02d.bin"));
+        QVERIFY(!readBack_.expected);
     }
 
     void readWithThePortClosedSaysNothingButArmsTheReadBack() {
         sender_.portOpen = false;
         state_.portOpen = false;
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         choose(readPort(page), 1, Choose::ByList);
         button(page, "readButton")->click();
         QCOMPARE(sender_.calls, 1);
         QVERIFY(sender_.sent.empty());
         QCOMPARE(messages_, QStringList());
-        QVERIFY(state_.edidToFile);
-        QCOMPARE(state_.edidFileName, std::string("Matrix_EDID_out2_%02d.bin"));
+        QVERIFY(readBack_.expected);
+        QCOMPARE(readBack_.expected->fileNamePattern, std::string("Matrix_EDID_out2_%02d.bin"));
+        QVERIFY(readBack_.expected->port == (mc::EdidPort{mc::EdidPort::Output, 2}));
     }
 
     void loadUploadsTheFileIntoTheChosenSlot_data() {
@@ -472,7 +473,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QByteArray, head);
         QFETCH(QString, summary);
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         chooseFile(page, writeFile(name, bytes));
         choose(userSlot(page), slot, Choose::ByTyping);
         QTest::mouseClick(button(page, "loadButton"), Qt::LeftButton);
@@ -489,7 +490,7 @@ private slots:
         if (!summary.isNull()) {
             QCOMPARE(summaryEdit(page)->toPlainText(), summary);
         }
-        QCOMPARE(state_.edidReports, mc::decodeEdid(imageOf(bytes)));
+        QCOMPARE(page.reports(), mc::decodeEdid(imageOf(bytes)));
         QVERIFY(!page.summary().empty());
     }
 
@@ -508,7 +509,7 @@ private slots:
             logged << QString::fromStdString(std::string(mc::logLevelName(level)) + " " + std::string(source) + ": " +
                                              std::string(text));
         });
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         const QString path = writeFile(QStringLiteral("broken.bin"), bytes);
         chooseFile(page, path);
         choose(userSlot(page), 47, Choose::ByTyping);
@@ -547,9 +548,9 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, kind);
         QFETCH(QString, message);
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         page.showEdid(imageOf(sample("004-dell-dela1cf")));
-        const mc::EdidReports before = state_.edidReports;
+        const mc::EdidReports before = page.reports();
         const QString summaryBefore = summaryEdit(page)->toPlainText();
         QString path = dir_->filePath(name);
         if (kind == QLatin1String("file")) {
@@ -562,7 +563,7 @@ private slots:
         button(page, "loadButton")->click();
         QCOMPARE(messages_, QStringList{message});
         QCOMPARE(sender_.calls, 0);
-        QCOMPARE(state_.edidReports, before);
+        QCOMPARE(page.reports(), before);
         QCOMPARE(summaryEdit(page)->toPlainText(), summaryBefore);
     }
 
@@ -574,7 +575,7 @@ private slots:
 
     void loadWithoutASlotAsksForOneBeforeAnyDialog() {
         QFETCH(QString, typed);
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         int dialogs = 0;
         page.setFileChooser([&dialogs](QWidget*) {
             ++dialogs;
@@ -588,7 +589,7 @@ private slots:
     }
 
     void cancelledDialogDoesNothing() {
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         QWidget* dialogParent = nullptr;
         page.setFileChooser([&dialogParent](QWidget* parent) {
             dialogParent = parent;
@@ -606,7 +607,7 @@ private slots:
     // is no reason to ask for the port to be turned on.
     void uploadNoteFollowsThePortOpenFlagNotTheSendResult() {
         sender_.portOpen = false; // refuses every command
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         chooseFile(page, writeFile(QStringLiteral("edid.bin"), sample("025-samsung-sam0c4c")));
         choose(userSlot(page), 0, Choose::ByList);
         button(page, "loadButton")->click();
@@ -617,7 +618,7 @@ private slots:
     // Typed text on a shown page (where completion would act) is never
     // completed into an item: "Use" stays "Use" and selects nothing.
     void typedTextIsNotCompletedOnAShownPage() {
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         struct Typed {
@@ -643,7 +644,7 @@ private slots:
     void loadWithThePortClosedStillShowsTheFileAfterTheMessage() {
         sender_.portOpen = false;
         state_.portOpen = false;
-        EdidPage page(sender_, state_);
+        EdidPage page(sender_, readBack_, state_);
         QStringList summariesAtMessage;
         mc::setMessagePresenter([&](QWidget*, const QString& text) {
             messages_ << text;
@@ -661,8 +662,8 @@ private slots:
 
     // The reply path's way in: each EDID replaces the last one's reports.
     void showEdidReplacesTheReportsAndTheSummary() {
-        EdidPage page(sender_, state_);
-        state_.edidReports.general = "\r\nManufacture's Name:OLD\r\n";
+        EdidPage page(sender_, readBack_, state_);
+        page.showEdid(imageOf(sample("001-aoc-aoc2703")));
         page.showEdid(imageOf(sample("025-samsung-sam0c4c")));
         QCOMPARE(summaryEdit(page)->toPlainText(), kSamsungSummary);
         page.showEdid(imageOf(sample("156-hannstar-hsd631b")));
@@ -670,24 +671,23 @@ private slots:
         QCOMPARE(page.summary(), std::string("Manufacture's Name:HSD\r\n"
                                              "Maximum Pixel Clock:180MHz\r\n"
                                              "Preferred Timing:1920x1080@60Hz\r\n"));
-        QCOMPARE(state_.edidReports, mc::decodeEdid(imageOf(sample("156-hannstar-hsd631b"))));
+        QCOMPARE(page.reports(), mc::decodeEdid(imageOf(sample("156-hannstar-hsd631b"))));
         QCOMPARE(sender_.calls, 0);
     }
 
-    void fillSummaryShowsTheReportsTheConsoleHolds() {
-        EdidPage page(sender_, state_);
-        state_.edidReports.general = "\r\nManufacture's Name:ABC\r\nProduct Code:1\r\n";
-        state_.edidReports.video = "Preferred Timing:640x480@60Hz\r\n";
+    void fillSummaryShowsTheReportsThePageHolds() {
+        EdidPage page(sender_, readBack_, state_);
         QCOMPARE(summaryEdit(page)->toPlainText(), QString());
+        page.showEdid(imageOf(sample("025-samsung-sam0c4c")));
+        summaryEdit(page)->clear();
         page.fillSummary();
-        QCOMPARE(summaryEdit(page)->toPlainText(),
-                 QStringLiteral("Manufacture's Name:ABC\nPreferred Timing:640x480@60Hz\n"));
+        QCOMPARE(summaryEdit(page)->toPlainText(), kSamsungSummary);
     }
 
     void enterOnThePageNeitherAppliesNorLeaks() {
         // A dialog, as the console is: its push buttons take Enter by default.
         QDialog window;
-        auto* page = new EdidPage(sender_, state_, &window);
+        auto* page = new EdidPage(sender_, readBack_, state_, &window);
         bool leaked = false;
         struct Watcher : QObject {
             bool* leaked;
@@ -731,11 +731,11 @@ private slots:
 
         choose(readPort(page), 16, Choose::ByList);
         QTest::mouseClick(button(page, "readButton"), Qt::LeftButton);
-        QVERIFY(w.state().edidToFile);
-        QCOMPARE(w.state().edidFileName, std::string("Matrix_EDID_inp1_%02d.bin"));
+        QVERIFY(w.session().edidReadBack());
+        QCOMPARE(w.session().edidReadBack()->fileNamePattern, std::string("Matrix_EDID_inp1_%02d.bin"));
 
         page.showEdid(imageOf(sample("001-aoc-aoc2703")));
-        QCOMPARE(w.state().edidReports, mc::decodeEdid(imageOf(sample("001-aoc-aoc2703"))));
+        QCOMPARE(page.reports(), mc::decodeEdid(imageOf(sample("001-aoc-aoc2703"))));
         QCOMPARE(summaryEdit(page)->toPlainText(), kAocSummary);
 
         // Enter in a drop-down's edit field or on a button leaves the console open.

@@ -1,13 +1,13 @@
 // The EDID management page in the real console window, read at the far end of
 // the line: apply, read-back and upload commands arrive exactly, and nothing
 // leaves while the port is closed.
-#include "window/console_window.h"
-#include "widgets/message_box.h"
-#include "widgets/choice_box.h"
 #include "pages/edid_page.h"
 #include "pages/routing_page.h"
 #include "support/console_driver.h"
 #include "support/pty_peer.h"
+#include "widgets/choice_box.h"
+#include "widgets/message_box.h"
+#include "window/console_window.h"
 
 #include <QApplication>
 #include <QFile>
@@ -150,8 +150,8 @@ private slots:
         pick(choice(QStringLiteral("readPortSelector")), portItem);
         click(button(QStringLiteral("readButton")));
         QCOMPARE(visible(receive(*com1_, std::max<qsizetype>(bytes.size(), 1), 1s)), visible(bytes.toStdString()));
-        QVERIFY(window_->state().edidToFile);
-        QCOMPARE(QString::fromStdString(window_->state().edidFileName), pattern);
+        QVERIFY(window_->session().edidReadBack());
+        QCOMPARE(QString::fromStdString(window_->session().edidReadBack()->fileNamePattern), pattern);
         QVERIFY(messages_.isEmpty());
     }
 
@@ -216,7 +216,7 @@ private slots:
         QFile saved(env_->filePath(QStringLiteral("Matrix_EDID_out2_00.bin")));
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), image);
-        QVERIFY(!window_->state().edidToFile);
+        QVERIFY(!window_->session().edidReadBack());
         QVERIFY(page().summary().starts_with("Manufacture's Name:SAM\r\n"));
     }
 

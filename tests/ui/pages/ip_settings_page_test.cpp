@@ -1,5 +1,4 @@
 #include "pages/ip_settings_page.h"
-#include "session/console_state.h"
 #include "support/recording_sender.h"
 #include "widgets/ip_address_edit.h"
 
@@ -12,7 +11,6 @@
 #include <QVBoxLayout>
 #include <QtTest>
 
-using mc::ConsoleState;
 using mc::IpAddressEdit;
 using mc::IpSettingsPage;
 using mc::test::RecordingSender;
@@ -74,7 +72,7 @@ QByteArray onlySent(const RecordingSender& sender) {
 struct PageInDialog {
     explicit PageInDialog(RecordingSender& sender) {
         auto* layout = new QVBoxLayout(&dialog);
-        page = new IpSettingsPage(sender, state);
+        page = new IpSettingsPage(sender);
         layout->addWidget(page);
         auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
         ok->setDefault(true);
@@ -83,7 +81,6 @@ struct PageInDialog {
         QObject::connect(&dialog, &QDialog::finished, [this] { finished = true; });
     }
 
-    ConsoleState state;
     QDialog dialog;
     IpSettingsPage* page = nullptr;
     bool finished = false;
@@ -97,8 +94,7 @@ class IpSettingsPageTest : public QObject {
 private slots:
     void startsWithItsTextsAndStates() {
         RecordingSender sender;
-        ConsoleState state;
-        IpSettingsPage page(sender, state);
+        IpSettingsPage page(sender);
         QCOMPARE(dhcpBox(page)->text(), QStringLiteral("DHCP "));
         QVERIFY(!dhcpBox(page)->isChecked());
         QCOMPARE(child<QGroupBox>(page, "ipAddressGroup")->title(), QStringLiteral("ip address setting"));
@@ -113,13 +109,12 @@ private slots:
         QVERIFY(!page.dhcp());
         QVERIFY(page.tcpPortText().empty());
         QVERIFY(page.macText().empty());
-        QVERIFY(!state.macUnlocked);
+        QVERIFY(!page.macUnlocked());
     }
 
     void everyFieldHasAnAccessibleName() {
         RecordingSender sender;
-        ConsoleState state;
-        IpSettingsPage page(sender, state);
+        IpSettingsPage page(sender);
         const struct {
             const char* label;
             const char* text;
@@ -145,8 +140,7 @@ private slots:
 
     void dhcpBoxDisablesAndEnablesTheAddressControls() {
         RecordingSender sender;
-        ConsoleState state;
-        IpSettingsPage page(sender, state);
+        IpSettingsPage page(sender);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         QTest::mouseClick(dhcpBox(page), Qt::LeftButton);
@@ -165,8 +159,7 @@ private slots:
 
     void saveWithDhcpOnSendsNoAddresses() {
         RecordingSender sender;
-        ConsoleState state;
-        IpSettingsPage page(sender, state);
+        IpSettingsPage page(sender);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         page.showHostAddress(0x0A000001);
@@ -179,8 +172,7 @@ private slots:
 
     void saveWithDhcpOffSendsTheTypedAddresses() {
         RecordingSender sender;
-        ConsoleState state;
-        IpSettingsPage page(sender, state);
+        IpSettingsPage page(sender);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         typeAddress(hostAddress(page), QStringLiteral("192.168.1.100"));
@@ -198,8 +190,7 @@ private slots:
 
     void blankOctetsReadAsZeroAndOctetsStayWithinRange() {
         RecordingSender sender;
-        ConsoleState state;
-        IpSettingsPage page(sender, state);
+        IpSettingsPage page(sender);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         QLineEdit* first = hostAddress(page)->octetField(0);
@@ -217,8 +208,7 @@ private slots:
     void saveWithThePortClosedSendsNothing() {
         RecordingSender sender;
         sender.portOpen = false;
-        ConsoleState state;
-        IpSettingsPage page(sender, state);
+        IpSettingsPage page(sender);
         saveButton(page)->click();
         QCOMPARE(sender.calls, 1);
         QVERIFY(sender.sent.empty());
@@ -226,8 +216,7 @@ private slots:
 
     void parserSettersShowAtTheirTimes() {
         RecordingSender sender;
-        ConsoleState state;
-        IpSettingsPage page(sender, state);
+        IpSettingsPage page(sender);
         page.showHostAddress(0xC0A80064);
         page.showNetMask(0xFFFFFF00);
         page.showRouterAddress(0x2C000001);
@@ -261,8 +250,7 @@ private slots:
 
     void parserTextsStayOneLineAndWithinTheirFields() {
         RecordingSender sender;
-        ConsoleState state;
-        IpSettingsPage page(sender, state);
+        IpSettingsPage page(sender);
         // A short reply line: the MAC's fixed width runs into the line end.
         page.setMacText("00-1A-2B\r\n");
         page.setTcpPortText("80\n");
@@ -298,34 +286,32 @@ private slots:
         QVERIFY(!host.finished);
         QVERIFY(host.dialog.isVisible());
         QCOMPARE(sender.calls, 0);
-        QVERIFY(!host.state.macUnlocked);
+        QVERIFY(!host.page->macUnlocked());
         QVERIFY(!macEdit(page)->isEnabled());
     }
 
     void hiddenWordUnlocksTheMacAndSendsNothing() {
         RecordingSender sender;
-        ConsoleState state;
-        IpSettingsPage page(sender, state);
+        IpSettingsPage page(sender);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         QTest::keyClicks(tcpPortEdit(page), QStringLiteral("qzvk"));
         QTest::mouseClick(saveButton(page), Qt::LeftButton);
         QCOMPARE(sender.calls, 0);
         QVERIFY(macEdit(page)->isEnabled());
-        QVERIFY(state.macUnlocked);
-        // The unlock is the console's: a page built later on the same state
-        // starts unlocked, one on another console's state does not.
-        IpSettingsPage later(sender, state);
-        QVERIFY(macEdit(later)->isEnabled());
-        ConsoleState otherConsole;
-        IpSettingsPage other(sender, otherConsole);
+        QVERIFY(page.macUnlocked());
+        // It stays unlocked through the redraws replies make; another
+        // console's page starts locked.
+        page.setDhcp(true);
+        page.redrawIpSettings();
+        QVERIFY(macEdit(page)->isEnabled());
+        IpSettingsPage other(sender);
         QVERIFY(!macEdit(other)->isEnabled());
     }
 
     void afterTheUnlockEverySaveEndsWithTheMac() {
         RecordingSender sender;
-        ConsoleState state;
-        IpSettingsPage page(sender, state);
+        IpSettingsPage page(sender);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         QTest::keyClicks(tcpPortEdit(page), QStringLiteral("qzvk"));

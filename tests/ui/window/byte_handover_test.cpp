@@ -1,11 +1,14 @@
 #include "window/byte_handover.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -180,8 +183,88 @@ private slots:
         QCOMPARE(handover.droppedCount(), std::size_t{6});
     }
 
-    // The window thread reaches the bytes only after the flag has gone up:
-    // each byte must still carry the flag as it stood when it came in.
+    // The link's connect and its failure reach the window thread in their
+    // place among the bytes, with the failure's reason, even when the worker
+    // has to wait for room to queue them.
+    void linkEventsKeepTheirPlaceAmongTheBytes() {
+        std::string seen;
+        ByteHandover handover(ByteHandover::BurstHandler([&](std::span<const std::uint8_t> bytes, int link, bool) {
+                                  seen += std::to_string(link) + ":" + std::string(bytes.begin(), bytes.end()) + " ";
+                              }),
+                              {}, 2);
+        handover.onLinkConnected([&](int link) { seen += "up" + std::to_string(link) + " "; });
+        handover.onLinkFailed(
+            [&](int link, const std::string& why) { seen += "failed" + std::to_string(link) + "(" + why + ") "; });
+        std::jthread worker([&](const std::stop_token& stop) {
+            handover.linkConnected(1, stop);
+            const std::uint8_t ab[] = {'A', 'B'};
+            handover.receiveBytes(ab, 1, stop);
+            handover.linkFailed(1, "read: gone", stop);
+            const std::uint8_t c[] = {'C'};
+            handover.receiveBytes(c, 2, stop);
+            handover.linkFailed(2, "hung up", stop);
+        });
+        QTRY_COMPARE(seen, std::string("up1 1:A 1:B failed1(read: gone) 2:C failed2(hung up) "));
+        worker.join();
+        QCOMPARE(handover.droppedCount(), std::size_t{0});
+    }
+
+    // While a worker keeps the queue full, a delivery hands the window thread
+    // back to its event loop after a short slice: timers keep firing, and the
+    // bytes still come in order.
+    void aDeliveryYieldsToTheEventLoopWhileTheWorkerKeepsRefilling() {
+        std::size_t next = 0;
+        bool inOrder = true;
+        ByteHandover handover(ByteHandover::BurstHandler([&](std::span<const std::uint8_t> bytes, int, bool) {
+                                  for (const std::uint8_t byte : bytes) {
+                                      inOrder = inOrder && byte == static_cast<std::uint8_t>(next++ & 0xFF);
+                                  }
+                                  // Slower than the worker, as the pages are.
+                                  QElapsedTimer busy;
+                                  busy.start();
+                                  while (busy.nsecsElapsed() < 200'000) {
+                                  }
+                              }),
+                              {}, 4096);
+        std::atomic<bool> stopFlood{false};
+        std::jthread worker([&](const std::stop_token& stop) {
+            std::vector<std::uint8_t> burst(64);
+            for (std::size_t sent = 0; !stopFlood && !stop.stop_requested();) {
+                for (std::uint8_t& byte : burst) {
+                    byte = static_cast<std::uint8_t>(sent++ & 0xFF);
+                }
+                handover.receiveBytes(burst, 1, stop);
+            }
+        });
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0;
+        qint64 worstGap = 0;
+        int ticks = 0;
+        QTimer ticker;
+        ticker.setTimerType(Qt::PreciseTimer);
+        connect(&ticker, &QTimer::timeout, this, [&] {
+            worstGap = std::max(worstGap, clock.elapsed() - last);
+            last = clock.elapsed();
+            ++ticks;
+        });
+        ticker.start(20);
+        QEventLoop loop;
+        QTimer::singleShot(1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        ticker.stop();
+        stopFlood = true;
+        handover.cancel();
+        worker.join();
+        QVERIFY2(ticks >= 30, qPrintable(QString::number(ticks)));
+        QVERIFY2(worstGap < 120, qPrintable(QString::number(worstGap)));
+        QVERIFY(next > 4096);
+        QVERIFY(inOrder);
+    }
+
+    // The window thread reaches the bytes only after the flag has gone up (a
+    // failed write): each byte must still carry the flag as it stood when it
+    // came in.
     void portErrorTravelsWithTheBytesAsItStoodAtReceipt() {
         std::atomic<bool> portError{false};
         std::vector<std::pair<std::uint8_t, bool>> seen;
@@ -191,8 +274,8 @@ private slots:
             const std::uint8_t reply[] = {'O', 'K', '\n'};
             handover.receiveBytes(reply, 1, stop);
             portError = true;
-            const std::uint8_t notice[] = {'\n'};
-            handover.receiveBytes(notice, 1, stop);
+            const std::uint8_t after[] = {'\n'};
+            handover.receiveBytes(after, 1, stop);
         });
         worker.join();
         QVERIFY(seen.empty());

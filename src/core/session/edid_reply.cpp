@@ -1,10 +1,10 @@
-#include "edid_reply.h"
+#include "session/edid_reply.h"
 
 #include "session/edid_capture.h"
 #include "session/hex_digit.h"
 #include "session/traffic_format.h"
 
-namespace mc::ctl {
+namespace mc {
 namespace {
 
 constexpr std::size_t kBlockBytes = 128;
@@ -26,12 +26,13 @@ EdidReply refused(std::string problem) {
 
 } // namespace
 
-EdidReply checkEdidReply(std::string_view line, const EdidReadPort& port) {
+EdidReply checkEdidReply(std::string_view line, const EdidPort& port) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
         line.remove_suffix(1);
     }
-    const std::string portName = (port.output ? "output " : "input ") + std::to_string(port.number);
-    const std::string portWord = (port.output ? "OUT" : "IN") + std::to_string(port.number) + " ";
+    const bool output = port.kind == EdidPort::Output;
+    const std::string portName = (output ? "output " : "input ") + std::to_string(port.port);
+    const std::string portWord = (output ? "OUT" : "IN") + std::to_string(port.port) + " ";
     const std::size_t data = line.find(kEdidDataKeyword);
     const std::string_view header = line.substr(0, data);
     if (data == std::string_view::npos || header.substr(0, portWord.size()) != portWord ||
@@ -69,4 +70,4 @@ EdidReply checkEdidReply(std::string_view line, const EdidReadPort& port) {
     return reply;
 }
 
-} // namespace mc::ctl
+} // namespace mc

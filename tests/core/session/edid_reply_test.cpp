@@ -1,11 +1,11 @@
 // The EDID data line of matrix-ctl's `edid read`: saved only when it names the
 // port asked for and carries whole 128-byte blocks of hex pairs.
-#include "edid_reply.h"
+#include "session/edid_reply.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
 
-namespace mc::ctl {
+namespace mc {
 namespace {
 
 // "PREFIX xx xx ...\r\n" for the bytes, as the switcher sends them.
@@ -25,7 +25,7 @@ std::vector<std::uint8_t> block(std::uint8_t extensions, std::uint8_t fill = 0x1
     return bytes;
 }
 
-const EdidReadPort kOut2{true, 2};
+const EdidPort kOut2{EdidPort::Output, 2};
 
 TEST(EdidReply, aBaseBlockAloneFillsTheRestWithOnes) {
     const EdidReply reply = checkEdidReply(dataLine("OUT2 EDID DATA", block(0)), kOut2);
@@ -47,7 +47,7 @@ TEST(EdidReply, twoBlocksInEitherCaseAndAnInputsReplyAreTakenWhole) {
         EXPECT_EQ(reply.image[126], 1);
         EXPECT_EQ(reply.image[255], 0x02);
     }
-    EXPECT_EQ(checkEdidReply(dataLine("IN3 EDID 02 DATA", bytes), EdidReadPort{false, 3}).problem, "");
+    EXPECT_EQ(checkEdidReply(dataLine("IN3 EDID 02 DATA", bytes), EdidPort{EdidPort::Input, 3}).problem, "");
 }
 
 TEST(EdidReply, anythingElseIsRefusedWithTheReason) {
@@ -59,7 +59,7 @@ TEST(EdidReply, anythingElseIsRefusedWithTheReason) {
     }
     const struct {
         std::string line;
-        EdidReadPort port;
+        EdidPort port;
         std::string problem;
     } cases[] = {
         {"ERROR EDID DATA \r\n", kOut2, "the switcher answered \"ERROR EDID DATA \", not the EDID of output 2"},
@@ -67,7 +67,7 @@ TEST(EdidReply, anythingElseIsRefusedWithTheReason) {
         {dataLine("OUT2 EDID DATA", {0x00, 0xff}), kOut2, "holds 2 bytes, not whole 128-byte blocks"},
         {zz + "\r\n", kOut2, "holds \"zz \" at byte 0, not a hex pair"},
         {dataLine("OUT5 EDID DATA", bytes), kOut2, "not the EDID of output 2"},
-        {dataLine("OUT2 EDID DATA", bytes), EdidReadPort{false, 2}, "not the EDID of input 2"},
+        {dataLine("OUT2 EDID DATA", bytes), EdidPort{EdidPort::Input, 2}, "not the EDID of input 2"},
         {dataLine("OUT22 EDID DATA", bytes), kOut2, "not the EDID of output 2"},
         {dataLine("OUT2 VS IN1 DATA", bytes), kOut2, "not the EDID of output 2"},
         {dataLine("OUT2 EDID DATA", block(1)), kOut2, "announces an extension block but holds only the base"},
@@ -84,4 +84,4 @@ TEST(EdidReply, anythingElseIsRefusedWithTheReason) {
 }
 
 } // namespace
-} // namespace mc::ctl
+} // namespace mc
