@@ -187,6 +187,7 @@ TEST_F(ConnectionNetworkTest, TheSelectorShowsThePeerWhileChosenAndThePortButton
     EXPECT_EQ(view_.networkItem, peerText);
     EXPECT_EQ(view_.selectedItem, kNetworkItemIndex);
     ASSERT_TRUE(peer_.accept(kArrival));
+    ASSERT_TRUE(pumpUntil([&] { return connects_ == 1; }));
     ASSERT_EQ(peer_.receive(11, kArrival).size(), 11U);
 
     peer_.closeClient();
@@ -196,6 +197,7 @@ TEST_F(ConnectionNetworkTest, TheSelectorShowsThePeerWhileChosenAndThePortButton
     connection_.portButtonClicked();
     expectConnectedTo(peer_.port());
     ASSERT_TRUE(peer_.accept(kArrival)) << "the button opens the peer it shows";
+    ASSERT_TRUE(pumpUntil([&] { return connects_ == 2; }));
 
     // Picking the peer's item again while it is open changes nothing.
     connection_.comSelectionChanged(kNetworkItemIndex);
@@ -216,6 +218,7 @@ TEST_F(ConnectionNetworkTest, PickingTheLostPeersItemConnectsAgain) {
     connection_.comSelectionChanged(kNetworkItemIndex);
     expectConnectedTo(peer_.port());
     ASSERT_TRUE(peer_.accept(kArrival));
+    ASSERT_TRUE(pumpUntil([&] { return connects_ == 2; }));
     EXPECT_EQ(peer_.receive(11, kArrival), "\r\nGET STA\r\n");
 }
 
