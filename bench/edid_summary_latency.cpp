@@ -10,6 +10,7 @@
 #include "sim/reply_lines.h"
 #include "sim/switcher_state.h"
 #include "support/pty_peer.h"
+#include "widget_bench_main.h"
 #include "widgets/message_box.h"
 #include "window/console_window.h"
 
@@ -172,13 +173,5 @@ BENCHMARK(lastEdidByteToSummary)
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    rig.reset();
-    return 0;
+    return mc::bench::runWidgetBenchmarks(argc, argv, [] { rig.reset(); });
 }

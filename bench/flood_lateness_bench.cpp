@@ -6,6 +6,7 @@
 #include "support/flood_probe.h"
 #include "support/pty_peer.h"
 #include "support/tcp_peer.h"
+#include "widget_bench_main.h"
 #include "window/console_window.h"
 
 #include <QApplication>
@@ -94,12 +95,5 @@ BENCHMARK(floodOverNetwork)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRe
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return mc::bench::runWidgetBenchmarks(argc, argv);
 }

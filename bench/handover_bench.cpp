@@ -3,6 +3,7 @@
 // of the switcher's line rate.
 #include "link/link_channel.h"
 #include "support/pty_peer.h"
+#include "widget_bench_main.h"
 #include "window/byte_handover.h"
 
 #include <QApplication>
@@ -75,12 +76,5 @@ BENCHMARK(throughChannelIntoEventLoop)->Arg(1 << 18)->Unit(benchmark::kMilliseco
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return mc::bench::runWidgetBenchmarks(argc, argv);
 }

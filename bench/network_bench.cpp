@@ -11,6 +11,7 @@
 #include "sim/reply_lines.h"
 #include "sim/session.h"
 #include "support/tcp_peer.h"
+#include "widget_bench_main.h"
 #include "widgets/message_box.h"
 #include "window/console_window.h"
 
@@ -185,14 +186,5 @@ BENCHMARK(connectToStatusShown)->Iterations(41)->Unit(benchmark::kMillisecond)->
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    mc::setMessagePresenter(
-        [](QWidget*, const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return mc::bench::runWidgetBenchmarks(argc, argv);
 }

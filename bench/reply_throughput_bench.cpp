@@ -8,6 +8,7 @@
 #include "sim/reply_lines.h"
 #include "sim/session.h"
 #include "support/pty_peer.h"
+#include "widget_bench_main.h"
 #include "widgets/message_box.h"
 #include "window/console_window.h"
 #include "window/traffic_monitor.h"
@@ -136,15 +137,5 @@ BENCHMARK(statusDumpsThroughConsoleWithMonitor)->Arg(100)->Unit(benchmark::kMill
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    // A failure must not wait for a click on a box nobody sees.
-    mc::setMessagePresenter(
-        [](QWidget*, const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return mc::bench::runWidgetBenchmarks(argc, argv);
 }
